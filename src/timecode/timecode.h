@@ -1,0 +1,33 @@
+#ifndef STAMPLINE_TIMECODE_TIMECODE_H_
+#define STAMPLINE_TIMECODE_TIMECODE_H_
+
+#include <cstdint>
+
+namespace stampline {
+
+// Packed BCD timecode. Read as hexadecimal it shows frames, seconds, minutes,
+// hours (12:34:56:29 is 0x29563412):
+//   bits  0-3  hour units     bits 16-19 second units
+//   bits  4-7  hour tens      bits 20-23 second tens
+//   bits  8-11 minute units   bits 24-27 frame units
+//   bits 12-15 minute tens    bits 28-29 frame tens
+//   bits 30-31 not part of the timecode; readers ignore them.
+// Readers take every nibble at its face value 0-15 without validating it.
+using TimecodeWord = uint32_t;
+
+// Writes into `current` the timecode of the frame that holds sample frame
+// `position` (counted per channel from the start of the output) and returns
+// how many sample frames `position` lies after that frame's first sample.
+//
+// The elapsed frame index is turned into a label with 30-frame drop-frame
+// counting when `dropFrame` is set, then `start` is added as a plain
+// (never drop-frame compensated) count and the hours wrap at 24. Only bits
+// 0-29 of `current` change. The caller guarantees `sampleRate` > 0 and
+// `fps` > 0; positions stay exact up to 2^53.
+int32_t timecodeAt(uint64_t position, int32_t sampleRate, int32_t fps,
+                   TimecodeWord& current, const TimecodeWord& start,
+                   bool dropFrame);
+
+}  // namespace stampline
+
+#endif  // STAMPLINE_TIMECODE_TIMECODE_H_
