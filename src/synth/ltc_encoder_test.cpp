@@ -1,0 +1,345 @@
+#include "synth/ltc_encoder.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <vector>
+
+namespace stampline {
+namespace {
+
+using Samples = std::vector<int16_t>;
+
+struct Rate {
+  int32_t sampleRate;
+  int32_t fps;
+};
+constexpr Rate kRates[] = {{22050, 25}, {22050, 30}, {44100, 25},
+                           {44100, 30}, {48000, 25}, {48000, 30}};
+
+LtcEncoder makeEncoder(int32_t rate, int32_t fps, int32_t channels, bool clean, double volume = 0.5,
+                       TimecodeWord start = 0x00000001, bool drop = false, uint32_t seed = 1) {
+  LtcEncoder encoder;
+  encoder.setup(start, rate, channels, fps, drop, volume, clean, seed);
+  return encoder;
+}
+
+Samples repeat(int16_t value, int count) { return Samples(static_cast<size_t>(count), value); }
+Samples join(Samples a, const Samples& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+Samples negated(const Samples& s) {
+  Samples out;
+  for (const int16_t v : s) out.push_back(static_cast<int16_t>(-v));
+  return out;
+}
+
+TEST(LtcEncoderSetupTest, DerivedConstants) {
+  const struct {
+    Rate rate;
+    int32_t samplesPerFrame, samplesPerBit, extraSamples, ramp;
+  } cases[] = {{{22050, 25}, 882, 11, 2, 0},  {{22050, 30}, 735, 9, 15, 0},
+               {{44100, 25}, 1764, 22, 4, 1}, {{44100, 30}, 1470, 18, 30, 1},
+               {{48000, 25}, 1920, 24, 0, 1}, {{48000, 30}, 1600, 20, 0, 1}};
+  for (const auto& c : cases) {
+    for (const bool clean : {false, true}) {
+      const LtcEncoder e = makeEncoder(c.rate.sampleRate, c.rate.fps, 2, clean);
+      SCOPED_TRACE(testing::Message() << c.rate.sampleRate << "/" << c.rate.fps << " clean " << clean);
+      EXPECT_EQ(e.samplesPerFrame(), c.samplesPerFrame);
+      EXPECT_EQ(e.samplesPerBit(), c.samplesPerBit);
+      EXPECT_EQ(e.extraSamples(), c.extraSamples);
+      EXPECT_EQ(e.rampSamples(), clean ? 0 : c.ramp);
+      EXPECT_EQ(e.amplitude(), 16383);
+      EXPECT_EQ(e.level(), 16383);
+      EXPECT_EQ(e.currentTc(), 0U);
+    }
+  }
+}
+
+TEST(LtcEncoderSetupTest, AmplitudeFromVolume) {
+  const struct {
+    double volume;
+    int32_t amplitude;
+  } cases[] = {{0.5, 16383},  {1.0, 32767},         {0.25, 8191},
+               {0.8, 26213},  {0.0, 0},             {-0.5, -16383},
+               {65539, 2147483647}, {1e12, 2147483647}, {-1e12, -2147483647},
+               {std::numeric_limits<double>::infinity(), 2147483647},
+               {std::numeric_limits<double>::quiet_NaN(), 0}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(makeEncoder(48000, 30, 1, true, c.volume).amplitude(), c.amplitude) << c.volume;
+  }
+}
+
+TEST(LtcEncoderSetupTest, CleanTablesAt48000) {
+  const LtcEncoder mono = makeEncoder(48000, 30, 1, true);
+  const CellTables& t = mono.tables();
+  const int16_t a = 16383;
+  const int16_t na = -16383;
+  EXPECT_EQ(t.zeroHigh, repeat(a, 20));
+  EXPECT_EQ(t.zeroLow, repeat(na, 20));
+  EXPECT_EQ(t.oneHigh, join(repeat(a, 10), repeat(na, 10)));
+  EXPECT_EQ(t.oneLow, join(repeat(na, 10), repeat(a, 10)));
+  EXPECT_EQ(t.zeroHighLong, repeat(a, 21));
+  EXPECT_EQ(t.zeroLowLong, repeat(na, 21));
+  EXPECT_EQ(t.oneHighLong, join(repeat(a, 10), repeat(na, 11)));
+  EXPECT_EQ(t.oneLowLong, join(repeat(na, 10), repeat(a, 11)));
+
+  // Two channels hold every value twice in a row.
+  const LtcEncoder twoChannels = makeEncoder(48000, 30, 2, true);
+  const CellTables& stereo = twoChannels.tables();
+  const auto doubled = [](const Samples& single) {
+    Samples out;
+    for (const int16_t v : single) out.insert(out.end(), {v, v});
+    return out;
+  };
+  EXPECT_EQ(stereo.oneHighLong, doubled(t.oneHighLong));
+  EXPECT_EQ(stereo.zeroLow, doubled(t.zeroLow));
+}
+
+TEST(LtcEncoderSetupTest, SeededNoisyTables) {
+  const Samples steady = {16793, 15922, 16950, 15721, 16862, 15581, 17079, 15650, 17057,
+                          15772, 16935, 15680, 16965, 15963, 17041, 15962, 16867};
+  const LtcEncoder seeded = makeEncoder(44100, 30, 1, false);
+  const CellTables& t = seeded.tables();
+  EXPECT_EQ(t.zeroHigh, join(steady, {8191}));
+  Samples oneHigh(steady.begin(), steady.begin() + 9);
+  oneHigh = join(oneHigh, negated(Samples(steady.begin() + 9, steady.end())));
+  EXPECT_EQ(t.oneHigh, join(oneHigh, {-8191}));
+  EXPECT_EQ(t.zeroHighLong, join(steady, {10922, 5461}));
+  EXPECT_EQ(t.oneLowLong, join(negated(oneHigh), {10922, 5461}));
+  EXPECT_EQ(t.zeroLow, negated(t.zeroHigh));
+  EXPECT_EQ(t.oneHighLong, negated(t.oneLowLong));
+
+  // No ramp at 22050 Hz: the extra frame repeats the last steady value.
+  const LtcEncoder lowRate = makeEncoder(22050, 30, 1, false);
+  const CellTables& low = lowRate.tables();
+  const Samples nine(steady.begin(), steady.begin() + 9);
+  EXPECT_EQ(low.zeroHigh, nine);
+  EXPECT_EQ(low.zeroHighLong, join(nine, {17057}));
+  EXPECT_EQ(low.oneHighLong, (Samples{16793, 15922, 16950, 15721, -16862, -15581, -17079, -15650,
+                                      -17057, -17057}));
+}
+
+TEST(LtcEncoderSetupTest, NoiseMagnitudes) {
+  const struct {
+    int draw;
+    int64_t noise;
+  } cases[] = {{0, 409}, {16383, 819}, {16384, 409}, {20000, 499}, {32767, 819}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(cellNoise(16383, c.draw), c.noise) << c.draw;
+    EXPECT_EQ(cellNoise(-16383, c.draw), -c.noise) << c.draw;
+  }
+}
+
+TEST(LtcEncoderSetupTest, OddBitLengthsSplitShortHalfFirst) {
+  const struct {
+    int32_t fps;
+    int firstHalf;
+  } cases[] = {{30, 4}, {25, 5}};
+  for (const auto& c : cases) {
+    const LtcEncoder e = makeEncoder(22050, c.fps, 1, true);
+    const int p = e.samplesPerBit();
+    EXPECT_EQ(e.tables().oneHigh, join(repeat(16383, c.firstHalf), repeat(-16383, p - c.firstHalf)));
+    EXPECT_EQ(e.tables().oneHighLong,
+              join(repeat(16383, c.firstHalf), repeat(-16383, p + 1 - c.firstHalf)));
+  }
+}
+
+TEST(LtcEncoderSetupTest, OutOfRangeVolumesClipAndStaySymmetric) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double inf = std::numeric_limits<double>::infinity();
+  for (const double volume : {0.0, 0.96, 1.0, 2.0, -1.5, 65539.0, 1e12, -1e12, inf, -inf, nan}) {
+    for (const bool clean : {false, true}) {
+      const LtcEncoder e = makeEncoder(44100, 30, 2, clean, volume);
+      const CellTables& t = e.tables();
+      SCOPED_TRACE(testing::Message() << "volume " << volume << " clean " << clean);
+      EXPECT_EQ(t.zeroLow, negated(t.zeroHigh));
+      EXPECT_EQ(t.oneLow, negated(t.oneHigh));
+      EXPECT_EQ(t.zeroLowLong, negated(t.zeroHighLong));
+      EXPECT_EQ(t.oneLowLong, negated(t.oneHighLong));
+      for (const int16_t v : t.zeroHigh) {
+        // The steady values keep the amplitude's sign and never wrap.
+        EXPECT_EQ((v > 0) - (v < 0), (e.amplitude() > 0) - (e.amplitude() < 0));
+        EXPECT_GE(v, -32767);
+      }
+      if (std::abs(volume) >= 1.0 && e.amplitude() != 0) {
+        EXPECT_EQ(std::abs(t.zeroHigh[0]), 32767);
+      }
+    }
+  }
+}
+
+// Lengths of the runs of equal sign in a mono clean signal.
+std::vector<int> runLengths(const Samples& values, int16_t* firstValue = nullptr) {
+  std::vector<int> runs;
+  if (firstValue != nullptr) *firstValue = values.empty() ? 0 : values[0];
+  for (size_t i = 0; i < values.size(); ++i) {
+    if (i == 0 || (values[i] > 0) != (values[i - 1] > 0)) runs.push_back(0);
+    ++runs.back();
+  }
+  return runs;
+}
+
+// The frame bits that got a long cell, read back from a clean mono frame.
+std::vector<int> longBits(const LtcFrame& frame, const Samples& values, int samplesPerBit) {
+  const std::vector<int> runs = runLengths(values);
+  std::vector<int> longOnes;
+  size_t run = 0;
+  for (int bit = 0; bit < 80; ++bit) {
+    int length = runs.at(run++);
+    if (frame.bit(bit)) length += runs.at(run++);
+    if (length == samplesPerBit + 1) longOnes.push_back(bit);
+  }
+  return longOnes;
+}
+
+// Frame bits from a list of single bits and inclusive ranges {from, to}.
+std::vector<int> bits(std::initializer_list<std::pair<int, int>> spans) {
+  std::vector<int> out;
+  for (const auto& [from, to] : spans)
+    for (int b = from; b <= to; ++b) out.push_back(b);
+  return out;
+}
+
+Samples renderFrames(LtcEncoder& e, uint64_t firstFrame, int frames) {
+  const auto perFrame = static_cast<uint32_t>(e.samplesPerFrame() * e.channels());
+  Samples out(static_cast<size_t>(perFrame) * static_cast<size_t>(frames));
+  for (int f = 0; f < frames; ++f) {
+    const uint32_t count =
+        e.render(out.data() + static_cast<size_t>(f) * perFrame,
+                 (firstFrame + static_cast<uint64_t>(f)) * static_cast<uint64_t>(e.samplesPerFrame()),
+                 perFrame);
+    EXPECT_EQ(count, perFrame);
+  }
+  return out;
+}
+
+TEST(LtcEncoderRenderTest, WholeFramesAndTheirLongCells) {
+  const struct {
+    Rate rate;
+    std::vector<int> longBits;
+  } cases[] = {
+      {{22050, 25}, bits({{0, 1}})},
+      {{22050, 30}, bits({{0, 8}, {10, 10}, {12, 12}, {14, 14}, {16, 18}})},
+      {{44100, 25}, bits({{0, 3}})},
+      {{44100, 30},
+       bits({{0, 8}, {10, 10}, {12, 12}, {14, 14}, {16, 24}, {26, 26}, {28, 28}, {30, 30}, {32, 37}})},
+      {{48000, 25}, {}},
+      {{48000, 30}, {}},
+  };
+  for (const auto& c : cases) {
+    for (const int32_t channels : {1, 2}) {
+      SCOPED_TRACE(testing::Message() << c.rate.sampleRate << "/" << c.rate.fps << " x" << channels);
+      LtcEncoder e = makeEncoder(c.rate.sampleRate, c.rate.fps, channels, true);
+      // A buffer one value longer than asked for shows nothing is written past it.
+      const auto perFrame = static_cast<uint32_t>(e.samplesPerFrame() * channels);
+      Samples buffer(perFrame + 1, 12345);
+      ASSERT_EQ(e.render(buffer.data(), 0, perFrame), perFrame);
+      EXPECT_EQ(buffer.back(), 12345);
+      buffer.pop_back();
+      if (channels == 1) {
+        EXPECT_EQ(longBits(e.frame(), buffer, e.samplesPerBit()), c.longBits);
+      }
+    }
+  }
+}
+
+TEST(LtcEncoderRenderTest, CleanFrameAt48000RunsAndPolarity) {
+  LtcEncoder e = makeEncoder(48000, 30, 1, true);
+  const Samples first = renderFrames(e, 0, 1);
+  const LtcFrame expectedFrame{{0, 0, 0, 0, 0, 0, 1, 0, 0xFC, 0xBF}};
+  EXPECT_EQ(e.frame().bytes, expectedFrame.bytes);
+  const Samples second = renderFrames(e, 1, 1);
+
+  int16_t firstValue = 0;
+  const std::vector<int> runs = runLengths(first, &firstValue);
+  ASSERT_EQ(runs.size(), 94U);
+  EXPECT_EQ(firstValue, -16383);
+  size_t run = 0;
+  for (int bit = 0; bit < 80; ++bit) {
+    if (expectedFrame.bit(bit)) {
+      EXPECT_EQ(runs[run++], 10) << bit;
+      EXPECT_EQ(runs[run++], 10) << bit;
+    } else {
+      EXPECT_EQ(runs[run++], 20) << bit;
+    }
+  }
+  for (const int16_t v : first) EXPECT_EQ(std::abs(v), 16383);
+  EXPECT_EQ(second[0], -16383);
+}
+
+TEST(LtcEncoderRenderTest, FramesStartLowAndCallsJoinSeamlessly) {
+  for (const Rate& rate : kRates) {
+    for (const int32_t channels : {1, 2}) {
+      SCOPED_TRACE(testing::Message() << rate.sampleRate << "/" << rate.fps << " x" << channels);
+      LtcEncoder oneByOne = makeEncoder(rate.sampleRate, rate.fps, channels, false);
+      const Samples separate = renderFrames(oneByOne, 0, 40);
+      const auto perFrame = static_cast<size_t>(oneByOne.samplesPerFrame() * channels);
+      const CellTables& t = oneByOne.tables();
+      for (size_t f = 0; f < 40; ++f) {
+        const int16_t v = separate[f * perFrame];
+        EXPECT_TRUE(v == t.zeroLow[0] || v == t.zeroLowLong[0] || v == t.oneLow[0] ||
+                    v == t.oneLowLong[0])
+            << "frame " << f;
+        EXPECT_LT(v, 0) << "frame " << f;
+      }
+
+      LtcEncoder together = makeEncoder(rate.sampleRate, rate.fps, channels, false);
+      Samples joined(perFrame * 40);
+      EXPECT_EQ(together.render(joined.data(), 0, static_cast<uint32_t>(joined.size())),
+                joined.size());
+      EXPECT_EQ(joined, separate);
+      EXPECT_EQ(together.level(), oneByOne.level());
+    }
+  }
+}
+
+TEST(LtcEncoderRenderTest, ShortBuffersEndTheCall) {
+  LtcEncoder e = makeEncoder(44100, 30, 1, true);
+  Samples buffer(40, 999);
+  // Bit 0 is long (19 values) and is cut to the 10 values that fit.
+  EXPECT_EQ(e.render(buffer.data(), 0, 10), 10U);
+  EXPECT_EQ(Samples(buffer.begin(), buffer.begin() + 10), repeat(-16383, 10));
+  EXPECT_EQ(buffer[10], 999);
+
+  LtcEncoder empty = makeEncoder(44100, 30, 1, true);
+  EXPECT_EQ(empty.render(buffer.data(), 0, 0), 0U);
+  EXPECT_EQ(empty.currentTc(), 0x00000001U);
+  EXPECT_EQ(empty.level(), -16383);
+  EXPECT_EQ(buffer[0], -16383);
+}
+
+TEST(LtcEncoderRenderTest, ZeroAmplitudeStaysSilent) {
+  LtcEncoder e = makeEncoder(48000, 25, 2, false, 0.0);
+  const Samples values = renderFrames(e, 0, 3);
+  for (const int16_t v : values) ASSERT_EQ(v, 0);
+  EXPECT_EQ(e.level(), 0);
+}
+
+TEST(LtcEncoderRenderTest, PositionsInsideAFrameStartAtThatFrame) {
+  for (const Rate& rate : kRates) {
+    LtcEncoder aligned = makeEncoder(rate.sampleRate, rate.fps, 2, false);
+    LtcEncoder inside = makeEncoder(rate.sampleRate, rate.fps, 2, false);
+    const auto perFrame = static_cast<uint32_t>(aligned.samplesPerFrame() * 2);
+    const uint64_t frameStart = 7 * static_cast<uint64_t>(aligned.samplesPerFrame());
+    Samples expected(perFrame + 50, 777);
+    Samples actual(perFrame + 50, 777);
+    ASSERT_EQ(aligned.render(expected.data(), frameStart, perFrame - 3), perFrame - 3);
+    ASSERT_EQ(inside.render(actual.data(), frameStart + 100, perFrame - 3), perFrame - 3);
+    EXPECT_EQ(actual, expected) << rate.sampleRate << "/" << rate.fps;
+    EXPECT_EQ(inside.currentTc(), aligned.currentTc());
+  }
+}
+
+TEST(LtcEncoderRenderTest, PositionsBeyond32BitsKeepCounting) {
+  LtcEncoder e = makeEncoder(48000, 30, 1, true, 0.5, 0x00000000);
+  Samples buffer(1600);
+  // Frame 2684354 starts at 4294966400 + 1600 > 2^32.
+  e.render(buffer.data(), 2684355ULL * 1600, 1600);
+  EXPECT_EQ(e.currentTc(), 0x15185100U);  // 24:51:18:15, the hours wrapped
+}
+
+}  // namespace
+}  // namespace stampline
