@@ -1,0 +1,38 @@
+#ifndef STAMPLINE_CLI_GENERATION_RUN_H_
+#define STAMPLINE_CLI_GENERATION_RUN_H_
+
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+
+#include "cli/options.h"
+#include "wav/wav_writer.h"
+
+namespace stampline {
+
+// What a run takes from its surroundings, so tests can stand in for them.
+struct RunEnvironment {
+  // Set (from a signal handler) to the number of the signal that asks the run
+  // to stop; the run then finishes the frame being written, completes the
+  // file for the frames written and returns 128 + that number. Null: never.
+  const volatile std::sig_atomic_t* stopSignal = nullptr;
+  // Stream for the progress line of long runs, or null for none.
+  std::FILE* progress = nullptr;
+  // Sample data beyond this many bytes is written as RF64.
+  uint64_t riffLimit = kMaxRiffDataBytes;
+  // Clock seconds that seed the noise; 0 reads the calendar clock.
+  uint32_t noiseSeed = 0;
+};
+
+// Writes the LTC WAV file that `settings` (already validated) describe and
+// returns the exit status: 0 when the file is complete; 1, after "Error opening
+// file" or "Error writing file" on `out`, when it could not be created or
+// written; 128 + signal after "Interrupted after N frames" when stopped early.
+int runGeneration(const Settings& settings, std::FILE* out, const RunEnvironment& environment);
+
+// The whole program: options, then the run. Returns the exit status.
+int stamplineMain(int argc, char** argv);
+
+}  // namespace stampline
+
+#endif  // STAMPLINE_CLI_GENERATION_RUN_H_

@@ -1,0 +1,102 @@
+#include "cli/options.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace stampline {
+namespace {
+
+// Scans `args` in-process; the console text is captured and returned.
+struct Scan {
+  bool run = false;
+  Settings settings;
+  std::string out;
+};
+
+Scan scan(std::vector<std::string> args) {
+  args.insert(args.begin(), "stampline");
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  char* text = nullptr;
+  size_t size = 0;
+  std::FILE* out = open_memstream(&text, &size);
+  Scan result;
+  result.run = scanOptions(static_cast<int>(args.size()), argv.data(), result.settings, out);
+  std::fclose(out);
+  result.out.assign(text, size);
+  std::free(text);
+  return result;
+}
+
+TEST(ScanOptionsTest, DefaultsWithoutOptions) {
+  const Scan s = scan({});
+  EXPECT_TRUE(s.run);
+  EXPECT_EQ(s.out, "");
+  EXPECT_EQ(s.settings.outputPath, "output.wav");
+  EXPECT_EQ(s.settings.sampleRate, 44100);
+  EXPECT_EQ(s.settings.channels, 2);
+  EXPECT_EQ(s.settings.startText, "01:00:00:00");
+  EXPECT_EQ(s.settings.durationFrames, 1800);
+  EXPECT_EQ(s.settings.framesPerSecond, 30.0);
+  EXPECT_FALSE(s.settings.dropFrame);
+  EXPECT_EQ(s.settings.volume, 0.5);
+  EXPECT_FALSE(s.settings.clean);
+}
+
+TEST(ScanOptionsTest, ValuesAsStored) {
+  Scan s = scan({"-os", "48000", "-c", "2.9", "-f", "3e1", "-n", "5", "-q", "1", "-a", "0.25",
+                 "-d", " -5", "-t", "00:00:59:28"});
+  ASSERT_TRUE(s.run);
+  EXPECT_EQ(s.settings.outputPath, "-os");
+  EXPECT_EQ(s.settings.sampleRate, 48000);
+  EXPECT_EQ(s.settings.channels, 2);
+  EXPECT_EQ(s.settings.framesPerSecond, 30.0);
+  EXPECT_TRUE(s.settings.dropFrame);
+  EXPECT_TRUE(s.settings.clean);
+  EXPECT_EQ(s.settings.volume, 0.25);
+  EXPECT_EQ(s.settings.durationFrames, -5);
+  EXPECT_EQ(s.settings.startText, "00:00:59:28");
+
+  s = scan({"-n", "yes", "-q", "0", "-d", "99999999999"});
+  ASSERT_TRUE(s.run);
+  EXPECT_FALSE(s.settings.dropFrame);
+  EXPECT_FALSE(s.settings.clean);
+  EXPECT_EQ(s.settings.durationFrames, 2147483647);
+}
+
+TEST(ScanOptionsTest, PosixlyCorrectStopsAtTheFirstValue) {
+  setenv("POSIXLY_CORRECT", "1", 1);
+  const Scan strict = scan({"-s", "48000", "-c", "1"});
+  unsetenv("POSIXLY_CORRECT");
+  const Scan normal = scan({"-s", "48000", "-c", "1"});
+  EXPECT_TRUE(strict.run);
+  EXPECT_EQ(strict.settings.sampleRate, 48000);
+  EXPECT_EQ(strict.settings.channels, 2);
+  EXPECT_EQ(normal.settings.channels, 1);
+}
+
+TEST(ScanOptionsTest, RepeatedScansStartOver) {
+  EXPECT_FALSE(scan({"-s"}).run);
+  const Scan s = scan({"-c", "1"});
+  EXPECT_TRUE(s.run);
+  EXPECT_EQ(s.settings.channels, 1);
+}
+
+TEST(PackTimecodeTextTest, PacksLowBitsOfEachDigit) {
+  const struct {
+    const char* text;
+    TimecodeWord word;
+  } cases[] = {
+      {"01:00:00:00", 0x00000001U}, {"10:20:30:24", 0x24302010U}, {"23:59:59:29", 0x29595923U},
+      {"99:99:99:99", 0x19999999U}, {"12:34:56:29", 0x29563412U}, {"01-00-00-00", 0x00000001U},
+      {"01x00;00.00", 0x00000001U}, {"00:00:00:39", 0x39000000U},
+  };
+  for (const auto& c : cases) EXPECT_EQ(packTimecodeText(c.text), c.word) << c.text;
+}
+
+}  // namespace
+}  // namespace stampline

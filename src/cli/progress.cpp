@@ -1,0 +1,49 @@
+#include "cli/progress.h"
+
+namespace stampline {
+namespace {
+
+constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
+
+}  // namespace
+
+std::string formatTimecode(TimecodeWord word) {
+  std::string text = "00:00:00:00";
+  const auto digit = [word](int shift, uint32_t mask) {
+    return static_cast<char>('0' + ((word >> shift) & mask));
+  };
+  text[0] = digit(4, 0xF);
+  text[1] = digit(0, 0xF);
+  text[3] = digit(12, 0xF);
+  text[4] = digit(8, 0xF);
+  text[6] = digit(20, 0xF);
+  text[7] = digit(16, 0xF);
+  text[9] = digit(28, 0x3);
+  text[10] = digit(24, 0xF);
+  return text;
+}
+
+ProgressLine::ProgressLine(std::FILE* out, uint64_t totalFrames)
+    : out_(out), totalFrames_(totalFrames), start_(Clock::now()), nextDraw_(start_) {}
+
+void ProgressLine::draw(uint64_t index, TimecodeWord timecode) {
+  const auto now = Clock::now();
+  nextDraw_ = now + kRedrawInterval;
+  const double elapsed = std::chrono::duration<double>(now - start_).count();
+  const double percent = totalFrames_ == 0 ? 100.0 : 100.0 * static_cast<double>(index) /
+                                                         static_cast<double>(totalFrames_);
+  // \r and erase-to-end-of-line redraw the line in place.
+  std::fprintf(out_, "\r%5.1f%%  %s  %.1fs\x1b[K", percent, formatTimecode(timecode).c_str(),
+               elapsed);
+  std::fflush(out_);
+  drawn_ = true;
+}
+
+void ProgressLine::finish() {
+  if (out_ == nullptr || !drawn_) return;
+  std::fputs("\r\x1b[K", out_);
+  std::fflush(out_);
+  drawn_ = false;
+}
+
+}  // namespace stampline
