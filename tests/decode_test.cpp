@@ -1,0 +1,116 @@
+// Reads files written by the built program with independent readers:
+// libsndfile for the container, libltc's decoder for the timecode.
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+#include <string>
+#include <vector>
+
+#include "program_runner.h"
+#include "timecode/timecode.h"
+#include "wav_reader.h"
+
+namespace stampline::testing {
+namespace {
+
+struct Run {
+  int rate;
+  int fps;
+  int channels;
+  bool drop;
+  bool clean;
+  const char* start;
+  int frames;
+};
+
+std::string describe(const Run& r) {
+  return std::to_string(r.rate) + " Hz " + std::to_string(r.fps) + " fps x" +
+         std::to_string(r.channels) + (r.drop ? " drop" : "") + (r.clean ? " clean" : "") +
+         " from " + r.start;
+}
+
+TimecodeWord packed(const std::string& t) {
+  const auto d = [&t](size_t i) { return static_cast<TimecodeWord>(t[i] - '0'); };
+  return d(1) | d(0) << 4 | d(4) << 8 | d(3) << 12 | d(7) << 16 | d(6) << 20 | d(10) << 24 |
+         d(9) << 28;
+}
+
+// Runs the program for `run`, then checks the file with both readers: every
+// frame is found, in order, where it should start, with the label our own
+// counting gives it.
+void writeAndDecode(const Run& run) {
+  SCOPED_TRACE(describe(run));
+  ScratchDir dir;
+  const ProgramResult r = runProgram(
+      {"-s", std::to_string(run.rate), "-f", std::to_string(run.fps), "-c",
+       std::to_string(run.channels), "-n", run.drop ? "1" : "0", "-q", run.clean ? "1" : "0", "-t",
+       run.start, "-d", std::to_string(run.frames), "-o", "ltc.wav"},
+      dir.path());
+  ASSERT_EQ(r.status, 0) << r.out;
+
+  const SoundFile wav = readSoundFile(dir.file("ltc.wav"), true);
+  ASSERT_TRUE(wav.opened);
+  EXPECT_EQ(wav.format, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+  EXPECT_EQ(wav.channels, run.channels);
+  EXPECT_EQ(wav.sampleRate, run.rate);
+  const int samplesPerFrame = run.rate / run.fps;
+  ASSERT_EQ(wav.frames, int64_t{run.frames} * samplesPerFrame);
+  EXPECT_TRUE(wav.channelsAgree);
+
+  const std::vector<DecodedFrame> decoded = decodeLtc(wav.firstChannel, samplesPerFrame);
+  ASSERT_EQ(decoded.size(), static_cast<size_t>(run.frames));
+  for (size_t i = 0; i < decoded.size(); ++i) {
+    const auto frameStart = static_cast<int64_t>(i) * samplesPerFrame;
+    TimecodeWord expected = 0;
+    timecodeAt(static_cast<uint64_t>(frameStart), run.rate, run.fps, expected, packed(run.start),
+               run.drop);
+    ASSERT_EQ(decoded[i].timecode, expected) << "frame " << i;
+    ASSERT_EQ(decoded[i].dropFrame, run.drop) << "frame " << i;
+    ASSERT_NEAR(static_cast<double>(decoded[i].start), static_cast<double>(frameStart),
+                samplesPerFrame / 40.0)
+        << "frame " << i;
+  }
+}
+
+TEST(DecodeTest, EveryRateDropAndNoiseSetting) {
+  for (const int rate : {22050, 44100, 48000}) {
+    for (const int fps : {25, 30}) {
+      for (const bool drop : {false, true}) {
+        for (const bool clean : {false, true}) {
+          writeAndDecode({rate, fps, clean ? 1 : 2, drop, clean, "01:00:00:00", 75});
+        }
+      }
+    }
+  }
+}
+
+TEST(DecodeTest, FullVolumeAndQuietSignals) {
+  writeAndDecode({48000, 30, 2, false, false, "10:00:00:00", 40});
+  writeAndDecode({44100, 25, 1, false, true, "10:00:00:00", 40});
+}
+
+TEST(DecodeTest, AcrossMidnight) {
+  writeAndDecode({48000, 30, 2, false, false, "23:59:50:00", 450});
+  writeAndDecode({44100, 25, 1, false, true, "23:59:59:00", 60});
+}
+
+TEST(DecodeTest, DropFrameAcrossATenthMinute) {
+  // From 00:00:00:00 the labels are the standard drop-frame ones: the skips
+  // at minutes 1-9 and none at minute 10.
+  writeAndDecode({22050, 30, 1, true, false, "00:00:00:00", 17982 + 150});
+}
+
+TEST(DecodeTest, DefaultRunHoldsOneMinuteFromOneHour) {
+  ScratchDir dir;
+  ASSERT_EQ(runProgram({}, dir.path()).status, 0);
+  const std::string bytes = readFile(dir.file("output.wav"));
+  EXPECT_EQ(bytes.size(), 10584044U);
+  const SoundFile wav = readSoundFile(dir.file("output.wav"), true);
+  const std::vector<DecodedFrame> decoded = decodeLtc(wav.firstChannel, 1470);
+  ASSERT_EQ(decoded.size(), 1800U);
+  EXPECT_EQ(decoded.front().timecode, packed("01:00:00:00"));
+  EXPECT_EQ(decoded.back().timecode, packed("01:00:59:29"));
+}
+
+}  // namespace
+}  // namespace stampline::testing

@@ -1,0 +1,57 @@
+#ifndef STAMPLINE_TESTS_PROGRAM_RUNNER_H_
+#define STAMPLINE_TESTS_PROGRAM_RUNNER_H_
+
+#include <string>
+#include <vector>
+
+namespace stampline::testing {
+
+// What one run of the built stampline binary did.
+struct ProgramResult {
+  int status = -1;  // exit status, or 128 + signal number when killed
+  std::string out;
+  std::string err;
+};
+
+// A fresh, empty directory under the test's temporary directory; removed with
+// everything in it when the object goes.
+class ScratchDir {
+ public:
+  ScratchDir();
+  ~ScratchDir();
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+  const std::string& path() const { return path_; }
+  std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+// Runs stampline with `args` in directory `cwd`, POSIXLY_CORRECT set when
+// `posixlyCorrect`, standard input closed.
+ProgramResult runProgram(const std::vector<std::string>& args, const std::string& cwd,
+                         bool posixlyCorrect = false);
+
+// A program started in the background; finish() waits for it.
+class RunningProgram {
+ public:
+  RunningProgram(const std::vector<std::string>& args, const std::string& cwd);
+  RunningProgram(const RunningProgram&) = delete;
+  RunningProgram& operator=(const RunningProgram&) = delete;
+  ~RunningProgram();
+  int pid() const { return pid_; }
+  ProgramResult finish();
+
+ private:
+  ScratchDir capture_;
+  int pid_ = -1;
+};
+
+// The whole of a file, or "" when it cannot be read.
+std::string readFile(const std::string& path);
+bool fileExists(const std::string& path);
+
+}  // namespace stampline::testing
+
+#endif  // STAMPLINE_TESTS_PROGRAM_RUNNER_H_

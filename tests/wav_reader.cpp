@@ -1,0 +1,69 @@
+#include "wav_reader.h"
+
+#include <ltc.h>
+#include <sndfile.h>
+
+#include <algorithm>
+
+namespace stampline::testing {
+
+SoundFile readSoundFile(const std::string& path, bool withSamples) {
+  SoundFile result;
+  SF_INFO info{};
+  SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+  if (file == nullptr) return result;
+  result.opened = true;
+  result.format = info.format;
+  result.channels = info.channels;
+  result.sampleRate = info.samplerate;
+  result.frames = info.frames;
+  if (withSamples) {
+    std::vector<short> block(static_cast<size_t>(4096 * info.channels));
+    for (;;) {
+      const sf_count_t got = sf_readf_short(file, block.data(), 4096);
+      if (got <= 0) break;
+      for (sf_count_t i = 0; i < got; ++i) {
+        const auto at = static_cast<size_t>(i * info.channels);
+        result.firstChannel.push_back(block[at]);
+        if (info.channels == 2 && block[at] != block[at + 1]) result.channelsAgree = false;
+      }
+    }
+  }
+  sf_close(file);
+  return result;
+}
+
+std::vector<DecodedFrame> decodeLtc(const std::vector<int16_t>& samples, int samplesPerFrame) {
+  std::vector<DecodedFrame> frames;
+  LTCDecoder* decoder = ltc_decoder_create(samplesPerFrame, 32);
+  // The decoder reports a frame when it sees the transition that starts the
+  // next one; a cell of the opposite level after the end lets it report the
+  // file's last frame too.
+  std::vector<int16_t> signal = samples;
+  if (!signal.empty()) {
+    const auto opposite = static_cast<int16_t>(signal.back() > 0 ? -16383 : 16383);
+    signal.insert(signal.end(), static_cast<size_t>(samplesPerFrame / 80), opposite);
+  }
+  std::vector<short> block;
+  constexpr size_t kBlock = 1024;
+  for (size_t at = 0; at < signal.size(); at += kBlock) {
+    const size_t n = std::min(kBlock, signal.size() - at);
+    block.assign(signal.begin() + static_cast<long>(at), signal.begin() + static_cast<long>(at + n));
+    ltc_decoder_write_s16(decoder, block.data(), n, static_cast<ltc_off_t>(at));
+    LTCFrameExt found;
+    while (ltc_decoder_read(decoder, &found) != 0) {
+      const LTCFrame& f = found.ltc;
+      DecodedFrame d;
+      d.start = found.off_start;
+      d.timecode = f.hours_units | f.hours_tens << 4 | f.mins_units << 8 | f.mins_tens << 12 |
+                   f.secs_units << 16 | f.secs_tens << 20 | f.frame_units << 24 |
+                   f.frame_tens << 28;
+      d.dropFrame = f.dfbit != 0;
+      frames.push_back(d);
+    }
+  }
+  ltc_decoder_free(decoder);
+  return frames;
+}
+
+}  // namespace stampline::testing
