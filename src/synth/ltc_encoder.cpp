@@ -9,10 +9,21 @@
 namespace stampline {
 namespace {
 
-constexpr int kBitsPerFrame = 80;
+constexpr size_t kBitsPerFrame = 80;
+constexpr int32_t kCellsPerFrame = 80;  // one cell per bit
+constexpr size_t kBytesPerFrame = 10;
 // No more than half the cells of a frame are ever made one sample longer.
 constexpr int kMaxLongCells = 40;
 constexpr int64_t kMaxSample = 32767;
+// Which bits of each frame byte can change: the low `variableBits` (the
+// timecode field, and the drop-frame flag in byte 1 and the phase bit in
+// byte 3); the rest always hold `fixed` (user bits and flags 0, the sync word).
+struct ByteField {
+  int variableBits;
+  unsigned fixed;
+};
+constexpr std::array<ByteField, 10> kByteFields{{
+    {4, 0}, {3, 0}, {4, 0}, {4, 0}, {4, 0}, {3, 0}, {4, 0}, {2, 0}, {0, 0xFC}, {0, 0xBF}}};
 // 1/32767 as the single-precision constant the noise scale is built on:
 // exactly 2^-15 + 2^-30, not the double nearest 1/32767.
 constexpr double kInverseFullScale = static_cast<double>(1.0F / 32767.0F);
@@ -69,8 +80,8 @@ bool LtcEncoder::setup(const TimecodeWord& start, int32_t sampleRate, int32_t ch
   sampleRate_ = sampleRate;
 
   samplesPerFrame_ = sampleRate / fps;
-  samplesPerBit_ = samplesPerFrame_ / kBitsPerFrame;
-  extraSamples_ = samplesPerFrame_ % kBitsPerFrame;
+  samplesPerBit_ = samplesPerFrame_ / kCellsPerFrame;
+  extraSamples_ = samplesPerFrame_ % kCellsPerFrame;
   rampSamples_ = clean ? 0
                        : static_cast<int32_t>(
                              static_cast<double>(int64_t{sampleRate} * kRiseTimeMicroseconds) *
@@ -78,7 +89,9 @@ bool LtcEncoder::setup(const TimecodeWord& start, int32_t sampleRate, int32_t ch
   amplitude_ = amplitudeFor(volume_);
   level_ = amplitude_;
   noise_.seed(noiseSeed);
-  return buildCellTables();
+  const bool built = buildCellTables();
+  planCells();
+  return built;
 }
 
 bool LtcEncoder::buildCellTables() {
@@ -153,6 +166,56 @@ bool LtcEncoder::buildCellTables() {
   return true;
 }
 
+void LtcEncoder::planCells() {
+  // The first extraSamples candidates in transmission order get a long cell,
+  // at most kMaxLongCells; candidates are the bits whose byte index times
+  // bit index is even (all of bytes 0, 2, 4, 6, 8; even bits of the others).
+  int longCount = 0;
+  for (size_t bit = 0; bit < kBitsPerFrame; ++bit) {
+    const size_t k = bit / 8;
+    const size_t b = bit % 8;
+    const bool isLong =
+        longCount < extraSamples_ && longCount < kMaxLongCells && (k * b) % 2 == 0;
+    const auto cellFrames = static_cast<uint32_t>(samplesPerBit_ + (isLong ? 1 : 0));
+    cellValues_[bit] = cellFrames * static_cast<uint32_t>(channels_);
+    cellSlot_[bit] = isLong ? 4 : 0;
+    if (isLong) ++longCount;
+  }
+  byteStart_[0] = 0;
+  for (size_t k = 0; k < kBytesPerFrame; ++k) {
+    byteStart_[k + 1] = byteStart_[k];
+    for (size_t b = 0; b < 8; ++b) byteStart_[k + 1] += cellValues_[k * 8 + b];
+  }
+  frameValues_ = static_cast<uint32_t>(byteStart_[kBytesPerFrame]);
+
+  const CellTables& t = tables_;
+  const std::vector<int16_t>* inOrder[] = {&t.zeroHigh,     &t.zeroLow,      &t.oneHigh,
+                                           &t.oneLow,       &t.zeroHighLong, &t.zeroLowLong,
+                                           &t.oneHighLong,  &t.oneLowLong};
+  slotValues_ = t.zeroHighLong.size();
+  slots_.assign(slotValues_ * 8, 0);
+  for (size_t i = 0; i < 8; ++i) {
+    std::copy(inOrder[i]->begin(), inOrder[i]->end(),
+              slots_.begin() + static_cast<std::ptrdiff_t>(i * slotValues_));
+  }
+
+  // Every value a frame byte can take, written from either polarity.
+  size_t total = 0;
+  for (size_t k = 0; k < kBytesPerFrame; ++k) {
+    byteWaveStart_[k] = total;
+    total += (size_t{2} << kByteFields[k].variableBits) * byteValues(k);
+  }
+  byteWaves_.assign(total, 0);
+  for (size_t k = 0; k < kBytesPerFrame; ++k) {
+    for (unsigned v = 0; v < (1U << kByteFields[k].variableBits); ++v) {
+      const unsigned value = kByteFields[k].fixed | v;
+      for (const int32_t entryLevel : {1, -1}) {
+        writeByteCells(byteWaves_.data() + byteWave(k, value, entryLevel), k, value, entryLevel);
+      }
+    }
+  }
+}
+
 uint32_t LtcEncoder::render(int16_t* buffer, uint64_t position, uint32_t maxValues) {
   const uint64_t valuesPerFrame =
       static_cast<uint64_t>(channels_) * static_cast<uint64_t>(samplesPerFrame_);
@@ -165,42 +228,87 @@ uint32_t LtcEncoder::render(int16_t* buffer, uint64_t position, uint32_t maxValu
   const uint64_t stepBack = std::min<uint64_t>(static_cast<uint64_t>(std::max(offset, 0)), position);
   uint64_t frameStart = position - stepBack;
 
-  const CellTables& t = tables_;
-  uint32_t written = 0;
+  int32_t level = level_;
+  uint64_t written = 0;
   for (uint64_t f = 0; f < frameCount; ++f) {
-    timecodeAt(frameStart, sampleRate_, fps_, currentTc_, startTc_, dropFrame_);
+    // The first frame's label is already in currentTc_ when the call starts
+    // on a frame boundary.
+    if (f > 0 || frameStart != position) {
+      timecodeAt(frameStart, sampleRate_, fps_, currentTc_, startTc_, dropFrame_);
+    }
     loadFrame(frame_, currentTc_, dropFrame_);
     setPhaseBit(frame_);
-
-    // The frame's extraSamples long cells go to the first candidates in
-    // transmission order; candidates are the bits whose byte index times bit
-    // index is even.
-    int longCount = 0;
-    for (int k = 0; k < 10; ++k) {
-      const uint8_t byte = frame_.bytes[static_cast<size_t>(k)];
-      for (int b = 0; b < 8; ++b) {
-        level_ = -level_;
-        const bool isLong = longCount < extraSamples_ && longCount < kMaxLongCells && (k * b) % 2 == 0;
-        if (isLong) ++longCount;
-        uint64_t cellValues = static_cast<uint64_t>(channels_) *
-                              static_cast<uint64_t>(samplesPerBit_ + (isLong ? 1 : 0));
-        if (written >= maxValues) return written;
-        if (written + cellValues > maxValues) cellValues = maxValues - written;
-
-        const bool one = ((byte >> b) & 1U) != 0;
-        const bool high = level_ > 0;
-        const std::vector<int16_t>& table =
-            one ? (isLong ? (high ? t.oneHighLong : t.oneLowLong) : (high ? t.oneHigh : t.oneLow))
-                : (isLong ? (high ? t.zeroHighLong : t.zeroLowLong)
-                          : (high ? t.zeroHigh : t.zeroLow));
-        std::memcpy(buffer + written, table.data(), cellValues * sizeof(int16_t));
-        if (one) level_ = -level_;
-        written += static_cast<uint32_t>(cellValues);
-      }
+    if (written + frameValues_ <= maxValues) {
+      level = writeWholeFrame(buffer + written, level);
+      written += frameValues_;
+    } else if (!writeCutFrame(buffer, written, maxValues, level)) {
+      break;
     }
     frameStart += static_cast<uint64_t>(samplesPerFrame_);
   }
-  return written;
+  level_ = level;
+  return static_cast<uint32_t>(written);
+}
+
+size_t LtcEncoder::byteValues(size_t k) const { return byteStart_[k + 1] - byteStart_[k]; }
+
+size_t LtcEncoder::byteWave(size_t k, unsigned value, int32_t entryLevel) const {
+  const unsigned variable = value & ((1U << kByteFields[k].variableBits) - 1U);
+  return byteWaveStart_[k] + (2 * variable + (entryLevel > 0 ? 0U : 1U)) * byteValues(k);
+}
+
+// A frame byte's cells depend only on its value and the level it starts
+// from, so whole frames are copied a byte at a time from the waves written at
+// set-up. A level of 0 (amplitude 0) gives silence either way.
+int32_t LtcEncoder::writeWholeFrame(int16_t* out, int32_t level) const {
+  for (size_t k = 0; k < kBytesPerFrame; ++k) {
+    const unsigned value = frame_.bytes[k];
+    if ((value >> kByteFields[k].variableBits) << kByteFields[k].variableBits !=
+        kByteFields[k].fixed) {
+      level = writeByteCells(out + byteStart_[k], k, value, level);
+      continue;
+    }
+    std::memcpy(out + byteStart_[k], byteWaves_.data() + byteWave(k, value, level),
+                byteValues(k) * sizeof(int16_t));
+    // Eight cell starts and one mid-cell reversal per one bit.
+    if (std::popcount(value) % 2 != 0) level = -level;
+  }
+  return level;
+}
+
+// The bit step for the eight cells of frame byte k holding `value`: the
+// level flips at every cell start and again in the middle of a one-cell, and
+// the sign it has at the cell start picks a High or a Low table. Returns the
+// level after the byte.
+int32_t LtcEncoder::writeByteCells(int16_t* out, size_t k, unsigned value, int32_t level) const {
+  for (size_t b = 0; b < 8; ++b) {
+    const size_t bit = k * 8 + b;
+    level = -level;
+    const bool one = ((value >> b) & 1U) != 0;
+    const size_t slot = cellSlot_[bit] + (one ? 2U : 0U) + (level > 0 ? 0U : 1U);
+    std::memcpy(out, slots_.data() + slot * slotValues_, cellValues_[bit] * sizeof(int16_t));
+    out += cellValues_[bit];
+    if (one) level = -level;
+  }
+  return level;
+}
+
+// The bit step cell by cell for a frame that does not fit: stops when
+// `written` reaches `limit`, cutting the last cell to the room left. Returns
+// false when the buffer is full.
+bool LtcEncoder::writeCutFrame(int16_t* buffer, uint64_t& written, uint64_t limit,
+                               int32_t& level) const {
+  for (size_t bit = 0; bit < kBitsPerFrame; ++bit) {
+    level = -level;
+    if (written >= limit) return false;
+    const uint64_t cellValues = std::min<uint64_t>(cellValues_[bit], limit - written);
+    const bool one = frame_.bit(static_cast<int>(bit));
+    const size_t slot = cellSlot_[bit] + (one ? 2U : 0U) + (level > 0 ? 0U : 1U);
+    std::memcpy(buffer + written, slots_.data() + slot * slotValues_, cellValues * sizeof(int16_t));
+    if (one) level = -level;
+    written += cellValues;
+  }
+  return true;
 }
 
 }  // namespace stampline

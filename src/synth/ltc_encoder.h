@@ -1,6 +1,8 @@
 #ifndef STAMPLINE_SYNTH_LTC_ENCODER_H_
 #define STAMPLINE_SYNTH_LTC_ENCODER_H_
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -67,7 +69,16 @@ class LtcEncoder {
   const CellTables& tables() const { return tables_; }
 
  private:
+  static constexpr size_t kBytesPerFrame = 10;
+
   bool buildCellTables();
+  void planCells();
+  size_t byteValues(size_t k) const;
+  size_t byteWave(size_t k, unsigned value, int32_t entryLevel) const;
+  int32_t writeWholeFrame(int16_t* out, int32_t level) const;
+  int32_t writeByteCells(int16_t* out, size_t k, unsigned value, int32_t level) const;
+  [[nodiscard]] bool writeCutFrame(int16_t* buffer, uint64_t& written, uint64_t limit,
+                                   int32_t& level) const;
 
   LtcFrame frame_;
   TimecodeWord currentTc_ = 0;
@@ -88,6 +99,21 @@ class LtcEncoder {
   int32_t level_ = 0;
   NoiseGenerator noise_;
   CellTables tables_;
+
+  // What render() works from, all fixed at set-up and built from the tables.
+  // Which bits get a long cell is the same for every frame: per bit, its
+  // length in values and its first slot (0 short, 4 Long).
+  std::array<uint32_t, 80> cellValues_{};
+  std::array<uint8_t, 80> cellSlot_{};
+  std::array<uint64_t, kBytesPerFrame + 1> byteStart_{};  // each byte's first value
+  uint32_t frameValues_ = 0;                              // values in a whole frame
+  // The eight tables in equal slots, in declaration order.
+  size_t slotValues_ = 0;
+  std::vector<int16_t> slots_;
+  // The cells of every value each frame byte can hold, started from a
+  // positive and from a negative level: the frame's waveform a byte at a time.
+  std::array<size_t, kBytesPerFrame> byteWaveStart_{};
+  std::vector<int16_t> byteWaves_;
 };
 
 }  // namespace stampline

@@ -296,6 +296,37 @@ TEST(LtcEncoderRenderTest, FramesStartLowAndCallsJoinSeamlessly) {
   }
 }
 
+TEST(LtcEncoderRenderTest, WholeFramesMatchCellByCellRendering) {
+  // Whole frames are copied a frame byte at a time, frames cut by the buffer
+  // cell by cell; both must give the same values for every label, polarity
+  // and flag, here across second, minute and ten-minute boundaries.
+  for (const Rate& rate : kRates) {
+    for (const int32_t channels : {1, 2}) {
+      for (const bool drop : {false, true}) {
+        for (const double volume : {0.5, -0.7}) {
+          SCOPED_TRACE(testing::Message() << rate.sampleRate << "/" << rate.fps << " x" << channels
+                                          << " drop " << drop << " volume " << volume);
+          for (const uint64_t n : {0ULL, 1ULL, 29ULL, 1799ULL, 1800ULL, 17981ULL, 17982ULL}) {
+            LtcEncoder whole = makeEncoder(rate.sampleRate, rate.fps, channels, false, volume,
+                                           0x00590923, drop);
+            LtcEncoder cut = makeEncoder(rate.sampleRate, rate.fps, channels, false, volume,
+                                         0x00590923, drop);
+            const auto perFrame = static_cast<uint32_t>(whole.samplesPerFrame() * channels);
+            const uint64_t position = n * static_cast<uint64_t>(whole.samplesPerFrame());
+            Samples a(perFrame);
+            Samples b(perFrame, 4321);
+            ASSERT_EQ(whole.render(a.data(), position, perFrame), perFrame);
+            ASSERT_EQ(cut.render(b.data(), position, perFrame - 1), perFrame - 1);
+            EXPECT_EQ(b.back(), 4321);
+            b.back() = a.back();
+            ASSERT_EQ(a, b) << "frame " << n;
+          }
+        }
+      }
+    }
+  }
+}
+
 TEST(LtcEncoderRenderTest, ShortBuffersEndTheCall) {
   LtcEncoder e = makeEncoder(44100, 30, 1, true);
   Samples buffer(40, 999);

@@ -1,28 +1,14 @@
 #include "timecode/ltc_frame.h"
 
-#include <bit>
 
 namespace stampline {
 namespace {
 
-// Where each timecode field goes: the frame byte, how many low bits of it the
-// field fills, and where the field sits in the TimecodeWord.
-struct FieldPlacement {
-  int byte;
-  int width;
-  int wordShift;
-};
-
-constexpr std::array<FieldPlacement, 8> kFields{{
-    {0, 4, 24},  // frame units
-    {1, 2, 28},  // frame tens
-    {2, 4, 16},  // second units
-    {3, 3, 20},  // second tens
-    {4, 4, 8},   // minute units
-    {5, 3, 12},  // minute tens
-    {6, 4, 0},   // hour units
-    {7, 2, 4},   // hour tens
-}};
+// Replaces the low `width` bits of `byte` with `value`.
+inline void setLowBits(uint8_t& byte, int width, uint32_t value) {
+  const auto mask = static_cast<uint8_t>((1U << width) - 1U);
+  byte = static_cast<uint8_t>((byte & ~mask) | (value & mask));
+}
 
 constexpr uint8_t kDropFrameFlag = 0x04;  // byte 1, bit 2
 constexpr uint8_t kPhaseBit = 0x08;       // byte 3, bit 3
@@ -30,19 +16,26 @@ constexpr uint8_t kPhaseBit = 0x08;       // byte 3, bit 3
 }  // namespace
 
 void loadFrame(LtcFrame& frame, TimecodeWord timecode, bool dropFrame) {
-  for (const FieldPlacement& field : kFields) {
-    const auto mask = static_cast<uint8_t>((1U << field.width) - 1U);
-    const auto value = static_cast<uint8_t>((timecode >> field.wordShift) & mask);
-    uint8_t& byte = frame.bytes[static_cast<std::size_t>(field.byte)];
-    byte = static_cast<uint8_t>((byte & ~mask) | value);
-  }
-  if (dropFrame) frame.bytes[1] |= kDropFrameFlag;
+  auto& b = frame.bytes;
+  setLowBits(b[0], 4, timecode >> 24);  // frame units
+  setLowBits(b[1], 2, timecode >> 28);  // frame tens
+  setLowBits(b[2], 4, timecode >> 16);  // second units
+  setLowBits(b[3], 3, timecode >> 20);  // second tens
+  setLowBits(b[4], 4, timecode >> 8);   // minute units
+  setLowBits(b[5], 3, timecode >> 12);  // minute tens
+  setLowBits(b[6], 4, timecode);        // hour units
+  setLowBits(b[7], 2, timecode >> 4);   // hour tens
+  if (dropFrame) b[1] |= kDropFrameFlag;
 }
 
 void setPhaseBit(LtcFrame& frame) {
-  int ones = 0;
-  for (const uint8_t byte : frame.bytes) ones += std::popcount(byte);
-  if (ones % 2 != 0) frame.bytes[3] ^= kPhaseBit;
+  // The parity of the ones, folded down to one bit.
+  uint8_t folded = 0;
+  for (const uint8_t byte : frame.bytes) folded ^= byte;
+  folded ^= static_cast<uint8_t>(folded >> 4);
+  folded ^= static_cast<uint8_t>(folded >> 2);
+  folded ^= static_cast<uint8_t>(folded >> 1);
+  if ((folded & 1U) != 0) frame.bytes[3] ^= kPhaseBit;
 }
 
 }  // namespace stampline

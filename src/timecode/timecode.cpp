@@ -34,9 +34,10 @@ uint64_t dropFrameCount(uint64_t n, uint64_t fps) {
   // The 1798.2-frame minute starts minutes 1-5 of each ten one frame early;
   // that frame would read ss=00, ff=01 of the new minute, so it goes back to
   // the last label of the minute before.
-  const uint64_t frames = label % fps;
-  const uint64_t seconds = (label % (fps * 60)) / fps;
-  const uint64_t minutes = (label % (fps * 3600)) / (fps * 60);
+  const uint64_t labelSeconds = label / fps;
+  const uint64_t frames = label - labelSeconds * fps;
+  const uint64_t seconds = labelSeconds % 60;
+  const uint64_t minutes = (labelSeconds / 60) % 60;
   if (frames <= 1 && seconds == 0 && minutes % 10 > 0) label -= 2;
   return label;
 }
@@ -79,10 +80,13 @@ int32_t timecodeAt(uint64_t position, int32_t sampleRate, int32_t fps,
       ((startHours * 60 + startMinutes) * 60 + startSeconds) * nominalFps + startFrames;
   const uint64_t total = label + startCount;
 
-  const auto frames = static_cast<uint32_t>(total % nominalFps);
-  const auto seconds = static_cast<uint32_t>((total % (nominalFps * 60)) / nominalFps);
-  const auto minutes = static_cast<uint32_t>((total % (nominalFps * 3600)) / (nominalFps * 60));
-  const auto hours = static_cast<uint32_t>((total / (nominalFps * 3600)) % 24);
+  // One division by the frame rate; the rest divide by constants.
+  const uint64_t totalSeconds = total / nominalFps;
+  const uint64_t totalMinutes = totalSeconds / 60;
+  const auto frames = static_cast<uint32_t>(total - totalSeconds * nominalFps);
+  const auto seconds = static_cast<uint32_t>(totalSeconds % 60);
+  const auto minutes = static_cast<uint32_t>(totalMinutes % 60);
+  const auto hours = static_cast<uint32_t>((totalMinutes / 60) % 24);
 
   const TimecodeWord packed = (hours % 10) | (hours / 10) << 4 | (minutes % 10) << 8 |
                               (minutes / 10) << 12 | (seconds % 10) << 16 |
