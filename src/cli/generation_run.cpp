@@ -43,7 +43,7 @@ int writeFailed(std::FILE* out) {
 }  // namespace
 
 int runGeneration(const Settings& settings, std::FILE* out, const RunEnvironment& environment) {
-  const int32_t fps = static_cast<int32_t>(settings.framesPerSecond);
+  const auto fps = static_cast<int32_t>(settings.framesPerSecond);
   const auto samplesPerFrame =
       static_cast<int32_t>(static_cast<double>(settings.sampleRate) / settings.framesPerSecond);
   const uint64_t frames = settings.durationFrames > 0 ? static_cast<uint64_t>(settings.durationFrames) : 0;

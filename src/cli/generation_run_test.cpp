@@ -26,7 +26,7 @@ class GenerationRunTest : public ::testing::Test {
   std::string path(const std::string& name) const { return dir_ + "/" + name; }
 
   // Runs the generation and returns its exit status; console text in out_.
-  int run(const Settings& settings, RunEnvironment environment = {}) {
+  int run(const Settings& settings, const RunEnvironment& environment = {}) {
     char* text = nullptr;
     size_t size = 0;
     std::FILE* console = open_memstream(&text, &size);

@@ -19,6 +19,7 @@ struct Scan {
 Scan scan(std::vector<std::string> args) {
   args.insert(args.begin(), "stampline");
   std::vector<char*> argv;
+  argv.reserve(args.size() + 1);
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
   char* text = nullptr;

@@ -11,7 +11,6 @@ namespace {
 
 constexpr size_t kBitsPerFrame = 80;
 constexpr int32_t kCellsPerFrame = 80;  // one cell per bit
-constexpr size_t kBytesPerFrame = 10;
 // No more than half the cells of a frame are ever made one sample longer.
 constexpr int kMaxLongCells = 40;
 constexpr int64_t kMaxSample = 32767;
@@ -82,10 +81,9 @@ bool LtcEncoder::setup(const TimecodeWord& start, int32_t sampleRate, int32_t ch
   samplesPerFrame_ = sampleRate / fps;
   samplesPerBit_ = samplesPerFrame_ / kCellsPerFrame;
   extraSamples_ = samplesPerFrame_ % kCellsPerFrame;
-  rampSamples_ = clean ? 0
-                       : static_cast<int32_t>(
-                             static_cast<double>(int64_t{sampleRate} * kRiseTimeMicroseconds) *
-                             kMicrosecond);
+  const double riseSamples =
+      static_cast<double>(int64_t{sampleRate} * kRiseTimeMicroseconds) * kMicrosecond;
+  rampSamples_ = clean ? 0 : static_cast<int32_t>(riseSamples);
   amplitude_ = amplitudeFor(volume_);
   level_ = amplitude_;
   noise_.seed(noiseSeed);
@@ -228,7 +226,7 @@ uint32_t LtcEncoder::render(int16_t* buffer, uint64_t position, uint32_t maxValu
   const uint64_t stepBack = std::min<uint64_t>(static_cast<uint64_t>(std::max(offset, 0)), position);
   uint64_t frameStart = position - stepBack;
 
-  int32_t level = level_;
+  int32_t signalLevel = level_;
   uint64_t written = 0;
   for (uint64_t f = 0; f < frameCount; ++f) {
     // The first frame's label is already in currentTc_ when the call starts
@@ -239,14 +237,14 @@ uint32_t LtcEncoder::render(int16_t* buffer, uint64_t position, uint32_t maxValu
     loadFrame(frame_, currentTc_, dropFrame_);
     setPhaseBit(frame_);
     if (written + frameValues_ <= maxValues) {
-      level = writeWholeFrame(buffer + written, level);
+      signalLevel = writeWholeFrame(buffer + written, signalLevel);
       written += frameValues_;
-    } else if (!writeCutFrame(buffer, written, maxValues, level)) {
+    } else if (!writeCutFrame(buffer, written, maxValues, signalLevel)) {
       break;
     }
     frameStart += static_cast<uint64_t>(samplesPerFrame_);
   }
-  level_ = level;
+  level_ = signalLevel;
   return static_cast<uint32_t>(written);
 }
 
@@ -260,52 +258,52 @@ size_t LtcEncoder::byteWave(size_t k, unsigned value, int32_t entryLevel) const 
 // A frame byte's cells depend only on its value and the level it starts
 // from, so whole frames are copied a byte at a time from the waves written at
 // set-up. A level of 0 (amplitude 0) gives silence either way.
-int32_t LtcEncoder::writeWholeFrame(int16_t* out, int32_t level) const {
+int32_t LtcEncoder::writeWholeFrame(int16_t* out, int32_t signalLevel) const {
   for (size_t k = 0; k < kBytesPerFrame; ++k) {
     const unsigned value = frame_.bytes[k];
     if ((value >> kByteFields[k].variableBits) << kByteFields[k].variableBits !=
         kByteFields[k].fixed) {
-      level = writeByteCells(out + byteStart_[k], k, value, level);
+      signalLevel = writeByteCells(out + byteStart_[k], k, value, signalLevel);
       continue;
     }
-    std::memcpy(out + byteStart_[k], byteWaves_.data() + byteWave(k, value, level),
+    std::memcpy(out + byteStart_[k], byteWaves_.data() + byteWave(k, value, signalLevel),
                 byteValues(k) * sizeof(int16_t));
     // Eight cell starts and one mid-cell reversal per one bit.
-    if (std::popcount(value) % 2 != 0) level = -level;
+    if (std::popcount(value) % 2 != 0) signalLevel = -signalLevel;
   }
-  return level;
+  return signalLevel;
 }
 
 // The bit step for the eight cells of frame byte k holding `value`: the
 // level flips at every cell start and again in the middle of a one-cell, and
 // the sign it has at the cell start picks a High or a Low table. Returns the
 // level after the byte.
-int32_t LtcEncoder::writeByteCells(int16_t* out, size_t k, unsigned value, int32_t level) const {
+int32_t LtcEncoder::writeByteCells(int16_t* out, size_t k, unsigned value, int32_t signalLevel) const {
   for (size_t b = 0; b < 8; ++b) {
     const size_t bit = k * 8 + b;
-    level = -level;
+    signalLevel = -signalLevel;
     const bool one = ((value >> b) & 1U) != 0;
-    const size_t slot = cellSlot_[bit] + (one ? 2U : 0U) + (level > 0 ? 0U : 1U);
+    const size_t slot = cellSlot_[bit] + (one ? 2U : 0U) + (signalLevel > 0 ? 0U : 1U);
     std::memcpy(out, slots_.data() + slot * slotValues_, cellValues_[bit] * sizeof(int16_t));
     out += cellValues_[bit];
-    if (one) level = -level;
+    if (one) signalLevel = -signalLevel;
   }
-  return level;
+  return signalLevel;
 }
 
 // The bit step cell by cell for a frame that does not fit: stops when
 // `written` reaches `limit`, cutting the last cell to the room left. Returns
 // false when the buffer is full.
 bool LtcEncoder::writeCutFrame(int16_t* buffer, uint64_t& written, uint64_t limit,
-                               int32_t& level) const {
+                               int32_t& signalLevel) const {
   for (size_t bit = 0; bit < kBitsPerFrame; ++bit) {
-    level = -level;
+    signalLevel = -signalLevel;
     if (written >= limit) return false;
     const uint64_t cellValues = std::min<uint64_t>(cellValues_[bit], limit - written);
     const bool one = frame_.bit(static_cast<int>(bit));
-    const size_t slot = cellSlot_[bit] + (one ? 2U : 0U) + (level > 0 ? 0U : 1U);
+    const size_t slot = cellSlot_[bit] + (one ? 2U : 0U) + (signalLevel > 0 ? 0U : 1U);
     std::memcpy(buffer + written, slots_.data() + slot * slotValues_, cellValues * sizeof(int16_t));
-    if (one) level = -level;
+    if (one) signalLevel = -signalLevel;
     written += cellValues;
   }
   return true;

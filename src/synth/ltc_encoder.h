@@ -75,10 +75,10 @@ class LtcEncoder {
   void planCells();
   size_t byteValues(size_t k) const;
   size_t byteWave(size_t k, unsigned value, int32_t entryLevel) const;
-  int32_t writeWholeFrame(int16_t* out, int32_t level) const;
-  int32_t writeByteCells(int16_t* out, size_t k, unsigned value, int32_t level) const;
+  int32_t writeWholeFrame(int16_t* out, int32_t signalLevel) const;
+  int32_t writeByteCells(int16_t* out, size_t k, unsigned value, int32_t signalLevel) const;
   [[nodiscard]] bool writeCutFrame(int16_t* buffer, uint64_t& written, uint64_t limit,
-                                   int32_t& level) const;
+                                   int32_t& signalLevel) const;
 
   LtcFrame frame_;
   TimecodeWord currentTc_ = 0;

@@ -174,7 +174,7 @@ TEST(LtcEncoderSetupTest, OutOfRangeVolumesClipAndStaySymmetric) {
 // Lengths of the runs of equal sign in a mono clean signal.
 std::vector<int> runLengths(const Samples& values, int16_t* firstValue = nullptr) {
   std::vector<int> runs;
-  if (firstValue != nullptr) *firstValue = values.empty() ? 0 : values[0];
+  if (firstValue != nullptr) *firstValue = values.empty() ? int16_t{0} : values[0];
   for (size_t i = 0; i < values.size(); ++i) {
     if (i == 0 || (values[i] > 0) != (values[i - 1] > 0)) runs.push_back(0);
     ++runs.back();
@@ -198,8 +198,9 @@ std::vector<int> longBits(const LtcFrame& frame, const Samples& values, int samp
 // Frame bits from a list of single bits and inclusive ranges {from, to}.
 std::vector<int> bits(std::initializer_list<std::pair<int, int>> spans) {
   std::vector<int> out;
-  for (const auto& [from, to] : spans)
+  for (const auto& [from, to] : spans) {
     for (int b = from; b <= to; ++b) out.push_back(b);
+  }
   return out;
 }
 
@@ -276,7 +277,7 @@ TEST(LtcEncoderRenderTest, FramesStartLowAndCallsJoinSeamlessly) {
       SCOPED_TRACE(testing::Message() << rate.sampleRate << "/" << rate.fps << " x" << channels);
       LtcEncoder oneByOne = makeEncoder(rate.sampleRate, rate.fps, channels, false);
       const Samples separate = renderFrames(oneByOne, 0, 40);
-      const auto perFrame = static_cast<size_t>(oneByOne.samplesPerFrame() * channels);
+      const auto perFrame = static_cast<size_t>(oneByOne.samplesPerFrame()) * static_cast<size_t>(channels);
       const CellTables& t = oneByOne.tables();
       for (size_t f = 0; f < 40; ++f) {
         const int16_t v = separate[f * perFrame];

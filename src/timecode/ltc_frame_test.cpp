@@ -74,23 +74,23 @@ TEST(LtcFrameTest, EveryLabelOfADayHasEvenParityAndClearFlagBits) {
   for (const uint32_t fps : {25U, 30U}) {
     for (const bool drop : {false, true}) {
       LtcFrame frame;
-      for (uint32_t h = 0; h < 24; ++h)
-        for (uint32_t m = 0; m < 60; ++m)
-          for (uint32_t s = 0; s < 60; ++s)
-            for (uint32_t f = 0; f < fps; ++f) {
-              const TimecodeWord w = (h % 10) | (h / 10) << 4 | (m % 10) << 8 |
-                                     (m / 10) << 12 | (s % 10) << 16 | (s / 10) << 20 |
-                                     (f % 10) << 24 | (f / 10) << 28;
-              loadFrame(frame, w, drop);
-              setPhaseBit(frame);
-              ASSERT_EQ(ones(frame) % 2, 0) << std::hex << w;
-              // User bits, colour frame and group flags (bits 11, 43, 58, 59).
-              for (const int b : {11, 43, 58, 59}) ASSERT_FALSE(frame.bit(b)) << b;
-              for (int k = 0; k < 8; ++k) ASSERT_EQ(frame.bytes[k] & 0xF0, 0) << k;
-              ASSERT_EQ(frame.bytes[8], 0xFC);
-              ASSERT_EQ(frame.bytes[9], 0xBF);
-              ASSERT_EQ(frame.bit(10), drop);
-            }
+      for (uint32_t count = 0; count < 24 * 3600 * fps; ++count) {
+        const uint32_t f = count % fps;
+        const uint32_t s = count / fps % 60;
+        const uint32_t m = count / fps / 60 % 60;
+        const uint32_t h = count / fps / 3600;
+        const TimecodeWord w = (h % 10) | (h / 10) << 4 | (m % 10) << 8 | (m / 10) << 12 |
+                               (s % 10) << 16 | (s / 10) << 20 | (f % 10) << 24 | (f / 10) << 28;
+        loadFrame(frame, w, drop);
+        setPhaseBit(frame);
+        ASSERT_EQ(ones(frame) % 2, 0) << std::hex << w;
+        // User bits, colour frame and group flags (bits 11, 43, 58, 59).
+        for (const int b : {11, 43, 58, 59}) ASSERT_FALSE(frame.bit(b)) << b;
+        for (size_t k = 0; k < 8; ++k) ASSERT_EQ(frame.bytes[k] & 0xF0, 0) << k;
+        ASSERT_EQ(frame.bytes[8], 0xFC);
+        ASSERT_EQ(frame.bytes[9], 0xBF);
+        ASSERT_EQ(frame.bit(10), drop);
+      }
     }
   }
 }

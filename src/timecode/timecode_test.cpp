@@ -133,7 +133,7 @@ TEST(TimecodeAtTest, LargePositions) {
 TEST(TimecodeAtTest, OffsetIsZeroAtEveryFrameStartAndCountsWithinTheFrame) {
   for (const int32_t rate : {22050, 44100, 48000}) {
     for (const int32_t fps : {25, 30}) {
-      const uint64_t samplesPerFrame = static_cast<uint64_t>(rate / fps);
+      const auto samplesPerFrame = static_cast<uint64_t>(rate / fps);
       TimecodeWord current = 0;
       for (uint64_t n = 0; n < 200000; n += 7) {
         ASSERT_EQ(timecodeAt(n * samplesPerFrame, rate, fps, current, 0, false), 0)
@@ -156,11 +156,15 @@ TEST(TimecodeAtTest, OffsetIsZeroAtEveryFrameStartAndCountsWithinTheFrame) {
 std::vector<TimecodeWord> dropFrameDay() {
   std::vector<TimecodeWord> labels;
   labels.reserve(2589408);
-  for (uint32_t h = 0; h < 24; ++h)
-    for (uint32_t m = 0; m < 60; ++m)
-      for (uint32_t s = 0; s < 60; ++s)
-        for (uint32_t f = 0; f < 30; ++f)
+  for (uint32_t h = 0; h < 24; ++h) {
+    for (uint32_t m = 0; m < 60; ++m) {
+      for (uint32_t s = 0; s < 60; ++s) {
+        for (uint32_t f = 0; f < 30; ++f) {
           if (!(s == 0 && f < 2 && m % 10 != 0)) labels.push_back(word(h, m, s, f));
+        }
+      }
+    }
+  }
   return labels;
 }
 

@@ -49,7 +49,7 @@ void formatFields(HeaderBytes& h, int32_t sampleRate, int32_t channels) {
   h.u16(kPcm);
   h.u16(count);
   h.u32(rate);
-  h.u32(rate * count * 2);
+  h.u32(uint64_t{rate} * count * 2);  // the field keeps the low 32 bits
   h.u16(count * 2);
   h.u16(kBitsPerSample);
 }

@@ -1,0 +1,49 @@
+// Option scanning under arbitrary command lines: the first byte chooses
+// whether POSIXLY_CORRECT is set, the rest splits at NUL bytes into the
+// argument vector. Whatever comes in, scanning must not crash, and a scan
+// that lets the run go ahead must leave only values the run accepts.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "cli/options.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size == 0) return 0;
+  if ((data[0] & 1U) != 0) {
+    setenv("POSIXLY_CORRECT", "1", 1);
+  } else {
+    unsetenv("POSIXLY_CORRECT");
+  }
+  std::vector<std::string> args{"stampline"};
+  std::string current;
+  for (size_t i = 1; i < size; ++i) {
+    if (data[i] == 0) {
+      args.push_back(current);
+      current.clear();
+    } else {
+      current.push_back(static_cast<char>(data[i]));
+    }
+  }
+  if (!current.empty()) args.push_back(current);
+  if (args.size() > 64) return 0;
+
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+
+  static std::FILE* sink = std::fopen("/dev/null", "w");
+  stampline::Settings settings;
+  if (stampline::scanOptions(static_cast<int>(args.size()), argv.data(), settings, sink)) {
+    const bool valid = (settings.sampleRate == 22050 || settings.sampleRate == 44100 ||
+                        settings.sampleRate == 48000) &&
+                       (settings.channels == 1 || settings.channels == 2) &&
+                       (settings.framesPerSecond == 25.0 || settings.framesPerSecond == 30.0) &&
+                       settings.startText.size() == 11;
+    if (!valid) std::abort();
+    (void)stampline::packTimecodeText(settings.startText);
+  }
+  return 0;
+}

@@ -1,0 +1,82 @@
+// The encoder under arbitrary admitted settings, volumes and start words,
+// rendering at arbitrary positions with arbitrary limits into a buffer with
+// guard zones: a call must never report more than it was allowed, never touch
+// a value beyond the ones it reports, and never touch the guards.
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "synth/ltc_encoder.h"
+
+namespace {
+
+// Reads fuzz bytes little by little; past the end it reads zeros.
+class Input {
+ public:
+  Input(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+  uint64_t take(size_t bytes) {
+    uint64_t value = 0;
+    for (size_t i = 0; i < bytes; ++i) {
+      value |= static_cast<uint64_t>(at_ < size_ ? data_[at_] : 0) << (8 * i);
+      ++at_;
+    }
+    return value;
+  }
+  bool done() const { return at_ >= size_; }
+
+ private:
+  const uint8_t* data_;
+  size_t size_;
+  size_t at_ = 0;
+};
+
+constexpr int16_t kGuard = 0x5A5A;
+constexpr size_t kGuardValues = 256;
+constexpr uint32_t kMostValues = 3 * 1920 * 2 + 77;  // a bit over three frames
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  Input in(data, size);
+  const uint64_t choice = in.take(1);
+  const int32_t rates[] = {22050, 44100, 48000};
+  const int32_t sampleRate = rates[(choice & 3U) % 3];
+  const int32_t fps = (choice & 4U) != 0 ? 25 : 30;
+  const int32_t channels = (choice & 8U) != 0 ? 2 : 1;
+  const bool dropFrame = (choice & 16U) != 0;
+  const bool clean = (choice & 32U) != 0;
+  double volume = 0;
+  const uint64_t volumeBits = in.take(8);
+  std::memcpy(&volume, &volumeBits, sizeof volume);
+  const auto start = static_cast<stampline::TimecodeWord>(in.take(4));
+
+  stampline::LtcEncoder encoder;
+  encoder.setup(start, sampleRate, channels, fps, dropFrame, volume, clean,
+                static_cast<uint32_t>(in.take(4)));
+
+  std::vector<int16_t> buffer(kGuardValues + kMostValues + kGuardValues);
+  int16_t* const first = buffer.data() + kGuardValues;
+  for (int call = 0; call < 8 && !in.done(); ++call) {
+    // Positions mostly near frame starts, sometimes anywhere below 2^48.
+    uint64_t position = in.take(6);
+    if ((position & 1U) == 0) {
+      position = (position >> 1) % 100000000 * static_cast<uint64_t>(encoder.samplesPerFrame());
+    }
+    const auto maxValues = static_cast<uint32_t>(in.take(2) % (kMostValues + 1));
+    std::fill(buffer.begin(), buffer.end(), kGuard);
+    const uint32_t count = encoder.render(first, position, maxValues);
+    if (count > maxValues) std::abort();
+    for (size_t i = 0; i < kGuardValues; ++i) {
+      if (buffer[i] != kGuard) std::abort();
+    }
+    for (size_t i = kGuardValues + count; i < buffer.size(); ++i) {
+      if (buffer[i] != kGuard) std::abort();
+    }
+    // Whatever the volume, no sample exceeds full scale.
+    for (uint32_t i = 0; i < count; ++i) {
+      if (first[i] < -32767) std::abort();
+    }
+  }
+  return 0;
+}
