@@ -89,6 +89,20 @@ TEST(DecodeTest, FullVolumeAndQuietSignals) {
   writeAndDecode({44100, 25, 1, false, true, "10:00:00:00", 40});
 }
 
+TEST(DecodeTest, AnyVolumeRunsCleanly) {
+  // Beyond full scale the samples clip; not a number gives silence. Under the
+  // sanitizer build any overflow on the way would abort the program.
+  for (const char* volume : {"1e12", " -1e12", "inf", "nan", "65539", "0.96"}) {
+    ScratchDir dir;
+    const ProgramResult r = runProgram({"-a", volume, "-d", "20", "-o", "v.wav"}, dir.path());
+    EXPECT_EQ(r.status, 0) << volume;
+    EXPECT_EQ(r.err, "") << volume;
+    const SoundFile wav = readSoundFile(dir.file("v.wav"), true);
+    ASSERT_EQ(wav.frames, 20 * 1470) << volume;
+    for (const int16_t v : wav.firstChannel) ASSERT_GE(v, -32767) << volume;
+  }
+}
+
 TEST(DecodeTest, AcrossMidnight) {
   writeAndDecode({48000, 30, 2, false, false, "23:59:50:00", 450});
   writeAndDecode({44100, 25, 1, false, true, "23:59:59:00", 60});

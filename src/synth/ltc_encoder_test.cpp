@@ -167,6 +167,12 @@ TEST(LtcEncoderSetupTest, OutOfRangeVolumesClipAndStaySymmetric) {
       if (std::abs(volume) >= 1.0 && e.amplitude() != 0) {
         EXPECT_EQ(std::abs(t.zeroHigh[0]), 32767);
       }
+      // Rendering carries the level through frames without overflow.
+      LtcEncoder running = e;
+      Samples frames(static_cast<size_t>(running.samplesPerFrame() * 2 * 3));
+      EXPECT_EQ(running.render(frames.data(), 0, static_cast<uint32_t>(frames.size())),
+                frames.size());
+      EXPECT_EQ(running.level(), e.level());
     }
   }
 }
