@@ -66,13 +66,10 @@ int runGeneration(const Settings& settings, std::FILE* out, const RunEnvironment
   std::setvbuf(file.get(), fileBuffer.data(), _IOFBF, fileBuffer.size());
 
   const TimecodeWord start = packTimecodeText(settings.startText);
-  if (environment.noiseSeed != 0) {
-    encoder->setup(start, settings.sampleRate, settings.channels, fps, settings.dropFrame,
-                   settings.volume, settings.clean, environment.noiseSeed);
-  } else {
-    encoder->setup(start, settings.sampleRate, settings.channels, fps, settings.dropFrame,
-                   settings.volume, settings.clean);
-  }
+  const uint32_t seed =
+      environment.noiseSeed != 0 ? environment.noiseSeed : LtcEncoder::clockSeed();
+  encoder->setup(start, settings.sampleRate, settings.channels, fps, settings.dropFrame,
+                 settings.volume, settings.clean, seed);
 
   const bool headerWritten = format == WavFormat::kRiff
                                  ? writeWavHeader(file.get(), settings.sampleRate, settings.channels)

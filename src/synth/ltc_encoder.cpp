@@ -10,7 +10,7 @@ namespace stampline {
 namespace {
 
 constexpr size_t kBitsPerFrame = 80;
-constexpr int32_t kCellsPerFrame = 80;  // one cell per bit
+constexpr auto kCellsPerFrame = static_cast<int32_t>(kBitsPerFrame);  // one cell per bit
 // No more than half the cells of a frame are ever made one sample longer.
 constexpr int kMaxLongCells = 40;
 constexpr int64_t kMaxSample = 32767;
@@ -59,11 +59,14 @@ int64_t cellNoise(int64_t signedAmplitude, int draw) {
                               kNoiseFraction);
 }
 
+uint32_t LtcEncoder::clockSeed() {
+  // The calendar clock in seconds, taken modulo 2^32.
+  return static_cast<uint32_t>(static_cast<uint64_t>(std::time(nullptr)));
+}
+
 bool LtcEncoder::setup(const TimecodeWord& start, int32_t sampleRate, int32_t channels,
                        int32_t fps, bool dropFrame, double volume, bool clean) {
-  // The seed is the clock taken modulo 2^32.
-  const auto seed = static_cast<uint32_t>(static_cast<uint64_t>(std::time(nullptr)));
-  return setup(start, sampleRate, channels, fps, dropFrame, volume, clean, seed);
+  return setup(start, sampleRate, channels, fps, dropFrame, volume, clean, clockSeed());
 }
 
 bool LtcEncoder::setup(const TimecodeWord& start, int32_t sampleRate, int32_t channels,
@@ -274,17 +277,24 @@ int32_t LtcEncoder::writeWholeFrame(int16_t* out, int32_t signalLevel) const {
   return signalLevel;
 }
 
+// The table for frame bit `bit` holding `one`, given the level after the
+// flip that starts its cell: a positive level takes the High table, zero or
+// negative the Low one. Slot order: zeroHigh, zeroLow, oneHigh, oneLow, then
+// the Long ones.
+const int16_t* LtcEncoder::cellTable(size_t bit, bool one, int32_t signalLevel) const {
+  const size_t slot = cellSlot_[bit] + (one ? 2U : 0U) + (signalLevel > 0 ? 0U : 1U);
+  return slots_.data() + slot * slotValues_;
+}
+
 // The bit step for the eight cells of frame byte k holding `value`: the
-// level flips at every cell start and again in the middle of a one-cell, and
-// the sign it has at the cell start picks a High or a Low table. Returns the
-// level after the byte.
+// level flips at every cell start and again in the middle of a one-cell.
+// Returns the level after the byte.
 int32_t LtcEncoder::writeByteCells(int16_t* out, size_t k, unsigned value, int32_t signalLevel) const {
   for (size_t b = 0; b < 8; ++b) {
     const size_t bit = k * 8 + b;
     signalLevel = -signalLevel;
     const bool one = ((value >> b) & 1U) != 0;
-    const size_t slot = cellSlot_[bit] + (one ? 2U : 0U) + (signalLevel > 0 ? 0U : 1U);
-    std::memcpy(out, slots_.data() + slot * slotValues_, cellValues_[bit] * sizeof(int16_t));
+    std::memcpy(out, cellTable(bit, one, signalLevel), cellValues_[bit] * sizeof(int16_t));
     out += cellValues_[bit];
     if (one) signalLevel = -signalLevel;
   }
@@ -301,8 +311,7 @@ bool LtcEncoder::writeCutFrame(int16_t* buffer, uint64_t& written, uint64_t limi
     if (written >= limit) return false;
     const uint64_t cellValues = std::min<uint64_t>(cellValues_[bit], limit - written);
     const bool one = frame_.bit(static_cast<int>(bit));
-    const size_t slot = cellSlot_[bit] + (one ? 2U : 0U) + (signalLevel > 0 ? 0U : 1U);
-    std::memcpy(buffer + written, slots_.data() + slot * slotValues_, cellValues * sizeof(int16_t));
+    std::memcpy(buffer + written, cellTable(bit, one, signalLevel), cellValues * sizeof(int16_t));
     if (one) signalLevel = -signalLevel;
     written += cellValues;
   }

@@ -57,6 +57,9 @@ class LtcEncoder {
   // one frame.
   uint32_t render(int16_t* buffer, uint64_t position, uint32_t maxValues);
 
+  // The noise seed that setup() takes from the calendar clock.
+  static uint32_t clockSeed();
+
   int32_t samplesPerFrame() const { return samplesPerFrame_; }
   int32_t samplesPerBit() const { return samplesPerBit_; }
   int32_t extraSamples() const { return extraSamples_; }
@@ -76,6 +79,7 @@ class LtcEncoder {
   size_t byteValues(size_t k) const;
   size_t byteWave(size_t k, unsigned value, int32_t entryLevel) const;
   int32_t writeWholeFrame(int16_t* out, int32_t signalLevel) const;
+  const int16_t* cellTable(size_t bit, bool one, int32_t signalLevel) const;
   int32_t writeByteCells(int16_t* out, size_t k, unsigned value, int32_t signalLevel) const;
   [[nodiscard]] bool writeCutFrame(int16_t* buffer, uint64_t& written, uint64_t limit,
                                    int32_t& signalLevel) const;
