@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "program_runner.h"
+#include "test_bytes.h"
 
 namespace stampline::testing {
 namespace {
@@ -31,15 +32,6 @@ const std::string kUsage =
     "    Volume (1.0 = max, 0.5 = half)\n"
     "  -h\n"
     "    This help file\n";
-
-uint32_t le32(const std::string& bytes, size_t offset) {
-  uint32_t value = 0;
-  for (int i = 3; i >= 0; --i) value = value << 8 | static_cast<uint8_t>(bytes[offset + static_cast<size_t>(i)]);
-  return value;
-}
-uint32_t le16(const std::string& bytes, size_t offset) {
-  return static_cast<uint8_t>(bytes[offset]) | static_cast<uint32_t>(static_cast<uint8_t>(bytes[offset + 1])) << 8;
-}
 
 struct Case {
   const char* name;
@@ -134,10 +126,10 @@ TEST(CommandLineTest, OutputStatusAndFile) {
     }
     const std::string wav = readFile(dir.file(c.file));
     ASSERT_EQ(wav.size(), 44U + c.dataBytes);
-    EXPECT_EQ(le32(wav, 24), c.rate);
-    EXPECT_EQ(le16(wav, 22), c.channels);
-    EXPECT_EQ(le32(wav, 40), c.dataBytes);
-    EXPECT_EQ(le32(wav, 4), c.dataBytes + 36);
+    EXPECT_EQ(littleEndian(wav, 24, 4), c.rate);
+    EXPECT_EQ(littleEndian(wav, 22, 2), c.channels);
+    EXPECT_EQ(littleEndian(wav, 40, 4), c.dataBytes);
+    EXPECT_EQ(littleEndian(wav, 4, 4), c.dataBytes + 36);
   }
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/options.h"
 #include "program_runner.h"
 #include "timecode/timecode.h"
 #include "wav_reader.h"
@@ -27,12 +28,6 @@ std::string describe(const Run& r) {
   return std::to_string(r.rate) + " Hz " + std::to_string(r.fps) + " fps x" +
          std::to_string(r.channels) + (r.drop ? " drop" : "") + (r.clean ? " clean" : "") +
          " from " + r.start;
-}
-
-TimecodeWord packed(const std::string& t) {
-  const auto d = [&t](size_t i) { return static_cast<TimecodeWord>(t[i] - '0'); };
-  return d(1) | d(0) << 4 | d(4) << 8 | d(3) << 12 | d(7) << 16 | d(6) << 20 | d(10) << 24 |
-         d(9) << 28;
 }
 
 // Runs the program for `run`, then checks the file with both readers: every
@@ -62,7 +57,7 @@ void writeAndDecode(const Run& run) {
   for (size_t i = 0; i < decoded.size(); ++i) {
     const auto frameStart = static_cast<int64_t>(i) * samplesPerFrame;
     TimecodeWord expected = 0;
-    timecodeAt(static_cast<uint64_t>(frameStart), run.rate, run.fps, expected, packed(run.start),
+    timecodeAt(static_cast<uint64_t>(frameStart), run.rate, run.fps, expected, packTimecodeText(run.start),
                run.drop);
     ASSERT_EQ(decoded[i].timecode, expected) << "frame " << i;
     ASSERT_EQ(decoded[i].dropFrame, run.drop) << "frame " << i;
@@ -122,8 +117,8 @@ TEST(DecodeTest, DefaultRunHoldsOneMinuteFromOneHour) {
   const SoundFile wav = readSoundFile(dir.file("output.wav"), true);
   const std::vector<DecodedFrame> decoded = decodeLtc(wav.firstChannel, 1470);
   ASSERT_EQ(decoded.size(), 1800U);
-  EXPECT_EQ(decoded.front().timecode, packed("01:00:00:00"));
-  EXPECT_EQ(decoded.back().timecode, packed("01:00:59:29"));
+  EXPECT_EQ(decoded.front().timecode, packTimecodeText("01:00:00:00"));
+  EXPECT_EQ(decoded.back().timecode, packTimecodeText("01:00:59:29"));
 }
 
 }  // namespace

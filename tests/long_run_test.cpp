@@ -42,11 +42,7 @@ TEST(LongRunTest, FilesThatCannotBeWritten) {
 std::string runOnTerminal(const std::vector<std::string>& args, const std::string& cwd,
                           std::string& out, int& status) {
   const std::string outPath = cwd + "/stdout";
-  std::vector<std::string> copies = args;
-  std::string program = STAMPLINE_BINARY;
-  std::vector<char*> argv{program.data()};
-  for (std::string& a : copies) argv.push_back(a.data());
-  argv.push_back(nullptr);
+  ArgumentVector argv(STAMPLINE_BINARY, args);
 
   int terminal = -1;
   const pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
@@ -54,7 +50,7 @@ std::string runOnTerminal(const std::vector<std::string>& args, const std::strin
     const int file = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (file < 0 || chdir(cwd.c_str()) != 0) _exit(125);
     dup2(file, 1);
-    execv(argv[0], argv.data());
+    execv(argv.data()[0], argv.data());
     _exit(127);
   }
   std::string seen;

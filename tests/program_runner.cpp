@@ -37,6 +37,13 @@ bool fileExists(const std::string& path) {
   return stat(path.c_str(), &info) == 0;
 }
 
+ArgumentVector::ArgumentVector(const std::string& program, const std::vector<std::string>& args)
+    : strings_{program} {
+  strings_.insert(strings_.end(), args.begin(), args.end());
+  for (std::string& s : strings_) pointers_.push_back(s.data());
+  pointers_.push_back(nullptr);
+}
+
 namespace {
 
 // Starts the program with its output captured in files under `capture`.
@@ -44,12 +51,7 @@ pid_t start(const std::vector<std::string>& args, const std::string& cwd,
             const ScratchDir& capture, bool posixlyCorrect) {
   const std::string outPath = capture.file("stdout");
   const std::string errPath = capture.file("stderr");
-  std::vector<char*> argv;
-  std::string program = STAMPLINE_BINARY;
-  argv.push_back(program.data());
-  std::vector<std::string> copies = args;
-  for (std::string& a : copies) argv.push_back(a.data());
-  argv.push_back(nullptr);
+  ArgumentVector argv(STAMPLINE_BINARY, args);
 
   const pid_t pid = fork();
   if (pid == 0) {
@@ -65,7 +67,7 @@ pid_t start(const std::vector<std::string>& args, const std::string& cwd,
     } else {
       unsetenv("POSIXLY_CORRECT");
     }
-    execv(argv[0], argv.data());
+    execv(argv.data()[0], argv.data());
     _exit(127);
   }
   return pid;

@@ -13,6 +13,21 @@ struct ProgramResult {
   std::string err;
 };
 
+// An argument vector as exec and getopt take it: `program`, then `args`,
+// then a null pointer. getopt may reorder the pointers; the strings stay.
+class ArgumentVector {
+ public:
+  ArgumentVector(const std::string& program, const std::vector<std::string>& args);
+  ArgumentVector(const ArgumentVector&) = delete;
+  ArgumentVector& operator=(const ArgumentVector&) = delete;
+  char** data() { return pointers_.data(); }
+  int count() const { return static_cast<int>(strings_.size()); }
+
+ private:
+  std::vector<std::string> strings_;
+  std::vector<char*> pointers_;
+};
+
 // A fresh, empty directory under the test's temporary directory; removed with
 // everything in it when the object goes.
 class ScratchDir {

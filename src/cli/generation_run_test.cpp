@@ -3,27 +3,25 @@
 #include <gtest/gtest.h>
 #include <sndfile.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
+
+#include "program_runner.h"
+#include "test_bytes.h"
+#include "wav_reader.h"
 
 namespace stampline {
 namespace {
 
+using testing::littleEndian;
+using testing::readFile;
+
 class GenerationRunTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = "/tmp/stampline-run-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
-
-  std::string path(const std::string& name) const { return dir_ + "/" + name; }
+  std::string path(const std::string& name) const { return dir_.file(name); }
 
   // Runs the generation and returns its exit status; console text in out_.
   int run(const Settings& settings, const RunEnvironment& environment = {}) {
@@ -37,22 +35,7 @@ class GenerationRunTest : public ::testing::Test {
     return status;
   }
 
-  static std::string contents(const std::string& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
-
-  static uint64_t le(const std::string& bytes, size_t offset, int width) {
-    uint64_t value = 0;
-    for (int i = width - 1; i >= 0; --i) {
-      value = value << 8 | static_cast<uint8_t>(bytes[offset + static_cast<size_t>(i)]);
-    }
-    return value;
-  }
-
-  std::string dir_;
+  testing::ScratchDir dir_;
   std::string out_;
 };
 
@@ -68,12 +51,12 @@ TEST_F(GenerationRunTest, SizesForEveryRateAndChannelCount) {
         s.durationFrames = 3;
         ASSERT_EQ(run(s), 0);
         EXPECT_EQ(out_, "");
-        const std::string bytes = contents(s.outputPath);
+        const std::string bytes = readFile(s.outputPath);
         const uint64_t dataBytes = 3ULL * static_cast<uint64_t>(rate / static_cast<int>(fps)) *
                                    static_cast<uint64_t>(channels) * 2;
         ASSERT_EQ(bytes.size(), 44 + dataBytes) << rate << "/" << fps << " x" << channels;
-        EXPECT_EQ(le(bytes, 40, 4), dataBytes);
-        EXPECT_EQ(le(bytes, 4, 4), bytes.size() - 8);
+        EXPECT_EQ(littleEndian(bytes, 40, 4), dataBytes);
+        EXPECT_EQ(littleEndian(bytes, 4, 4), bytes.size() - 8);
       }
     }
   }
@@ -85,10 +68,10 @@ TEST_F(GenerationRunTest, NoFramesGiveAHeaderOnlyFile) {
     s.outputPath = path("empty.wav");
     s.durationFrames = duration;
     ASSERT_EQ(run(s), 0);
-    const std::string bytes = contents(s.outputPath);
+    const std::string bytes = readFile(s.outputPath);
     ASSERT_EQ(bytes.size(), 44U);
-    EXPECT_EQ(le(bytes, 4, 4), 36U);
-    EXPECT_EQ(le(bytes, 40, 4), 0U);
+    EXPECT_EQ(littleEndian(bytes, 4, 4), 36U);
+    EXPECT_EQ(littleEndian(bytes, 40, 4), 0U);
   }
 }
 
@@ -98,7 +81,7 @@ TEST_F(GenerationRunTest, FilesThatCannotBeOpenedOrWritten) {
     const char* message;
   } cases[] = {
       {path("missing/x.wav"), "Error opening file\n"},
-      {dir_, "Error opening file\n"},
+      {dir_.path(), "Error opening file\n"},
       {"", "Error opening file\n"},
       {"/dev/full", "Error writing file\n"},
   };
@@ -116,7 +99,7 @@ TEST_F(GenerationRunTest, OutputThatCannotSeekIsAFailure) {
   const std::string fifo = path("pipe");
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   std::string received;
-  std::thread reader([&] { received = contents(fifo); });
+  std::thread reader([&] { received = readFile(fifo); });
   Settings s;
   s.outputPath = fifo;
   s.durationFrames = 5;
@@ -134,21 +117,19 @@ TEST_F(GenerationRunTest, LargeRunsBecomeRf64) {
   RunEnvironment environment;
   environment.riffLimit = 10 * 6400 - 1;  // one byte short of the data
   ASSERT_EQ(run(s, environment), 0);
-  const std::string bytes = contents(s.outputPath);
+  const std::string bytes = readFile(s.outputPath);
   ASSERT_EQ(bytes.size(), 80U + 64000);
   EXPECT_EQ(bytes.substr(0, 4), "RF64");
-  EXPECT_EQ(le(bytes, 20, 8), bytes.size() - 8);
-  EXPECT_EQ(le(bytes, 28, 8), 64000U);
-  EXPECT_EQ(le(bytes, 36, 8), 16000U);
+  EXPECT_EQ(littleEndian(bytes, 20, 8), bytes.size() - 8);
+  EXPECT_EQ(littleEndian(bytes, 28, 8), 64000U);
+  EXPECT_EQ(littleEndian(bytes, 36, 8), 16000U);
 
-  SF_INFO info{};
-  SNDFILE* file = sf_open(s.outputPath.c_str(), SFM_READ, &info);
-  ASSERT_NE(file, nullptr) << sf_strerror(nullptr);
-  EXPECT_EQ(info.format, SF_FORMAT_RF64 | SF_FORMAT_PCM_16);
-  EXPECT_EQ(info.frames, 16000);
-  EXPECT_EQ(info.channels, 2);
-  EXPECT_EQ(info.samplerate, 48000);
-  sf_close(file);
+  const testing::SoundFile wav = testing::readSoundFile(s.outputPath, false);
+  ASSERT_TRUE(wav.opened);
+  EXPECT_EQ(wav.format, SF_FORMAT_RF64 | SF_FORMAT_PCM_16);
+  EXPECT_EQ(wav.frames, 16000);
+  EXPECT_EQ(wav.channels, 2);
+  EXPECT_EQ(wav.sampleRate, 48000);
 
   // The samples are the same as in a RIFF file of the same run.
   Settings riff = s;
@@ -158,7 +139,7 @@ TEST_F(GenerationRunTest, LargeRunsBecomeRf64) {
   environment.noiseSeed = sameNoise.noiseSeed = 7;
   ASSERT_EQ(run(s, environment), 0);
   ASSERT_EQ(run(riff, sameNoise), 0);
-  EXPECT_EQ(contents(s.outputPath).substr(80), contents(riff.outputPath).substr(44));
+  EXPECT_EQ(readFile(s.outputPath).substr(80), readFile(riff.outputPath).substr(44));
 }
 
 TEST_F(GenerationRunTest, AStopRequestCompletesTheFileForTheFramesWritten) {
@@ -169,9 +150,9 @@ TEST_F(GenerationRunTest, AStopRequestCompletesTheFileForTheFramesWritten) {
   environment.stopSignal = &stop;
   EXPECT_EQ(run(s, environment), 128 + SIGTERM);
   EXPECT_EQ(out_, "Interrupted after 1 frames\n");
-  const std::string bytes = contents(s.outputPath);
+  const std::string bytes = readFile(s.outputPath);
   ASSERT_EQ(bytes.size(), 44U + 5880);
-  EXPECT_EQ(le(bytes, 40, 4), 5880U);
+  EXPECT_EQ(littleEndian(bytes, 40, 4), 5880U);
 }
 
 TEST_F(GenerationRunTest, ProgressOnlyForRunsLongerThanFiveSeconds) {

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "program_runner.h"
+
 namespace stampline {
 namespace {
 
@@ -16,17 +18,13 @@ struct Scan {
   std::string out;
 };
 
-Scan scan(std::vector<std::string> args) {
-  args.insert(args.begin(), "stampline");
-  std::vector<char*> argv;
-  argv.reserve(args.size() + 1);
-  for (std::string& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
+Scan scan(const std::vector<std::string>& args) {
+  testing::ArgumentVector argv("stampline", args);
   char* text = nullptr;
   size_t size = 0;
   std::FILE* out = open_memstream(&text, &size);
   Scan result;
-  result.run = scanOptions(static_cast<int>(args.size()), argv.data(), result.settings, out);
+  result.run = scanOptions(argv.count(), argv.data(), result.settings, out);
   std::fclose(out);
   result.out.assign(text, size);
   std::free(text);

@@ -3,30 +3,23 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstring>
+#include <string>
 #include <vector>
+
+#include "test_bytes.h"
 
 namespace stampline {
 namespace {
 
-std::vector<uint8_t> contents(std::FILE* file) {
+using testing::littleEndian;
+
+std::string contents(std::FILE* file) {
   std::fflush(file);
-  std::vector<uint8_t> bytes;
+  std::string bytes;
   std::rewind(file);
   int c;
-  while ((c = std::fgetc(file)) != EOF) bytes.push_back(static_cast<uint8_t>(c));
+  while ((c = std::fgetc(file)) != EOF) bytes.push_back(static_cast<char>(c));
   return bytes;
-}
-
-uint64_t le(const std::vector<uint8_t>& bytes, size_t offset, int width) {
-  uint64_t value = 0;
-  for (int i = width - 1; i >= 0; --i) value = value << 8 | bytes[offset + static_cast<size_t>(i)];
-  return value;
-}
-
-std::string text(const std::vector<uint8_t>& bytes, size_t offset, size_t length) {
-  return std::string(bytes.begin() + static_cast<long>(offset),
-                     bytes.begin() + static_cast<long>(offset + length));
 }
 
 TEST(WavWriterTest, RiffHeaderBeforeAndAfterPatching) {
@@ -38,34 +31,33 @@ TEST(WavWriterTest, RiffHeaderBeforeAndAfterPatching) {
   const Case cases[] = {{22050, 1, 44100},  {22050, 2, 88200},  {44100, 1, 88200},
                         {44100, 2, 176400}, {48000, 1, 96000}, {48000, 2, 192000}};
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.rate << " Hz, " << c.channels << " channels");
+    SCOPED_TRACE(::testing::Message() << c.rate << " Hz, " << c.channels << " channels");
     std::FILE* file = std::tmpfile();
     ASSERT_NE(file, nullptr);
     ASSERT_TRUE(writeWavHeader(file, c.rate, c.channels));
-    std::vector<uint8_t> header = contents(file);
+    const std::string header = contents(file);
     ASSERT_EQ(header.size(), 44U);
-    EXPECT_EQ(text(header, 0, 4), "RIFF");
-    EXPECT_EQ(le(header, 4, 4), 0U);
-    EXPECT_EQ(text(header, 8, 8), "WAVEfmt ");
-    EXPECT_EQ(le(header, 16, 4), 16U);
-    EXPECT_EQ(le(header, 20, 2), 1U);
-    EXPECT_EQ(le(header, 22, 2), static_cast<uint64_t>(c.channels));
-    EXPECT_EQ(le(header, 24, 4), static_cast<uint64_t>(c.rate));
-    EXPECT_EQ(le(header, 28, 4), c.byteRate);
-    EXPECT_EQ(le(header, 32, 2), static_cast<uint64_t>(2 * c.channels));
-    EXPECT_EQ(le(header, 34, 2), 16U);
-    EXPECT_EQ(text(header, 36, 8), "data    ");
+    EXPECT_EQ(header.substr(0, 4), "RIFF");
+    EXPECT_EQ(littleEndian(header, 4, 4), 0U);
+    EXPECT_EQ(header.substr(8, 8), "WAVEfmt ");
+    EXPECT_EQ(littleEndian(header, 16, 4), 16U);
+    EXPECT_EQ(littleEndian(header, 20, 2), 1U);
+    EXPECT_EQ(littleEndian(header, 22, 2), static_cast<uint64_t>(c.channels));
+    EXPECT_EQ(littleEndian(header, 24, 4), static_cast<uint64_t>(c.rate));
+    EXPECT_EQ(littleEndian(header, 28, 4), c.byteRate);
+    EXPECT_EQ(littleEndian(header, 32, 2), static_cast<uint64_t>(2 * c.channels));
+    EXPECT_EQ(littleEndian(header, 34, 2), 16U);
+    EXPECT_EQ(header.substr(36, 8), "data    ");
 
     const std::vector<int16_t> samples = {1, -2, 0x1234, -32767};
     ASSERT_TRUE(writeSamples(file, samples.data(), samples.size()));
     ASSERT_TRUE(patchWavSizes(file, 8));
-    const std::vector<uint8_t> done = contents(file);
+    const std::string done = contents(file);
     ASSERT_EQ(done.size(), 52U);
-    EXPECT_EQ(le(done, 40, 4), 8U);
-    EXPECT_EQ(le(done, 4, 4), 44U);
-    EXPECT_EQ(std::vector<uint8_t>(done.begin() + 44, done.end()),
-              (std::vector<uint8_t>{0x01, 0x00, 0xFE, 0xFF, 0x34, 0x12, 0x01, 0x80}));
-    EXPECT_EQ(std::memcmp(header.data() + 8, done.data() + 8, 32), 0);
+    EXPECT_EQ(littleEndian(done, 40, 4), 8U);
+    EXPECT_EQ(littleEndian(done, 4, 4), 44U);
+    EXPECT_EQ(done.substr(44), std::string("\x01\x00\xFE\xFF\x34\x12\x01\x80", 8));
+    EXPECT_EQ(done.substr(8, 32), header.substr(8, 32));
     std::fclose(file);
   }
 }
@@ -74,50 +66,50 @@ TEST(WavWriterTest, EmptyRunPatchesToAHeaderOnlyFile) {
   std::FILE* file = std::tmpfile();
   ASSERT_TRUE(writeWavHeader(file, 44100, 2));
   ASSERT_TRUE(patchWavSizes(file, 0));
-  const std::vector<uint8_t> bytes = contents(file);
+  const std::string bytes = contents(file);
   EXPECT_EQ(bytes.size(), 44U);
-  EXPECT_EQ(le(bytes, 4, 4), 36U);
-  EXPECT_EQ(le(bytes, 40, 4), 0U);
+  EXPECT_EQ(littleEndian(bytes, 4, 4), 36U);
+  EXPECT_EQ(littleEndian(bytes, 40, 4), 0U);
   std::fclose(file);
 }
 
 TEST(WavWriterTest, Rf64HeaderAndPatching) {
   std::FILE* file = std::tmpfile();
   ASSERT_TRUE(writeRf64Header(file, 48000, 2));
-  std::vector<uint8_t> header = contents(file);
+  const std::string header = contents(file);
   ASSERT_EQ(header.size(), 80U);
-  EXPECT_EQ(text(header, 0, 4), "RF64");
-  EXPECT_EQ(le(header, 4, 4), 0xFFFFFFFFU);
-  EXPECT_EQ(text(header, 8, 8), "WAVEds64");
-  EXPECT_EQ(le(header, 16, 4), 28U);
-  EXPECT_EQ(le(header, 20, 8), 0U);
-  EXPECT_EQ(le(header, 28, 8), 0U);
-  EXPECT_EQ(le(header, 36, 8), 0U);
-  EXPECT_EQ(le(header, 44, 4), 0U);
-  EXPECT_EQ(text(header, 48, 4), "fmt ");
-  EXPECT_EQ(le(header, 52, 4), 16U);
-  EXPECT_EQ(le(header, 56, 2), 1U);
-  EXPECT_EQ(le(header, 58, 2), 2U);
-  EXPECT_EQ(le(header, 60, 4), 48000U);
-  EXPECT_EQ(le(header, 64, 4), 192000U);
-  EXPECT_EQ(le(header, 68, 2), 4U);
-  EXPECT_EQ(le(header, 70, 2), 16U);
-  EXPECT_EQ(text(header, 72, 4), "data");
-  EXPECT_EQ(le(header, 76, 4), 0xFFFFFFFFU);
+  EXPECT_EQ(header.substr(0, 4), "RF64");
+  EXPECT_EQ(littleEndian(header, 4, 4), 0xFFFFFFFFU);
+  EXPECT_EQ(header.substr(8, 8), "WAVEds64");
+  EXPECT_EQ(littleEndian(header, 16, 4), 28U);
+  EXPECT_EQ(littleEndian(header, 20, 8), 0U);
+  EXPECT_EQ(littleEndian(header, 28, 8), 0U);
+  EXPECT_EQ(littleEndian(header, 36, 8), 0U);
+  EXPECT_EQ(littleEndian(header, 44, 4), 0U);
+  EXPECT_EQ(header.substr(48, 4), "fmt ");
+  EXPECT_EQ(littleEndian(header, 52, 4), 16U);
+  EXPECT_EQ(littleEndian(header, 56, 2), 1U);
+  EXPECT_EQ(littleEndian(header, 58, 2), 2U);
+  EXPECT_EQ(littleEndian(header, 60, 4), 48000U);
+  EXPECT_EQ(littleEndian(header, 64, 4), 192000U);
+  EXPECT_EQ(littleEndian(header, 68, 2), 4U);
+  EXPECT_EQ(littleEndian(header, 70, 2), 16U);
+  EXPECT_EQ(header.substr(72, 4), "data");
+  EXPECT_EQ(littleEndian(header, 76, 4), 0xFFFFFFFFU);
 
   // Sizes beyond 32 bits go into the ds64 chunk; the data is not touched.
   const std::vector<int16_t> samples(8, 7);
   ASSERT_TRUE(writeSamples(file, samples.data(), samples.size()));
   const uint64_t bigData = 0x123456789AULL;
   ASSERT_TRUE(patchRf64Sizes(file, bigData, bigData / 4));
-  const std::vector<uint8_t> done = contents(file);
+  const std::string done = contents(file);
   ASSERT_EQ(done.size(), 96U);
-  EXPECT_EQ(le(done, 20, 8), bigData + 72);
-  EXPECT_EQ(le(done, 28, 8), bigData);
-  EXPECT_EQ(le(done, 36, 8), bigData / 4);
-  EXPECT_EQ(le(done, 4, 4), 0xFFFFFFFFU);
-  EXPECT_EQ(le(done, 76, 4), 0xFFFFFFFFU);
-  EXPECT_EQ(le(done, 80, 2), 7U);
+  EXPECT_EQ(littleEndian(done, 20, 8), bigData + 72);
+  EXPECT_EQ(littleEndian(done, 28, 8), bigData);
+  EXPECT_EQ(littleEndian(done, 36, 8), bigData / 4);
+  EXPECT_EQ(littleEndian(done, 4, 4), 0xFFFFFFFFU);
+  EXPECT_EQ(littleEndian(done, 76, 4), 0xFFFFFFFFU);
+  EXPECT_EQ(littleEndian(done, 80, 2), 7U);
   std::fclose(file);
 }
 
