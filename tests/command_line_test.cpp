@@ -88,6 +88,10 @@ std::vector<Case> cases() {
       {"unknown letter", {"-x"}, u, true, 1},
       {"double dash ends scanning", {"-d", "1", "--", "-s", "1"}, "d = 100 1\n", false, 0,
        "output.wav", 44100, 2, 5880},
+      {"drop-frame at 25 fps", {"-f", "25", "-n", "1"},
+       "f = 102 25\nn = 110 1\nDrop-frame counting needs 30 frames per second\n\n" + u, false, 1},
+      {"drop-frame, then 25 fps", {"-n", "1", "-f", "25"},
+       "n = 110 1\nf = 102 25\nDrop-frame counting needs 30 frames per second\n\n" + u, false, 1},
       {"later repeat wins", {"-s", "22050", "-s", "48000", "-d", "1"},
        "s = 115 22050\ns = 115 48000\nd = 100 1\n", false, 0, "output.wav", 48000, 2, 6400},
       // Mended: a letter that ends the command line has no value to read.
@@ -142,7 +146,8 @@ TEST(CommandLineTest, RefusedOptionsLeaveAnExistingFileAlone) {
     std::fclose(f);
   }
   for (const std::vector<std::string>& args :
-       {std::vector<std::string>{"-s", "1"}, {"-x"}, {"-h"}, {"-d"}, {"-f", "24"}}) {
+       {std::vector<std::string>{"-s", "1"}, {"-x"}, {"-h"}, {"-d"}, {"-f", "24"},
+        {"-n", "1", "-f", "25"}}) {
     EXPECT_EQ(runProgram(args, dir.path()).status, 1);
     EXPECT_EQ(readFile(dir.file("output.wav")), before);
   }

@@ -4,11 +4,13 @@
 #include <sndfile.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cli/options.h"
 #include "program_runner.h"
 #include "timecode/timecode.h"
+#include "timecode_labels.h"
 #include "wav_reader.h"
 
 namespace stampline::testing {
@@ -71,6 +73,7 @@ TEST(DecodeTest, EveryRateDropAndNoiseSetting) {
   for (const int rate : {22050, 44100, 48000}) {
     for (const int fps : {25, 30}) {
       for (const bool drop : {false, true}) {
+        if (drop && fps != 30) continue;
         for (const bool clean : {false, true}) {
           writeAndDecode({rate, fps, clean ? 1 : 2, drop, clean, "01:00:00:00", 75});
         }
@@ -107,6 +110,36 @@ TEST(DecodeTest, DropFrameAcrossATenthMinute) {
   // From 00:00:00:00 the labels are the standard drop-frame ones: the skips
   // at minutes 1-9 and none at minute 10.
   writeAndDecode({22050, 30, 1, true, false, "00:00:00:00", 17982 + 150});
+}
+
+TEST(DecodeTest, DropFrameFromOddStarts) {
+  // The decoded labels themselves must run in drop-frame order from the start
+  // (or the label after it, where the start is one that is skipped), so this
+  // does not lean on our own counting.
+  const std::pair<const char*, const char*> starts[] = {
+      {"00:08:59:25", "00:08:59:25"}, {"00:59:59:00", "00:59:59:00"},
+      {"09:59:00:00", "09:59:00:02"}, {"23:59:58:15", "23:59:58:15"},
+      {"00:01:00:00", "00:01:00:02"}, {"12:34:56:07", "12:34:56:07"},
+  };
+  for (const int rate : {22050, 44100, 48000}) {
+    for (const auto& [start, first] : starts) {
+      SCOPED_TRACE(std::to_string(rate) + " Hz from " + start);
+      ScratchDir dir;
+      const ProgramResult r = runProgram({"-s", std::to_string(rate), "-c", "1", "-n", "1", "-t",
+                                          start, "-d", "150", "-o", "df.wav"},
+                                         dir.path());
+      ASSERT_EQ(r.status, 0) << r.out;
+      const SoundFile wav = readSoundFile(dir.file("df.wav"), true);
+      const std::vector<DecodedFrame> decoded = decodeLtc(wav.firstChannel, rate / 30);
+      ASSERT_EQ(decoded.size(), 150U);
+      EXPECT_EQ(decoded.front().timecode, packTimecodeText(first));
+      for (size_t i = 1; i < decoded.size(); ++i) {
+        ASSERT_EQ(decoded[i].timecode, wordOf(nextDropFrameLabel(labelOf(decoded[i - 1].timecode))))
+            << "frame " << i;
+        ASSERT_TRUE(decoded[i].dropFrame);
+      }
+    }
+  }
 }
 
 TEST(DecodeTest, DefaultRunHoldsOneMinuteFromOneHour) {

@@ -38,11 +38,15 @@ std::vector<DecodedFrame> decodeLtc(const std::vector<int16_t>& samples, int sam
   LTCDecoder* decoder = ltc_decoder_create(samplesPerFrame, 32);
   // The decoder reports a frame when it sees the transition that starts the
   // next one; a cell of the opposite level after the end lets it report the
-  // file's last frame too.
-  std::vector<int16_t> signal = samples;
-  if (!signal.empty()) {
-    const auto opposite = static_cast<int16_t>(signal.back() > 0 ? -16383 : 16383);
-    signal.insert(signal.end(), static_cast<size_t>(samplesPerFrame / 80), opposite);
+  // file's last frame too. Likewise it needs to see the transition that
+  // starts the first bit, so one cell of the opposite level goes before it.
+  const auto cell = static_cast<size_t>(samplesPerFrame / 80);
+  const auto opposite = [](int16_t v) { return static_cast<int16_t>(v > 0 ? -16383 : 16383); };
+  std::vector<int16_t> signal;
+  if (!samples.empty()) {
+    signal.assign(cell, opposite(samples.front()));
+    signal.insert(signal.end(), samples.begin(), samples.end());
+    signal.insert(signal.end(), cell, opposite(samples.back()));
   }
   std::vector<short> block;
   constexpr size_t kBlock = 1024;
@@ -54,7 +58,7 @@ std::vector<DecodedFrame> decodeLtc(const std::vector<int16_t>& samples, int sam
     while (ltc_decoder_read(decoder, &found) != 0) {
       const LTCFrame& f = found.ltc;
       DecodedFrame d;
-      d.start = found.off_start;
+      d.start = found.off_start - static_cast<ltc_off_t>(cell);
       d.timecode = f.hours_units | f.hours_tens << 4 | f.mins_units << 8 | f.mins_tens << 12 |
                    f.secs_units << 16 | f.secs_tens << 20 | f.frame_units << 24 |
                    f.frame_tens << 28;

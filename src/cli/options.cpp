@@ -106,6 +106,16 @@ bool applyOption(int letter, const char* value, Settings& settings, std::FILE* o
   return true;
 }
 
+// Checks that need every option: drop-frame labels exist only in 30-frame
+// counting, whichever order -n and -f came in.
+bool checkCombination(const Settings& settings, std::FILE* out) {
+  if (settings.dropFrame && settings.framesPerSecond != 30.0) {
+    std::fputs("Drop-frame counting needs 30 frames per second\n\n", out);
+    return fail(out);
+  }
+  return true;
+}
+
 }  // namespace
 
 bool scanOptions(int argc, char** argv, Settings& settings, std::FILE* out) {
@@ -114,7 +124,7 @@ bool scanOptions(int argc, char** argv, Settings& settings, std::FILE* out) {
   optind = 0;
   for (;;) {
     const int letter = getopt(argc, argv, kOptionLetters);
-    if (letter == -1) return true;
+    if (letter == -1) return checkCombination(settings, out);
     if (letter == 'h' || letter == '?') return fail(out);
     if (optind >= argc) {
       std::fprintf(out, "Missing value for -%c\n\n", letter);

@@ -25,9 +25,10 @@ struct Settings {
 
 // Applies the options in argv to `settings` (in command-line order, a later
 // repeat winning), echoing each one to `out`. Returns false when the run must
-// not go ahead: after -h, an unknown letter, a missing or invalid value; the
-// message and the usage text have then been printed to `out` and the exit
-// status is 1. Scanning restarts from scratch on every call and permutes argv.
+// not go ahead: after -h, an unknown letter, a missing or invalid value, or
+// drop-frame counting asked for at 25 fps; the message and the usage text
+// have then been printed to `out` and the exit status is 1. Scanning restarts
+// from scratch on every call and permutes argv.
 [[nodiscard]] bool scanOptions(int argc, char** argv, Settings& settings, std::FILE* out);
 
 // Prints the usage text to `out`.

@@ -1,45 +1,50 @@
 #include "timecode/timecode.h"
 
-#include <bit>
 #include <cmath>
 #include <cstdint>
 
 namespace stampline {
 namespace {
 
-// Drop-frame counting works on the 30-frame count whatever the frame rate:
-// an hour holds 108000 - 108 frames, and a minute is taken as 1798.2 frames
-// long so that "minutes begun" comes out of one multiplication.
-constexpr uint64_t kDropFrameHour = 107892;
-// The double nearest 1/107892.
-constexpr double kInverseDropFrameHour = std::bit_cast<double>(0x3EE37000C2600798ULL);
-// One unit in the last place above the double nearest 1/1798.2, so that a
-// frame index exactly on a minute boundary never truncates to the minute
-// before.
-constexpr double kInverseDropFrameMinute = std::bit_cast<double>(0x3F423900B63A071FULL);
+constexpr uint64_t kFramesPerMinute = 30 * 60;
+constexpr uint64_t kNominalDay = kFramesPerMinute * 60 * 24;
+// Drop-frame counting leaves out labels 00 and 01 at second 00 of every
+// minute except each tenth: a ten-minute block holds 18000 - 18 labels, its
+// first minute 1800 and the other nine 1798 each.
+constexpr uint64_t kDropFrameMinute = kFramesPerMinute - 2;
+constexpr uint64_t kDropFrameTenMinutes = 10 * kFramesPerMinute - 18;
+constexpr uint64_t kDropFrameDay = kDropFrameTenMinutes * 6 * 24;
 
 uint32_t nibble(TimecodeWord word, int shift) { return (word >> shift) & 0xFU; }
 
-// Frame index to the nominal count whose label the frame carries: two frame
-// numbers are skipped for every minute begun, except every tenth minute.
-uint64_t dropFrameCount(uint64_t n, uint64_t fps) {
-  const auto hoursDone =
-      static_cast<uint64_t>(static_cast<double>(n) * kInverseDropFrameHour);
-  const auto minutesInHour = static_cast<uint64_t>(
-      std::fmod(static_cast<double>(n), static_cast<double>(kDropFrameHour)) *
-      kInverseDropFrameMinute);
-  const uint64_t minutesBegun = 60 * hoursDone + minutesInHour;
-  uint64_t label = n + 2 * (minutesBegun - minutesBegun / 10);
+// The start word's digits at face value, as a nominal count of frames from
+// midnight (hours beyond 23 wrap).
+uint64_t nominalStart(TimecodeWord start, uint64_t fps) {
+  const uint64_t hours = nibble(start, 0) + 10 * nibble(start, 4);
+  const uint64_t minutes = nibble(start, 8) + 10 * nibble(start, 12);
+  const uint64_t seconds = nibble(start, 16) + 10 * nibble(start, 20);
+  const uint64_t frames = nibble(start, 24) + 10 * ((start >> 28) & 0x3U);
+  return ((hours * 60 + minutes) * 60 + seconds) * fps + frames;
+}
 
-  // The 1798.2-frame minute starts minutes 1-5 of each ten one frame early;
-  // that frame would read ss=00, ff=01 of the new minute, so it goes back to
-  // the last label of the minute before.
-  const uint64_t labelSeconds = label / fps;
-  const uint64_t frames = label - labelSeconds * fps;
-  const uint64_t seconds = labelSeconds % 60;
-  const uint64_t minutes = (labelSeconds / 60) % 60;
-  if (frames <= 1 && seconds == 0 && minutes % 10 > 0) label -= 2;
-  return label;
+// The drop-frame label `n` frames after `start`, as a nominal 30-frame count
+// from midnight. The start label is turned into its place in the drop-frame
+// day, so the skips fall at the labels' own minutes whatever the start; a
+// start on a skipped label begins at the next label that exists.
+uint64_t dropFrameLabel(uint64_t n, TimecodeWord start) {
+  uint64_t startCount = nominalStart(start, 30) % kNominalDay;
+  const uint64_t startMinute = startCount / kFramesPerMinute;
+  if (startCount % kFramesPerMinute < 2 && startMinute % 10 != 0) {
+    startCount = startMinute * kFramesPerMinute + 2;
+  }
+  const uint64_t startIndex = startCount - 2 * (startMinute - startMinute / 10);
+
+  const uint64_t index = (startIndex + n % kDropFrameDay) % kDropFrameDay;
+  const uint64_t blocks = index / kDropFrameTenMinutes;
+  const uint64_t withinBlock = index % kDropFrameTenMinutes;
+  const uint64_t skippedInBlock =
+      withinBlock < 2 ? 0 : 2 * ((withinBlock - 2) / kDropFrameMinute);
+  return index + 18 * blocks + skippedInBlock;
 }
 
 }  // namespace
@@ -70,15 +75,10 @@ int32_t timecodeAt(uint64_t position, int32_t sampleRate, int32_t fps,
   }
 
   const auto nominalFps = static_cast<uint64_t>(fps);
-  const uint64_t label = dropFrame ? dropFrameCount(n, nominalFps) : n;
-
-  const uint64_t startHours = nibble(start, 0) + 10 * nibble(start, 4);
-  const uint64_t startMinutes = nibble(start, 8) + 10 * nibble(start, 12);
-  const uint64_t startSeconds = nibble(start, 16) + 10 * nibble(start, 20);
-  const uint64_t startFrames = nibble(start, 24) + 10 * ((start >> 28) & 0x3U);
-  const uint64_t startCount =
-      ((startHours * 60 + startMinutes) * 60 + startSeconds) * nominalFps + startFrames;
-  const uint64_t total = label + startCount;
+  // Drop-frame counting exists only at 30 frames per second; the front end
+  // refuses it at any other rate, and here it falls back to plain counting.
+  const uint64_t total = dropFrame && fps == 30 ? dropFrameLabel(n, start)
+                                                : n + nominalStart(start, nominalFps);
 
   // One division by the frame rate; the rest divide by constants.
   const uint64_t totalSeconds = total / nominalFps;

@@ -19,11 +19,14 @@ using TimecodeWord = uint32_t;
 // `position` (counted per channel from the start of the output) and returns
 // how many sample frames `position` lies after that frame's first sample.
 //
-// The elapsed frame index is turned into a label with 30-frame drop-frame
-// counting when `dropFrame` is set, then `start` is added as a plain
-// (never drop-frame compensated) count and the hours wrap at 24. Only bits
-// 0-29 of `current` change. The caller guarantees `sampleRate` > 0 and
-// `fps` > 0; positions stay exact up to 2^53.
+// Without drop-frame counting the elapsed frame index is added to `start`
+// as a plain count. With it (at 30 fps only; other rates count plainly) the
+// labels run in the standard drop-frame sequence from the start label: two
+// labels skipped at second 00 of every minute except each tenth, a start on a
+// skipped label beginning at the next one. Start digits are read at face
+// value, the hours wrap at 24, and only bits 0-29 of `current` change. The
+// caller guarantees `sampleRate` > 0 and `fps` > 0; positions stay exact up
+// to 2^53.
 int32_t timecodeAt(uint64_t position, int32_t sampleRate, int32_t fps,
                    TimecodeWord& current, const TimecodeWord& start,
                    bool dropFrame);

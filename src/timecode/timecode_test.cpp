@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "timecode_labels.h"
+
 namespace stampline {
 namespace {
 
@@ -62,21 +64,25 @@ TEST(TimecodeAtTest, FrameIndexToLabel) {
       {"01:00:00:00", false, 30, 107892, "01:59:56:12"},
       {"01:00:00:00", false, 30, 1799, "01:00:59:29"},
       {"01:00:00:00", false, 30, 1800, "01:01:00:00"},
-      {"00:00:30:00", true, 30, 900, "00:01:00:00"},
-      {"00:00:30:00", true, 30, 1799, "00:01:29:29"},
+      // Drop-frame labels follow the labels' own minutes from any start.
+      {"00:00:30:00", true, 30, 900, "00:01:00:02"},
+      {"00:00:30:00", true, 30, 1799, "00:01:30:01"},
       {"00:00:30:00", true, 30, 1800, "00:01:30:02"},
       {"00:00:59:28", true, 30, 0, "00:00:59:28"},
       {"00:00:59:28", true, 30, 1, "00:00:59:29"},
-      {"00:00:59:28", true, 30, 2, "00:01:00:00"},
+      {"00:00:59:28", true, 30, 2, "00:01:00:02"},
+      {"23:59:59:29", true, 30, 1, "00:00:00:00"},
+      {"00:08:59:25", true, 30, 4, "00:08:59:29"},
+      {"00:08:59:25", true, 30, 5, "00:09:00:02"},
+      {"00:01:00:00", true, 30, 0, "00:01:00:02"},
+      {"00:01:00:01", true, 30, 0, "00:01:00:02"},
       {"23:59:59:29", false, 30, 1, "00:00:00:00"},
       {"00:00:00:00", false, 25, 1499, "00:00:59:24"},
       {"00:00:00:00", false, 25, 1500, "00:01:00:00"},
       {"00:00:00:00", false, 25, 90000, "01:00:00:00"},
-      // 25 fps with drop-frame uses the 30-frame constants and can step back.
+      // There is no drop-frame counting at 25 fps: the count stays plain.
       {"00:00:00:00", true, 25, 1499, "00:00:59:24"},
-      {"00:00:00:00", true, 25, 1500, "00:00:59:23"},
-      {"00:00:00:00", true, 25, 1501, "00:00:59:24"},
-      {"00:00:00:00", true, 25, 1502, "00:01:00:02"},
+      {"00:00:00:00", true, 25, 1500, "00:01:00:00"},
   };
   for (const FrameCase& c : cases) {
     const uint64_t samplesPerFrame = c.fps == 30 ? 1600 : 1920;
@@ -192,6 +198,40 @@ TEST(TimecodeAtTest, DropFrameStaysExactForFrameIndicesUpTo2To31) {
       TimecodeWord current = 0;
       timecodeAt(n * 1600, 48000, 30, current, 0, true);
       ASSERT_EQ(current, labels[n % day]) << "frame " << n;
+    }
+  }
+}
+
+TEST(TimecodeAtTest, DropFrameLabelsFollowEveryStartOneStepAtATime) {
+  std::vector<TimecodeWord> starts;
+  for (uint32_t m = 0; m < 60; ++m) {
+    for (uint32_t s : {0U, 59U}) {
+      for (uint32_t f : {0U, 1U, 2U, 28U, 29U}) starts.push_back(word(0, m, s, f));
+    }
+  }
+  for (uint32_t h = 0; h < 24; ++h) starts.push_back(word(h, 59, 59, 29));
+  for (uint32_t h : {0U, 12U, 23U}) {
+    for (uint32_t m : {9U, 19U, 41U, 58U}) starts.push_back(word(h, m, 59, 15));
+  }
+  // Out-of-range digits count at face value (0x19999999 reads 19:99:99:19).
+  for (TimecodeWord odd : {0x19999999U, 0x3FFFFFFFU, 0x00000025U, word(0, 0, 0, 33)}) {
+    starts.push_back(odd);
+  }
+  ASSERT_GE(starts.size(), 200U);
+
+  for (const TimecodeWord start : starts) {
+    // The start label, normalised, then moved off a label that is skipped.
+    TimecodeWord first = 0;
+    timecodeAt(0, 48000, 30, first, start, false);
+    testing::Label label = testing::labelOf(first);
+    if (testing::skippedInDropFrame(label)) label.f = 2;
+    for (uint64_t n = 0; n < 40000; ++n) {
+      TimecodeWord current = 0;
+      timecodeAt(n * 1600, 48000, 30, current, start, true);
+      const TimecodeWord expected = testing::wordOf(label);
+      ASSERT_EQ(current, expected) << "start " << text(start) << " frame " << n << ": "
+                                   << text(current) << " instead of " << text(expected);
+      label = testing::nextDropFrameLabel(label);
     }
   }
 }
