@@ -1,6 +1,8 @@
 #include "program_runner.h"
 
 #include <fcntl.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -23,6 +25,15 @@ ScratchDir::ScratchDir() {
 ScratchDir::~ScratchDir() {
   std::error_code ignored;
   std::filesystem::remove_all(path_, ignored);
+}
+
+SmallDisk::SmallDisk(const std::string& where) : path_(where) {
+  std::filesystem::create_directory(path_);
+  mounted_ = mount("stampline-test", path_.c_str(), "tmpfs", 0, "size=20m") == 0;
+}
+
+SmallDisk::~SmallDisk() {
+  if (mounted_) umount(path_.c_str());
 }
 
 std::string readFile(const std::string& path) {
@@ -48,27 +59,46 @@ namespace {
 
 // Starts the program with its output captured in files under `capture`.
 pid_t start(const std::vector<std::string>& args, const std::string& cwd,
-            const ScratchDir& capture, bool posixlyCorrect) {
-  const std::string outPath = capture.file("stdout");
+            const ScratchDir& capture, const RunOptions& options) {
+  const std::string outPath =
+      options.stdoutPath.empty() ? capture.file("stdout") : options.stdoutPath;
   const std::string errPath = capture.file("stderr");
-  ArgumentVector argv(STAMPLINE_BINARY, args);
+  std::vector<std::string> words = options.launcher;
+  words.emplace_back(STAMPLINE_BINARY);
+  words.insert(words.end(), args.begin(), args.end());
+  ArgumentVector argv(words.front(), {words.begin() + 1, words.end()});
+  int brokenPipe[2] = {-1, -1};
+  if (options.stdoutBrokenPipe && pipe(brokenPipe) != 0) std::abort();
 
   const pid_t pid = fork();
   if (pid == 0) {
     const int in = open("/dev/null", O_RDONLY);
-    const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int out = options.stdoutBrokenPipe
+                        ? brokenPipe[1]
+                        : open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (in < 0 || out < 0 || err < 0 || chdir(cwd.c_str()) != 0) _exit(125);
+    if (options.stdoutBrokenPipe) close(brokenPipe[0]);
     dup2(in, 0);
     dup2(out, 1);
     dup2(err, 2);
-    if (posixlyCorrect) {
+    if (options.posixlyCorrect) {
       setenv("POSIXLY_CORRECT", "1", 1);
     } else {
       unsetenv("POSIXLY_CORRECT");
     }
-    execv(argv.data()[0], argv.data());
+    const auto limit = [](int resource, unsigned long bytes) {
+      const rlimit value{bytes, bytes};
+      if (bytes != 0 && setrlimit(resource, &value) != 0) _exit(125);
+    };
+    limit(RLIMIT_FSIZE, options.fileSizeLimit);
+    limit(RLIMIT_AS, options.addressSpaceLimit);
+    execvp(argv.data()[0], argv.data());
     _exit(127);
+  }
+  if (options.stdoutBrokenPipe) {
+    close(brokenPipe[0]);
+    close(brokenPipe[1]);
   }
   return pid;
 }
@@ -86,13 +116,21 @@ ProgramResult wait(pid_t pid, const ScratchDir& capture) {
 }  // namespace
 
 ProgramResult runProgram(const std::vector<std::string>& args, const std::string& cwd,
-                         bool posixlyCorrect) {
+                         const RunOptions& options) {
   ScratchDir capture;
-  return wait(start(args, cwd, capture, posixlyCorrect), capture);
+  return wait(start(args, cwd, capture, options), capture);
 }
 
-RunningProgram::RunningProgram(const std::vector<std::string>& args, const std::string& cwd)
-    : pid_(start(args, cwd, capture_, false)) {}
+ProgramResult runProgram(const std::vector<std::string>& args, const std::string& cwd,
+                         bool posixlyCorrect) {
+  RunOptions options;
+  options.posixlyCorrect = posixlyCorrect;
+  return runProgram(args, cwd, options);
+}
+
+RunningProgram::RunningProgram(const std::vector<std::string>& args, const std::string& cwd,
+                               const RunOptions& options)
+    : pid_(start(args, cwd, capture_, options)) {}
 
 RunningProgram::~RunningProgram() {
   if (pid_ > 0) {

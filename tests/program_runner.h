@@ -43,15 +43,47 @@ class ScratchDir {
   std::string path_;
 };
 
-// Runs stampline with `args` in directory `cwd`, POSIXLY_CORRECT set when
-// `posixlyCorrect`, standard input closed.
+// How the program is started, beyond its arguments.
+struct RunOptions {
+  bool posixlyCorrect = false;
+  // Words put before the program, such as a fault-injecting tracer.
+  std::vector<std::string> launcher;
+  // Standard output to this file instead of the capture (which stays empty),
+  // or to a pipe that nobody reads from.
+  std::string stdoutPath;
+  bool stdoutBrokenPipe = false;
+  // Resource limits in bytes, or 0 for none.
+  unsigned long fileSizeLimit = 0;
+  unsigned long addressSpaceLimit = 0;
+};
+
+// A 20 MB file system of its own at `where` (a new directory), for runs that
+// fill a disk; mounted() is false where mounting is not permitted.
+class SmallDisk {
+ public:
+  explicit SmallDisk(const std::string& where);
+  ~SmallDisk();
+  SmallDisk(const SmallDisk&) = delete;
+  SmallDisk& operator=(const SmallDisk&) = delete;
+  bool mounted() const { return mounted_; }
+
+ private:
+  std::string path_;
+  bool mounted_ = false;
+};
+
+// Runs stampline with `args` in directory `cwd`, standard input from
+// /dev/null, POSIXLY_CORRECT set only when asked for.
 ProgramResult runProgram(const std::vector<std::string>& args, const std::string& cwd,
-                         bool posixlyCorrect = false);
+                         const RunOptions& options = {});
+ProgramResult runProgram(const std::vector<std::string>& args, const std::string& cwd,
+                         bool posixlyCorrect);
 
 // A program started in the background; finish() waits for it.
 class RunningProgram {
  public:
-  RunningProgram(const std::vector<std::string>& args, const std::string& cwd);
+  RunningProgram(const std::vector<std::string>& args, const std::string& cwd,
+                 const RunOptions& options = {});
   RunningProgram(const RunningProgram&) = delete;
   RunningProgram& operator=(const RunningProgram&) = delete;
   ~RunningProgram();

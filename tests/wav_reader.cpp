@@ -3,7 +3,12 @@
 #include <ltc.h>
 #include <sndfile.h>
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
+#include <cmath>
+
+#include "cli/options.h"
 
 namespace stampline::testing {
 
@@ -17,6 +22,9 @@ SoundFile readSoundFile(const std::string& path, bool withSamples) {
   result.channels = info.channels;
   result.sampleRate = info.samplerate;
   result.frames = info.frames;
+  char log[4096] = {};
+  sf_command(file, SFC_GET_LOG_INFO, log, sizeof log);
+  result.log = log;
   if (withSamples) {
     std::vector<short> block(static_cast<size_t>(4096 * info.channels));
     for (;;) {
@@ -68,6 +76,45 @@ std::vector<DecodedFrame> decodeLtc(const std::vector<int16_t>& samples, int sam
   }
   ltc_decoder_free(decoder);
   return frames;
+}
+
+int64_t checkLtcFile(const std::string& path, const LtcRun& run) {
+  SCOPED_TRACE(path);
+  const SoundFile wav = readSoundFile(path, true);
+  const int samplesPerFrame = run.rate / run.fps;
+  const int container = wav.format & SF_FORMAT_TYPEMASK;
+  const bool readable = wav.opened && (container == SF_FORMAT_WAV || container == SF_FORMAT_RF64) &&
+                        (wav.format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16 &&
+                        wav.channels == run.channels && wav.sampleRate == run.rate &&
+                        wav.channelsAgree && wav.frames % samplesPerFrame == 0 &&
+                        wav.log.find("***") == std::string::npos &&
+                        wav.log.find("arning") == std::string::npos;
+  if (!readable) {
+    ADD_FAILURE() << "libsndfile: opened " << wav.opened << ", format " << std::hex << wav.format
+                  << std::dec << ", " << wav.channels << " channels at " << wav.sampleRate
+                  << " Hz, " << wav.frames << " frames\n"
+                  << wav.log;
+    return -1;
+  }
+  const std::vector<DecodedFrame> decoded = decodeLtc(wav.firstChannel, samplesPerFrame);
+  const auto frames = static_cast<size_t>(wav.frames / samplesPerFrame);
+  if (decoded.size() != frames) {
+    ADD_FAILURE() << "decoded " << decoded.size() << " of " << frames << " frames";
+    return -1;
+  }
+  for (size_t i = 0; i < frames; ++i) {
+    const uint64_t frameStart = i * static_cast<uint64_t>(samplesPerFrame);
+    TimecodeWord expected = 0;
+    timecodeAt(frameStart, run.rate, run.fps, expected, packTimecodeText(run.start), run.drop);
+    if (decoded[i].timecode != expected || decoded[i].dropFrame != run.drop ||
+        std::abs(static_cast<double>(decoded[i].start) - static_cast<double>(frameStart)) >
+            samplesPerFrame / 40.0) {
+      ADD_FAILURE() << "frame " << i << " decoded as " << std::hex << decoded[i].timecode
+                    << " instead of " << expected << std::dec << " at " << decoded[i].start;
+      return -1;
+    }
+  }
+  return static_cast<int64_t>(frames);
 }
 
 }  // namespace stampline::testing

@@ -18,6 +18,7 @@ struct SoundFile {
   int64_t frames = 0;
   std::vector<int16_t> firstChannel;  // only when asked for
   bool channelsAgree = true;          // every sample frame holds one value
+  std::string log;                    // libsndfile's notes on the header
 };
 SoundFile readSoundFile(const std::string& path, bool withSamples);
 
@@ -28,6 +29,22 @@ struct DecodedFrame {
   bool dropFrame = false;
 };
 std::vector<DecodedFrame> decodeLtc(const std::vector<int16_t>& samples, int samplesPerFrame);
+
+// The settings of a run whose file is checked.
+struct LtcRun {
+  int rate = 44100;
+  int fps = 30;
+  int channels = 2;
+  bool drop = false;
+  std::string start = "01:00:00:00";
+};
+
+// Checks a file the program wrote as any reader would: libsndfile reads it
+// without a complaint about its header, with the run's format, and libltc's
+// decoder finds every frame, in order, where it should start, with the label
+// our own counting gives it. Returns the number of frames, or -1 after
+// reporting a failed check.
+int64_t checkLtcFile(const std::string& path, const LtcRun& run);
 
 }  // namespace stampline::testing
 

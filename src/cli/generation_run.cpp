@@ -1,38 +1,117 @@
 #include "cli/generation_run.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <memory>
-#include <vector>
+#include <new>
 
 #include "cli/progress.h"
 #include "synth/ltc_encoder.h"
+#include "wav/output_file.h"
 
 namespace stampline {
 namespace {
 
-// A large stdio buffer turns the one write per frame into few system calls.
-constexpr size_t kFileBufferBytes = size_t{1} << 20;
+// Samples are rendered straight into blocks of whole frames of about this
+// size, and each block goes to the system with one write: large enough that
+// the per-call cost vanishes, small enough to stay in the cache.
+constexpr uint64_t kBlockBytes = uint64_t{1} << 20;
 // A run shorter than this many seconds of audio shows no progress line.
 constexpr int kProgressMinSeconds = 5;
 
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
-
 volatile std::sig_atomic_t gStopSignal = 0;
 
-extern "C" void requestStop(int signalNumber) { gStopSignal = signalNumber; }
+// The first stop signal asks the run to stop; a second one, while the run
+// is still winding up, ends the program the default way.
+extern "C" void requestStop(int signalNumber) {
+  if (gStopSignal != 0) {
+    std::signal(signalNumber, SIG_DFL);
+    std::raise(signalNumber);
+    return;
+  }
+  gStopSignal = signalNumber;
+}
 
 void installStopHandlers() {
   struct sigaction action {};
   action.sa_handler = requestStop;
   sigemptyset(&action.sa_mask);
-  // Restarted system calls keep a frame's write whole when a signal lands.
-  action.sa_flags = SA_RESTART;
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
+  // No SA_RESTART: a stop must cut short an open or write that waits for a
+  // FIFO's reader; the output code retries the calls a signal interrupts.
+  action.sa_flags = 0;
+  for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction previous {};
+    sigaction(signalNumber, nullptr, &previous);
+    // Ignored at start (nohup, a background job): the user meant it so.
+    if (previous.sa_handler == SIG_IGN) continue;
+    sigaction(signalNumber, &action, nullptr);
+  }
+}
+
+// With a standard stream closed, the output file would take its number and
+// receive the messages meant for it.
+void keepStandardStreamsOpen() {
+  for (const int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+    if (fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
+      static_cast<void>(open("/dev/null", O_RDWR));
+    }
+  }
+}
+
+bool stopRequested(StopFlag stop) { return stop != nullptr && *stop != 0; }
+
+struct AlignedDelete {
+  void operator()(int16_t* p) const { ::operator delete[](p, std::align_val_t{4096}); }
+};
+using SampleBlock = std::unique_ptr<int16_t[], AlignedDelete>;
+
+// What is known about a run before its file is touched.
+struct RunPlan {
+  uint64_t frames = 0;
+  uint64_t valuesPerFrame = 0;
+  uint64_t frameBytes = 0;
+  uint64_t framesPerBlock = 0;
+  int32_t samplesPerFrame = 0;
+  int32_t fps = 0;
+};
+
+RunPlan planRun(const Settings& settings) {
+  RunPlan plan;
+  plan.fps = static_cast<int32_t>(settings.framesPerSecond);
+  plan.samplesPerFrame =
+      static_cast<int32_t>(static_cast<double>(settings.sampleRate) / settings.framesPerSecond);
+  plan.frames = settings.durationFrames > 0 ? static_cast<uint64_t>(settings.durationFrames) : 0;
+  plan.valuesPerFrame =
+      static_cast<uint64_t>(plan.samplesPerFrame) * static_cast<uint64_t>(settings.channels);
+  plan.frameBytes = 2 * plan.valuesPerFrame;
+  plan.framesPerBlock = std::clamp<uint64_t>(kBlockBytes / plan.frameBytes, 1,
+                                             std::max<uint64_t>(plan.frames, 1));
+  return plan;
+}
+
+// Leaves the file as a valid WAV of its complete frames: cut back to them
+// and the header written for exactly those. Streams keep what they got.
+// Returns the number of frames the file holds, or false when that failed.
+bool keepCompleteFrames(OutputFile& file, const Settings& settings, const RunPlan& plan,
+                        WavFormat planned, uint64_t riffLimit, uint64_t& framesKept) {
+  const uint64_t headerSize = headerBytes(planned);
+  const uint64_t appended = file.appended();
+  framesKept = appended > headerSize ? (appended - headerSize) / plan.frameBytes : 0;
+  if (!file.seekable()) return true;
+  const uint64_t dataBytes = framesKept * plan.frameBytes;
+  const WavFormat format = finalFormat(planned, dataBytes, riffLimit);
+  const WavHeader header = wavHeader(format, settings.sampleRate, settings.channels, dataBytes);
+  if (appended != headerSize + dataBytes && !file.truncate(headerSize + dataBytes)) return false;
+  if (format == WavFormat::kRiff && appended >= headerSize) {
+    // Data size first, then the RIFF size: a file cut off between the two
+    // still shows its data.
+    return file.writeAt(kRiffDataSizeOffset, header.bytes.data() + kRiffDataSizeOffset, 4) &&
+           file.writeAt(kRiffSizeOffset, header.bytes.data() + kRiffSizeOffset, 4);
+  }
+  return file.writeAt(0, header.bytes.data(), header.size);
 }
 
 int writeFailed(std::FILE* out) {
@@ -43,91 +122,111 @@ int writeFailed(std::FILE* out) {
 }  // namespace
 
 int runGeneration(const Settings& settings, std::FILE* out, const RunEnvironment& environment) {
-  const auto fps = static_cast<int32_t>(settings.framesPerSecond);
-  const auto samplesPerFrame =
-      static_cast<int32_t>(static_cast<double>(settings.sampleRate) / settings.framesPerSecond);
-  const uint64_t frames = settings.durationFrames > 0 ? static_cast<uint64_t>(settings.durationFrames) : 0;
-  const uint64_t valuesPerFrame =
-      static_cast<uint64_t>(samplesPerFrame) * static_cast<uint64_t>(settings.channels);
-  // Known before the first byte, so the header can be chosen up front.
-  const WavFormat format = wavFormatFor(frames * valuesPerFrame * 2, environment.riffLimit);
-
-  // Owners are declared so that destruction releases the file first, then the
-  // sample buffer, then the encoder; the stdio buffer outlives the file.
-  std::unique_ptr<LtcEncoder> encoder;
-  std::vector<int16_t> sampleBuffer;
-  std::vector<char> fileBuffer(kFileBufferBytes);
-  FilePtr file(std::fopen(settings.outputPath.c_str(), "wb"));
-  if (!file) {
+  const RunPlan plan = planRun(settings);
+  const StopFlag stop = environment.stopSignal;
+  if (isStandardOutput(settings.outputPath)) {
     std::fputs("Error opening file\n", out);
     return 1;
   }
-  encoder = std::make_unique<LtcEncoder>();
-  std::setvbuf(file.get(), fileBuffer.data(), _IOFBF, fileBuffer.size());
 
-  const TimecodeWord start = packTimecodeText(settings.startText);
-  const uint32_t seed =
-      environment.noiseSeed != 0 ? environment.noiseSeed : LtcEncoder::clockSeed();
-  encoder->setup(start, settings.sampleRate, settings.channels, fps, settings.dropFrame,
-                 settings.volume, settings.clean, seed);
+  // Everything the run needs is allocated before the file is created or
+  // truncated, so running out of memory loses nothing.
+  std::unique_ptr<LtcEncoder> encoder;
+  SampleBlock block;
+  try {
+    encoder = std::make_unique<LtcEncoder>();
+    const uint32_t seed =
+        environment.noiseSeed != 0 ? environment.noiseSeed : LtcEncoder::clockSeed();
+    encoder->setup(packTimecodeText(settings.startText), settings.sampleRate, settings.channels,
+                   plan.fps, settings.dropFrame, settings.volume, settings.clean, seed);
+    block.reset(new (std::align_val_t{4096}) int16_t[plan.framesPerBlock * plan.valuesPerFrame]);
+  } catch (const std::bad_alloc&) {
+    std::fputs("Out of memory\n", out);
+    return 1;
+  }
 
-  const bool headerWritten = format == WavFormat::kRiff
-                                 ? writeWavHeader(file.get(), settings.sampleRate, settings.channels)
-                                 : writeRf64Header(file.get(), settings.sampleRate, settings.channels);
-  if (!headerWritten) return writeFailed(out);
+  OutputFile file;
+  const IoResult opened = file.open(settings.outputPath, stop);
+  if (opened == IoResult::kFailed) {
+    std::fputs("Error opening file\n", out);
+    return 1;
+  }
+  if (opened == IoResult::kStopped) {
+    std::fputs("Interrupted after 0 frames\n", out);
+    return 128 + *stop;
+  }
 
-  sampleBuffer.resize(static_cast<size_t>(settings.sampleRate) * static_cast<size_t>(settings.channels));
-  const bool showProgress = frames > static_cast<uint64_t>(kProgressMinSeconds) * static_cast<uint64_t>(fps);
-  ProgressLine progress(showProgress ? environment.progress : nullptr, frames);
+  const uint64_t plannedData = plan.frames * plan.frameBytes;
+  const WavFormat planned = plannedFormat(plannedData, file.seekable(), environment.riffLimit);
+  // A stream cannot be completed afterwards, so it gets its final sizes now.
+  const WavHeader header =
+      file.seekable() ? wavHeader(planned, settings.sampleRate, settings.channels)
+                      : wavHeader(planned, settings.sampleRate, settings.channels, plannedData);
 
-  uint64_t dataBytes = 0;
-  uint64_t samplePosition = 0;
-  uint64_t framesWritten = 0;
-  int stopSignal = 0;
-  while (framesWritten < frames) {
-    const uint32_t count = encoder->render(sampleBuffer.data(), samplePosition,
-                                           static_cast<uint32_t>(valuesPerFrame));
-    progress.update(framesWritten, encoder->currentTc());
-    if (!writeSamples(file.get(), sampleBuffer.data(), count)) {
-      progress.finish();
-      return writeFailed(out);
-    }
-    dataBytes += 2 * uint64_t{count};
-    samplePosition += static_cast<uint64_t>(samplesPerFrame);
-    ++framesWritten;
-    if (environment.stopSignal != nullptr && *environment.stopSignal != 0) {
-      stopSignal = *environment.stopSignal;
-      break;
-    }
+  const bool showProgress =
+      plan.frames > static_cast<uint64_t>(kProgressMinSeconds) * static_cast<uint64_t>(plan.fps);
+  ProgressLine progress(showProgress ? environment.progress : nullptr, plan.frames,
+                        plan.frameBytes);
+
+  IoResult result = file.append(header.bytes.data(), header.size, stop);
+  uint64_t framesDone = 0;
+  while (result == IoResult::kDone && framesDone < plan.frames) {
+    const uint64_t count = std::min(plan.framesPerBlock, plan.frames - framesDone);
+    const auto values = static_cast<uint32_t>(count * plan.valuesPerFrame);
+    encoder->render(block.get(), framesDone * static_cast<uint64_t>(plan.samplesPerFrame), values);
+    progress.update(framesDone + count - 1, encoder->currentTc());
+    samplesToLittleEndian(block.get(), values);
+    result = file.append(block.get(), size_t{values} * 2, stop);
+    if (result != IoResult::kDone) break;
+    framesDone += count;
+    // A stop that comes after the last frame changes nothing: the run is done.
+    if (framesDone < plan.frames && stopRequested(stop)) result = IoResult::kStopped;
   }
   progress.finish();
 
-  const bool patched =
-      format == WavFormat::kRiff
-          ? patchWavSizes(file.get(), static_cast<uint32_t>(dataBytes))
-          : patchRf64Sizes(file.get(), dataBytes,
-                           dataBytes / (2 * static_cast<uint64_t>(settings.channels)));
-  const bool closed = std::fclose(file.release()) == 0;
-  if (!patched || !closed) return writeFailed(out);
-
-  if (stopSignal != 0) {
+  uint64_t framesKept = framesDone;
+  if (result == IoResult::kFailed) {
+    static_cast<void>(keepCompleteFrames(file, settings, plan, planned, environment.riffLimit,
+                                         framesKept));
+    static_cast<void>(file.close());
+    return writeFailed(out);
+  }
+  const bool kept =
+      keepCompleteFrames(file, settings, plan, planned, environment.riffLimit, framesKept);
+  if (!file.close() || !kept) return writeFailed(out);
+  if (result == IoResult::kStopped) {
     std::fprintf(out, "Interrupted after %llu frames\n",
-                 static_cast<unsigned long long>(framesWritten));
-    return 128 + stopSignal;
+                 static_cast<unsigned long long>(framesKept));
+    return 128 + *stop;
   }
   return 0;
 }
 
 int stamplineMain(int argc, char** argv) {
-  Settings settings;
-  if (!scanOptions(argc, argv, settings, stdout)) return 1;
-
-  gStopSignal = 0;
-  installStopHandlers();
-  RunEnvironment environment;
-  environment.stopSignal = &gStopSignal;
-  environment.progress = isatty(STDERR_FILENO) != 0 ? stderr : nullptr;
-  return runGeneration(settings, stdout, environment);
+  keepStandardStreamsOpen();
+  // Messages reach standard output as they are printed, before the output
+  // file is opened; the buffer is static so that printing "Out of memory"
+  // needs no memory.
+  static char consoleBuffer[BUFSIZ];
+  std::setvbuf(stdout, consoleBuffer, _IOLBF, sizeof consoleBuffer);
+  // A closed pipe or the file size limit are failures to report, not
+  // reasons to die: a write error for the output file, nothing at all for
+  // messages that cannot be shown.
+  std::signal(SIGPIPE, SIG_IGN);
+  std::signal(SIGXFSZ, SIG_IGN);
+  try {
+    Settings settings;
+    if (!scanOptions(argc, argv, settings, stdout)) return 1;
+    gStopSignal = 0;
+    installStopHandlers();
+    RunEnvironment environment;
+    environment.stopSignal = &gStopSignal;
+    environment.progress = isatty(STDERR_FILENO) != 0 ? stderr : nullptr;
+    return runGeneration(settings, stdout, environment);
+  } catch (const std::bad_alloc&) {
+    std::fputs("Out of memory\n", stdout);
+    return 1;
+  }
 }
 
 }  // namespace stampline

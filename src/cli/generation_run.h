@@ -18,7 +18,7 @@ struct RunEnvironment {
   const volatile std::sig_atomic_t* stopSignal = nullptr;
   // Stream for the progress line of long runs, or null for none.
   std::FILE* progress = nullptr;
-  // Sample data beyond this many bytes is written as RF64.
+  // Sample data beyond this many bytes needs RF64 (a test hook).
   uint64_t riffLimit = kMaxRiffDataBytes;
   // Clock seconds that seed the noise; 0 reads the calendar clock.
   uint32_t noiseSeed = 0;

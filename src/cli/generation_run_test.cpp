@@ -4,11 +4,15 @@
 #include <sndfile.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <regex>
 #include <string>
 #include <thread>
 
+#include "cli/progress.h"
 #include "program_runner.h"
 #include "test_bytes.h"
 #include "wav_reader.h"
@@ -95,7 +99,7 @@ TEST_F(GenerationRunTest, FilesThatCannotBeOpenedOrWritten) {
   EXPECT_FALSE(std::ifstream(path("missing")).good());
 }
 
-TEST_F(GenerationRunTest, OutputThatCannotSeekIsAFailure) {
+TEST_F(GenerationRunTest, StreamsGetTheirFinalSizesUpFront) {
   const std::string fifo = path("pipe");
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   std::string received;
@@ -103,10 +107,12 @@ TEST_F(GenerationRunTest, OutputThatCannotSeekIsAFailure) {
   Settings s;
   s.outputPath = fifo;
   s.durationFrames = 5;
-  EXPECT_EQ(run(s), 1);
+  EXPECT_EQ(run(s), 0);
   reader.join();
-  EXPECT_EQ(out_, "Error writing file\n");
-  EXPECT_EQ(received.size(), 44U + 5 * 5880);
+  EXPECT_EQ(out_, "");
+  ASSERT_EQ(received.size(), 44U + 5 * 5880);
+  EXPECT_EQ(littleEndian(received, 40, 4), 5U * 5880);
+  EXPECT_EQ(littleEndian(received, 4, 4), 5U * 5880 + 36);
 }
 
 TEST_F(GenerationRunTest, LargeRunsBecomeRf64) {
@@ -142,17 +148,61 @@ TEST_F(GenerationRunTest, LargeRunsBecomeRf64) {
   EXPECT_EQ(readFile(s.outputPath).substr(80), readFile(riff.outputPath).substr(44));
 }
 
-TEST_F(GenerationRunTest, AStopRequestCompletesTheFileForTheFramesWritten) {
-  const volatile std::sig_atomic_t stop = SIGTERM;
+TEST_F(GenerationRunTest, AStopRequestKeepsTheFramesWritten) {
+  // The request is there from the start, so it is seen after the first
+  // block: a run that fits one block is complete, a longer one stops.
+  for (const int32_t frames : {30, 1800}) {
+    const volatile std::sig_atomic_t stop = SIGTERM;
+    Settings s;
+    s.outputPath = path("stopped.wav");
+    s.durationFrames = frames;
+    RunEnvironment environment;
+    environment.stopSignal = &stop;
+    const int status = run(s, environment);
+    const int64_t kept = testing::checkLtcFile(s.outputPath, {});
+    if (frames == 30) {
+      EXPECT_EQ(status, 0);
+      EXPECT_EQ(out_, "");
+      EXPECT_EQ(kept, 30);
+    } else {
+      EXPECT_EQ(status, 128 + SIGTERM);
+      EXPECT_EQ(out_, "Interrupted after " + std::to_string(kept) + " frames\n");
+      EXPECT_GT(kept, 0);
+      EXPECT_LT(kept, 1800);
+    }
+  }
+}
+
+TEST_F(GenerationRunTest, Rf64RunThatFillsTheDiskKeepsItsSizes) {
+  testing::SmallDisk disk(path("disk"));
+  if (!disk.mounted()) GTEST_SKIP() << "no permission to mount a small tmpfs";
   Settings s;
-  s.outputPath = path("stopped.wav");
+  s.outputPath = path("disk/big.wav");
+  s.durationFrames = 18000;
   RunEnvironment environment;
-  environment.stopSignal = &stop;
-  EXPECT_EQ(run(s, environment), 128 + SIGTERM);
-  EXPECT_EQ(out_, "Interrupted after 1 frames\n");
+  environment.riffLimit = 1000000;  // stands in for 4 GiB
+  EXPECT_EQ(run(s, environment), 1);
+  EXPECT_EQ(out_, "Error writing file\n");
   const std::string bytes = readFile(s.outputPath);
-  ASSERT_EQ(bytes.size(), 44U + 5880);
-  EXPECT_EQ(littleEndian(bytes, 40, 4), 5880U);
+  EXPECT_EQ(bytes.substr(0, 4), "RF64");
+  EXPECT_EQ(littleEndian(bytes, 28, 8), bytes.size() - 80);
+  EXPECT_GT(testing::checkLtcFile(s.outputPath, {}), 1000);
+}
+
+TEST_F(GenerationRunTest, NoiseFollowsTheSeed) {
+  Settings s;
+  s.durationFrames = 3;
+  std::string files[3];
+  const uint32_t seeds[3] = {1, 2, 1};
+  for (int i = 0; i < 3; ++i) {
+    s.outputPath = path("seed" + std::to_string(i) + ".wav");
+    RunEnvironment environment;
+    environment.noiseSeed = seeds[i];
+    ASSERT_EQ(run(s, environment), 0);
+    files[i] = readFile(s.outputPath);
+  }
+  EXPECT_NE(files[0], files[1]);
+  EXPECT_EQ(files[0], files[2]);
 }
 
 TEST_F(GenerationRunTest, ProgressOnlyForRunsLongerThanFiveSeconds) {
@@ -178,9 +228,33 @@ TEST_F(GenerationRunTest, ProgressOnlyForRunsLongerThanFiveSeconds) {
       EXPECT_EQ(shown, "");
       continue;
     }
-    EXPECT_EQ(shown.rfind("\r  0.0%  01:00:00:00  ", 0), 0U) << shown;
+    EXPECT_EQ(shown.rfind("\r 99.3%  01:00:05:00  ", 0), 0U) << shown;
     EXPECT_EQ(shown.substr(shown.size() - 4), "\r\x1b[K");
   }
+}
+
+TEST(ProgressLineTest, RedrawsAtMostTenTimesASecondAndShowsRateAndTimeLeft) {
+  char* text = nullptr;
+  size_t size = 0;
+  std::FILE* terminal = open_memstream(&text, &size);
+  ProgressLine progress(terminal, 1000000, 5880);
+  const auto start = ProgressLine::Clock::now();
+  uint64_t index = 0;
+  while (ProgressLine::Clock::now() - start < std::chrono::milliseconds(1300)) {
+    progress.update(index, 0x29593201);  // 01:32:59:29
+    index += 10;
+  }
+  std::fclose(terminal);
+  const std::string shown(text, size);
+  std::free(text);
+  const auto redraws = std::count(shown.begin(), shown.end(), '\r');
+  EXPECT_GE(redraws, 10);
+  EXPECT_LE(redraws, 15);
+  EXPECT_EQ(shown.rfind("\r  0.0%  01:32:59:29  0.0s\x1b[K", 0), 0U) << shown;
+  const std::string last = shown.substr(shown.rfind('\r'));
+  EXPECT_TRUE(std::regex_match(last, std::regex("\r *[0-9]+\\.[0-9]%  01:32:59:29  1\\.[0-9]s  "
+                                                 "[0-9]+\\.[0-9] MB/s  [0-9]+:[0-9]{2}:[0-9]{2} left\x1b\\[K")))
+      << last;
 }
 
 }  // namespace

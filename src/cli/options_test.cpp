@@ -65,6 +65,15 @@ TEST(ScanOptionsTest, ValuesAsStored) {
   EXPECT_FALSE(s.settings.dropFrame);
   EXPECT_FALSE(s.settings.clean);
   EXPECT_EQ(s.settings.durationFrames, 2147483647);
+
+  // Numbers are decimal whatever their leading zeros; any non-zero flag,
+  // negative too, turns its setting on.
+  s = scan({"-s", "048000", "-d", "010", "-n", " -1", "-q", " -3", "-c", "0x1"});
+  EXPECT_EQ(s.settings.sampleRate, 48000);
+  EXPECT_EQ(s.settings.durationFrames, 10);
+  EXPECT_TRUE(s.settings.dropFrame);
+  EXPECT_TRUE(s.settings.clean);
+  EXPECT_FALSE(s.run) << "0x1 reads as 0 channels";
 }
 
 TEST(ScanOptionsTest, PosixlyCorrectStopsAtTheFirstValue) {

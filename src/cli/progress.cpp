@@ -23,8 +23,12 @@ std::string formatTimecode(TimecodeWord word) {
   return text;
 }
 
-ProgressLine::ProgressLine(std::FILE* out, uint64_t totalFrames)
-    : out_(out), totalFrames_(totalFrames), start_(Clock::now()), nextDraw_(start_) {}
+ProgressLine::ProgressLine(std::FILE* out, uint64_t totalFrames, uint64_t frameBytes)
+    : out_(out),
+      totalFrames_(totalFrames),
+      frameBytes_(frameBytes),
+      start_(Clock::now()),
+      nextDraw_(start_) {}
 
 void ProgressLine::draw(uint64_t index, TimecodeWord timecode) {
   const auto now = Clock::now();
@@ -33,8 +37,16 @@ void ProgressLine::draw(uint64_t index, TimecodeWord timecode) {
   const double percent = totalFrames_ == 0 ? 100.0 : 100.0 * static_cast<double>(index) /
                                                          static_cast<double>(totalFrames_);
   // \r and erase-to-end-of-line redraw the line in place.
-  std::fprintf(out_, "\r%5.1f%%  %s  %.1fs\x1b[K", percent, formatTimecode(timecode).c_str(),
-               elapsed);
+  std::fprintf(out_, "\r%5.1f%%  %s  %.1fs", percent, formatTimecode(timecode).c_str(), elapsed);
+  // The rate means little before a second has passed.
+  if (elapsed >= 1.0 && index > 0) {
+    const double bytesPerSecond = static_cast<double>(index * frameBytes_) / elapsed;
+    const double left = static_cast<double>((totalFrames_ - index) * frameBytes_) / bytesPerSecond;
+    const auto seconds = static_cast<unsigned long long>(left + 0.5);
+    std::fprintf(out_, "  %.1f MB/s  %llu:%02llu:%02llu left", bytesPerSecond / 1e6,
+                 seconds / 3600, seconds / 60 % 60, seconds % 60);
+  }
+  std::fputs("\x1b[K", out_);
   std::fflush(out_);
   drawn_ = true;
 }

@@ -15,14 +15,15 @@ namespace stampline {
 std::string formatTimecode(TimecodeWord word);
 
 // One self-overwriting status line for long runs on a terminal: percent done,
-// the timecode being written and the time elapsed. Redrawn at most ten times a
-// second; a disabled line prints nothing at all.
+// the timecode being written, the time elapsed and, once a second has passed,
+// the write rate and an estimate of the time left. Redrawn at most ten times
+// a second; a disabled line prints nothing at all.
 class ProgressLine {
  public:
   using Clock = std::chrono::steady_clock;
 
   // `out` is the terminal stream, or null for no progress line.
-  ProgressLine(std::FILE* out, uint64_t totalFrames);
+  ProgressLine(std::FILE* out, uint64_t totalFrames, uint64_t frameBytes);
 
   // Reports that frame `index` carrying `timecode` is being written.
   void update(uint64_t index, TimecodeWord timecode) {
@@ -36,6 +37,7 @@ class ProgressLine {
 
   std::FILE* out_;
   uint64_t totalFrames_;
+  uint64_t frameBytes_;
   Clock::time_point start_;
   Clock::time_point nextDraw_;
   bool drawn_ = false;

@@ -2,9 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
-#include <vector>
 
 #include "test_bytes.h"
 
@@ -13,16 +11,11 @@ namespace {
 
 using testing::littleEndian;
 
-std::string contents(std::FILE* file) {
-  std::fflush(file);
-  std::string bytes;
-  std::rewind(file);
-  int c;
-  while ((c = std::fgetc(file)) != EOF) bytes.push_back(static_cast<char>(c));
-  return bytes;
+std::string bytesOf(const WavHeader& h) {
+  return {reinterpret_cast<const char*>(h.bytes.data()), h.size};
 }
 
-TEST(WavWriterTest, RiffHeaderBeforeAndAfterPatching) {
+TEST(WavWriterTest, RiffHeaderBeforeAndAfterTheData) {
   struct Case {
     int32_t rate;
     int32_t channels;
@@ -32,10 +25,7 @@ TEST(WavWriterTest, RiffHeaderBeforeAndAfterPatching) {
                         {44100, 2, 176400}, {48000, 1, 96000}, {48000, 2, 192000}};
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << c.rate << " Hz, " << c.channels << " channels");
-    std::FILE* file = std::tmpfile();
-    ASSERT_NE(file, nullptr);
-    ASSERT_TRUE(writeWavHeader(file, c.rate, c.channels));
-    const std::string header = contents(file);
+    const std::string header = bytesOf(wavHeader(WavFormat::kRiff, c.rate, c.channels));
     ASSERT_EQ(header.size(), 44U);
     EXPECT_EQ(header.substr(0, 4), "RIFF");
     EXPECT_EQ(littleEndian(header, 4, 4), 0U);
@@ -49,85 +39,91 @@ TEST(WavWriterTest, RiffHeaderBeforeAndAfterPatching) {
     EXPECT_EQ(littleEndian(header, 34, 2), 16U);
     EXPECT_EQ(header.substr(36, 8), "data    ");
 
-    const std::vector<int16_t> samples = {1, -2, 0x1234, -32767};
-    ASSERT_TRUE(writeSamples(file, samples.data(), samples.size()));
-    ASSERT_TRUE(patchWavSizes(file, 8));
-    const std::string done = contents(file);
-    ASSERT_EQ(done.size(), 52U);
-    EXPECT_EQ(littleEndian(done, 40, 4), 8U);
-    EXPECT_EQ(littleEndian(done, 4, 4), 44U);
-    EXPECT_EQ(done.substr(44), std::string("\x01\x00\xFE\xFF\x34\x12\x01\x80", 8));
-    EXPECT_EQ(done.substr(8, 32), header.substr(8, 32));
-    std::fclose(file);
+    for (const uint64_t data : {uint64_t{0}, uint64_t{8}, kMaxRiffDataBytes}) {
+      const std::string done = bytesOf(wavHeader(WavFormat::kRiff, c.rate, c.channels, data));
+      EXPECT_EQ(littleEndian(done, kRiffDataSizeOffset, 4), data);
+      EXPECT_EQ(littleEndian(done, kRiffSizeOffset, 4), data + 36);
+      EXPECT_EQ(done.substr(8, 32), header.substr(8, 32));
+    }
   }
 }
 
-TEST(WavWriterTest, EmptyRunPatchesToAHeaderOnlyFile) {
-  std::FILE* file = std::tmpfile();
-  ASSERT_TRUE(writeWavHeader(file, 44100, 2));
-  ASSERT_TRUE(patchWavSizes(file, 0));
-  const std::string bytes = contents(file);
-  EXPECT_EQ(bytes.size(), 44U);
-  EXPECT_EQ(littleEndian(bytes, 4, 4), 36U);
-  EXPECT_EQ(littleEndian(bytes, 40, 4), 0U);
-  std::fclose(file);
+TEST(WavWriterTest, Rf64AndReservedHeaders) {
+  // The two 80-byte layouts share everything but the first chunk.
+  const std::string rf64 = bytesOf(wavHeader(WavFormat::kRf64, 48000, 2));
+  const std::string reserved = bytesOf(wavHeader(WavFormat::kReservedRiff, 48000, 2));
+  ASSERT_EQ(rf64.size(), 80U);
+  ASSERT_EQ(reserved.size(), 80U);
+  EXPECT_EQ(rf64.substr(0, 4), "RF64");
+  EXPECT_EQ(littleEndian(rf64, 4, 4), 0xFFFFFFFFU);
+  EXPECT_EQ(rf64.substr(8, 8), "WAVEds64");
+  EXPECT_EQ(littleEndian(rf64, 16, 4), 28U);
+  EXPECT_EQ(rf64.substr(20, 28), std::string(28, '\0'));
+  EXPECT_EQ(rf64.substr(48, 4), "fmt ");
+  EXPECT_EQ(littleEndian(rf64, 52, 4), 16U);
+  EXPECT_EQ(littleEndian(rf64, 56, 2), 1U);
+  EXPECT_EQ(littleEndian(rf64, 58, 2), 2U);
+  EXPECT_EQ(littleEndian(rf64, 60, 4), 48000U);
+  EXPECT_EQ(littleEndian(rf64, 64, 4), 192000U);
+  EXPECT_EQ(littleEndian(rf64, 68, 2), 4U);
+  EXPECT_EQ(littleEndian(rf64, 70, 2), 16U);
+  EXPECT_EQ(rf64.substr(72, 4), "data");
+  EXPECT_EQ(littleEndian(rf64, 76, 4), 0xFFFFFFFFU);
+
+  EXPECT_EQ(reserved.substr(0, 4), "RIFF");
+  EXPECT_EQ(littleEndian(reserved, 4, 4), 0U);
+  EXPECT_EQ(reserved.substr(8, 8), "WAVEJUNK");
+  EXPECT_EQ(reserved.substr(16, 32), rf64.substr(16, 32));
+  EXPECT_EQ(reserved.substr(48, 28), rf64.substr(48, 28));
+  EXPECT_EQ(reserved.substr(76, 4), "    ");
+
+  // Sizes beyond 32 bits go into the ds64 chunk.
+  const uint64_t bigData = 0x123456789CULL;
+  const std::string bigDone = bytesOf(wavHeader(WavFormat::kRf64, 48000, 2, bigData));
+  EXPECT_EQ(littleEndian(bigDone, 20, 8), bigData + 72);
+  EXPECT_EQ(littleEndian(bigDone, 28, 8), bigData);
+  EXPECT_EQ(littleEndian(bigDone, 36, 8), bigData / 4);
+  EXPECT_EQ(littleEndian(bigDone, 4, 4), 0xFFFFFFFFU);
+  EXPECT_EQ(littleEndian(bigDone, 76, 4), 0xFFFFFFFFU);
+
+  const std::string smallDone = bytesOf(wavHeader(WavFormat::kReservedRiff, 48000, 2, 400));
+  EXPECT_EQ(littleEndian(smallDone, 4, 4), 472U);
+  EXPECT_EQ(littleEndian(smallDone, 76, 4), 400U);
+  EXPECT_EQ(smallDone.substr(8, 68), reserved.substr(8, 68));
 }
 
-TEST(WavWriterTest, Rf64HeaderAndPatching) {
-  std::FILE* file = std::tmpfile();
-  ASSERT_TRUE(writeRf64Header(file, 48000, 2));
-  const std::string header = contents(file);
-  ASSERT_EQ(header.size(), 80U);
-  EXPECT_EQ(header.substr(0, 4), "RF64");
-  EXPECT_EQ(littleEndian(header, 4, 4), 0xFFFFFFFFU);
-  EXPECT_EQ(header.substr(8, 8), "WAVEds64");
-  EXPECT_EQ(littleEndian(header, 16, 4), 28U);
-  EXPECT_EQ(littleEndian(header, 20, 8), 0U);
-  EXPECT_EQ(littleEndian(header, 28, 8), 0U);
-  EXPECT_EQ(littleEndian(header, 36, 8), 0U);
-  EXPECT_EQ(littleEndian(header, 44, 4), 0U);
-  EXPECT_EQ(header.substr(48, 4), "fmt ");
-  EXPECT_EQ(littleEndian(header, 52, 4), 16U);
-  EXPECT_EQ(littleEndian(header, 56, 2), 1U);
-  EXPECT_EQ(littleEndian(header, 58, 2), 2U);
-  EXPECT_EQ(littleEndian(header, 60, 4), 48000U);
-  EXPECT_EQ(littleEndian(header, 64, 4), 192000U);
-  EXPECT_EQ(littleEndian(header, 68, 2), 4U);
-  EXPECT_EQ(littleEndian(header, 70, 2), 16U);
-  EXPECT_EQ(header.substr(72, 4), "data");
-  EXPECT_EQ(littleEndian(header, 76, 4), 0xFFFFFFFFU);
-
-  // Sizes beyond 32 bits go into the ds64 chunk; the data is not touched.
-  const std::vector<int16_t> samples(8, 7);
-  ASSERT_TRUE(writeSamples(file, samples.data(), samples.size()));
-  const uint64_t bigData = 0x123456789AULL;
-  ASSERT_TRUE(patchRf64Sizes(file, bigData, bigData / 4));
-  const std::string done = contents(file);
-  ASSERT_EQ(done.size(), 96U);
-  EXPECT_EQ(littleEndian(done, 20, 8), bigData + 72);
-  EXPECT_EQ(littleEndian(done, 28, 8), bigData);
-  EXPECT_EQ(littleEndian(done, 36, 8), bigData / 4);
-  EXPECT_EQ(littleEndian(done, 4, 4), 0xFFFFFFFFU);
-  EXPECT_EQ(littleEndian(done, 76, 4), 0xFFFFFFFFU);
-  EXPECT_EQ(littleEndian(done, 80, 2), 7U);
-  std::fclose(file);
+TEST(WavWriterTest, FormatChoices) {
+  const uint64_t limit = kMaxRiffDataBytes;
+  const struct {
+    uint64_t planned;
+    bool seekable;
+    uint64_t written;
+    WavFormat first;
+    WavFormat last;
+  } cases[] = {
+      {0, true, 0, WavFormat::kRiff, WavFormat::kRiff},
+      {limit, true, limit, WavFormat::kRiff, WavFormat::kRiff},
+      {limit, false, limit, WavFormat::kRiff, WavFormat::kRiff},
+      // A long run stopped early stays a plain WAV.
+      {limit + 1, true, 1000, WavFormat::kReservedRiff, WavFormat::kReservedRiff},
+      // The reserved header is 36 bytes longer, and its RIFF size counts them.
+      {limit + 1, true, limit - 36, WavFormat::kReservedRiff, WavFormat::kReservedRiff},
+      {limit + 1, true, limit - 35, WavFormat::kReservedRiff, WavFormat::kRf64},
+      {limit + 1, false, limit + 1, WavFormat::kRf64, WavFormat::kRf64},
+  };
+  for (const auto& c : cases) {
+    const WavFormat first = plannedFormat(c.planned, c.seekable);
+    EXPECT_EQ(first, c.first) << c.planned << " " << c.seekable;
+    EXPECT_EQ(finalFormat(first, c.written), c.last) << c.planned << " " << c.written;
+  }
+  EXPECT_EQ(plannedFormat(101, true, 100), WavFormat::kReservedRiff);
 }
 
-TEST(WavWriterTest, FormatSwitchesToRf64OnlyBeyondTheRiffLimit) {
-  EXPECT_EQ(wavFormatFor(0), WavFormat::kRiff);
-  EXPECT_EQ(wavFormatFor(4294967259ULL), WavFormat::kRiff);
-  EXPECT_EQ(wavFormatFor(4294967260ULL), WavFormat::kRf64);
-  EXPECT_EQ(wavFormatFor(101, 100), WavFormat::kRf64);
-}
-
-TEST(WavWriterTest, FailedWritesAreReported) {
-  std::FILE* full = std::fopen("/dev/full", "wb");
-  if (full == nullptr) GTEST_SKIP() << "no /dev/full";
-  std::setvbuf(full, nullptr, _IONBF, 0);
-  EXPECT_FALSE(writeWavHeader(full, 44100, 2));
-  const int16_t sample = 0;
-  EXPECT_FALSE(writeSamples(full, &sample, 1));
-  std::fclose(full);
+TEST(WavWriterTest, SamplesGoOutLittleEndian) {
+  int16_t samples[] = {1, -2, 0x1234, -32767};
+  samplesToLittleEndian(samples, 4);
+  const std::string bytes(reinterpret_cast<const char*>(samples), sizeof samples);
+  EXPECT_EQ(bytes, std::string("\x01\x00\xFE\xFF\x34\x12\x01\x80", 8));
 }
 
 }  // namespace
