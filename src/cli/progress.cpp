@@ -1,5 +1,7 @@
 #include "cli/progress.h"
 
+#include <cmath>
+
 namespace stampline {
 namespace {
 
@@ -42,7 +44,7 @@ void ProgressLine::draw(uint64_t index, TimecodeWord timecode) {
   if (elapsed >= 1.0 && index > 0) {
     const double bytesPerSecond = static_cast<double>(index * frameBytes_) / elapsed;
     const double left = static_cast<double>((totalFrames_ - index) * frameBytes_) / bytesPerSecond;
-    const auto seconds = static_cast<unsigned long long>(left + 0.5);
+    const auto seconds = static_cast<unsigned long long>(std::llround(left));
     std::fprintf(out_, "  %.1f MB/s  %llu:%02llu:%02llu left", bytesPerSecond / 1e6,
                  seconds / 3600, seconds / 60 % 60, seconds % 60);
   }

@@ -6,7 +6,7 @@
 namespace stampline {
 namespace {
 
-constexpr uint64_t kFramesPerMinute = 30 * 60;
+constexpr uint64_t kFramesPerMinute = uint64_t{30} * 60;
 constexpr uint64_t kNominalDay = kFramesPerMinute * 60 * 24;
 // Drop-frame counting leaves out labels 00 and 01 at second 00 of every
 // minute except each tenth: a ten-minute block holds 18000 - 18 labels, its

@@ -45,7 +45,7 @@ IoResult OutputFile::open(const std::string& path, StopFlag stop) {
   return IoResult::kDone;
 }
 
-IoResult OutputFile::append(const void* data, size_t bytes, StopFlag stop) {
+IoResult OutputFile::writeBlock(const void* data, size_t bytes, StopFlag stop) {
   const auto* next = static_cast<const char*>(data);
   while (bytes > 0) {
     const ssize_t n = ::write(fd_, next, std::min<size_t>(bytes, SSIZE_MAX));
@@ -64,6 +64,8 @@ IoResult OutputFile::append(const void* data, size_t bytes, StopFlag stop) {
   return IoResult::kDone;
 }
 
+// Not const: they change the file, if not the object.
+// NOLINTNEXTLINE(readability-make-member-function-const)
 bool OutputFile::writeAt(uint64_t offset, const void* data, size_t bytes) {
   const auto* next = static_cast<const char*>(data);
   while (bytes > 0) {
@@ -77,6 +79,7 @@ bool OutputFile::writeAt(uint64_t offset, const void* data, size_t bytes) {
   return true;
 }
 
+// NOLINTNEXTLINE(readability-make-member-function-const)
 bool OutputFile::truncate(uint64_t size) {
   for (;;) {
     if (::ftruncate(fd_, static_cast<off_t>(size)) == 0) return true;

@@ -38,8 +38,8 @@ class OutputFile {
   bool seekable() const { return seekable_; }
   // Appends all of `data`, retrying short writes; gives up at the first
   // failure, or when `stop` is set while a write waits.
-  IoResult append(const void* data, size_t bytes, StopFlag stop);
-  // Bytes that have reached the file by append, including a partial block.
+  IoResult writeBlock(const void* data, size_t bytes, StopFlag stop);
+  // Bytes that have reached the file by writeBlock, including a partial block.
   uint64_t appended() const { return appended_; }
   // Regular files only: overwrites bytes in place, and cuts the file to
   // `size` bytes.
