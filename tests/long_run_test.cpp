@@ -24,7 +24,10 @@ namespace {
 std::string runOnTerminal(const std::vector<std::string>& args, const std::string& cwd,
                           std::string& out, int& status) {
   const std::string outPath = cwd + "/stdout";
-  ArgumentVector argv(STAMPLINE_BINARY, args);
+  std::vector<std::string> words = programLauncher();
+  words.push_back(programPath());
+  words.insert(words.end(), args.begin(), args.end());
+  ArgumentVector argv(words.front(), {words.begin() + 1, words.end()});
 
   int terminal = -1;
   const pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
@@ -32,7 +35,7 @@ std::string runOnTerminal(const std::vector<std::string>& args, const std::strin
     const int file = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (file < 0 || chdir(cwd.c_str()) != 0) _exit(125);
     dup2(file, 1);
-    execv(argv.data()[0], argv.data());
+    execvp(argv.data()[0], argv.data());
     _exit(127);
   }
   std::string seen;

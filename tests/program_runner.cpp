@@ -55,6 +55,20 @@ ArgumentVector::ArgumentVector(const std::string& program, const std::vector<std
   pointers_.push_back(nullptr);
 }
 
+std::string programPath() {
+  const char* chosen = std::getenv("STAMPLINE_PROGRAM");
+  return chosen != nullptr && *chosen != '\0' ? chosen : STAMPLINE_BINARY;
+}
+
+std::vector<std::string> programLauncher() {
+  std::vector<std::string> words;
+  std::istringstream launcher(std::getenv("STAMPLINE_LAUNCHER") != nullptr
+                                  ? std::getenv("STAMPLINE_LAUNCHER")
+                                  : "");
+  for (std::string word; launcher >> word;) words.push_back(word);
+  return words;
+}
+
 namespace {
 
 // Starts the program with its output captured in files under `capture`.
@@ -64,7 +78,9 @@ pid_t start(const std::vector<std::string>& args, const std::string& cwd,
       options.stdoutPath.empty() ? capture.file("stdout") : options.stdoutPath;
   const std::string errPath = capture.file("stderr");
   std::vector<std::string> words = options.launcher;
-  words.emplace_back(STAMPLINE_BINARY);
+  const std::vector<std::string> launcher = programLauncher();
+  words.insert(words.end(), launcher.begin(), launcher.end());
+  words.push_back(programPath());
   words.insert(words.end(), args.begin(), args.end());
   ArgumentVector argv(words.front(), {words.begin() + 1, words.end()});
   int brokenPipe[2] = {-1, -1};

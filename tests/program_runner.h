@@ -43,6 +43,13 @@ class ScratchDir {
   std::string path_;
 };
 
+// The program under test: $STAMPLINE_PROGRAM if set, else the one built with
+// the tests. It is started through the words of $STAMPLINE_LAUNCHER, if set
+// (an emulator such as qemu-i386, or wine), so the same tests check a build
+// for another machine.
+std::string programPath();
+std::vector<std::string> programLauncher();
+
 // How the program is started, beyond its arguments.
 struct RunOptions {
   bool posixlyCorrect = false;

@@ -67,9 +67,11 @@ std::vector<DecodedFrame> decodeLtc(const std::vector<int16_t>& samples, int sam
       const LTCFrame& f = found.ltc;
       DecodedFrame d;
       d.start = found.off_start - static_cast<ltc_off_t>(cell);
-      d.timecode = f.hours_units | f.hours_tens << 4 | f.mins_units << 8 | f.mins_tens << 12 |
-                   f.secs_units << 16 | f.secs_tens << 20 | f.frame_units << 24 |
-                   f.frame_tens << 28;
+      // The bit fields promote to int; each holds at most four bits.
+      const auto field = [](unsigned value, int shift) { return TimecodeWord{value} << shift; };
+      d.timecode = field(f.hours_units, 0) | field(f.hours_tens, 4) | field(f.mins_units, 8) |
+                   field(f.mins_tens, 12) | field(f.secs_units, 16) | field(f.secs_tens, 20) |
+                   field(f.frame_units, 24) | field(f.frame_tens, 28);
       d.dropFrame = f.dfbit != 0;
       frames.push_back(d);
     }

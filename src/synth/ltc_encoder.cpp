@@ -311,7 +311,8 @@ bool LtcEncoder::writeCutFrame(int16_t* buffer, uint64_t& written, uint64_t limi
     if (written >= limit) return false;
     const uint64_t cellValues = std::min<uint64_t>(cellValues_[bit], limit - written);
     const bool one = frame_.bit(static_cast<int>(bit));
-    std::memcpy(buffer + written, cellTable(bit, one, signalLevel), cellValues * sizeof(int16_t));
+    std::memcpy(buffer + written, cellTable(bit, one, signalLevel),
+                static_cast<size_t>(cellValues) * sizeof(int16_t));
     if (one) signalLevel = -signalLevel;
     written += cellValues;
   }

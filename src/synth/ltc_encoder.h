@@ -109,7 +109,7 @@ class LtcEncoder {
   // length in values and its first slot (0 short, 4 Long).
   std::array<uint32_t, 80> cellValues_{};
   std::array<uint8_t, 80> cellSlot_{};
-  std::array<uint64_t, kBytesPerFrame + 1> byteStart_{};  // each byte's first value
+  std::array<size_t, kBytesPerFrame + 1> byteStart_{};  // each byte's first value
   uint32_t frameValues_ = 0;                              // values in a whole frame
   // The eight tables in equal slots, in declaration order.
   size_t slotValues_ = 0;

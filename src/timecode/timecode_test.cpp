@@ -177,17 +177,17 @@ std::vector<TimecodeWord> dropFrameDay() {
 TEST(TimecodeAtTest, DropFrameLabelsForAWholeDay) {
   const std::vector<TimecodeWord> labels = dropFrameDay();
   ASSERT_EQ(labels.size(), 2589408U);
-  for (uint64_t n = 0; n < labels.size(); ++n) {
+  for (size_t n = 0; n < labels.size(); ++n) {
     TimecodeWord current = 0;
-    timecodeAt(n * 1600, 48000, 30, current, 0, true);
+    timecodeAt(uint64_t{n} * 1600, 48000, 30, current, 0, true);
     ASSERT_EQ(current, labels[n]) << "frame " << n << ": " << text(current) << " instead of "
                                   << text(labels[n]);
   }
 }
 
 TEST(TimecodeAtTest, DropFrameStaysExactForFrameIndicesUpTo2To31) {
-  // Around every minute boundary the double-precision minute count must agree
-  // with the label order of a day, which repeats every 2589408 frames.
+  // Around every minute boundary the count must agree with the label order
+  // of a day, which repeats every 2589408 frames.
   const std::vector<TimecodeWord> labels = dropFrameDay();
   const uint64_t day = labels.size();
   const uint64_t lastIndex = uint64_t{1} << 31;
@@ -197,7 +197,7 @@ TEST(TimecodeAtTest, DropFrameStaysExactForFrameIndicesUpTo2To31) {
     for (uint64_t n = boundary - 2; n <= boundary + 1; ++n) {
       TimecodeWord current = 0;
       timecodeAt(n * 1600, 48000, 30, current, 0, true);
-      ASSERT_EQ(current, labels[n % day]) << "frame " << n;
+      ASSERT_EQ(current, labels[static_cast<size_t>(n % day)]) << "frame " << n;
     }
   }
 }
