@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "program_runner.h"
+#include "scanner_differential.h"
 #include "test_bytes.h"
 
 namespace stampline::testing {
@@ -170,4 +171,11 @@ TEST(CommandLineTest, OutputPathsOfAnyLength) {
 }
 
 }  // namespace
+
+std::vector<std::vector<std::string>> commandLineTestVectors() {
+  std::vector<std::vector<std::string>> vectors;
+  for (const Case& c : cases()) vectors.push_back(c.args);
+  return vectors;
+}
+
 }  // namespace stampline::testing

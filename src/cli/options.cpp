@@ -1,6 +1,6 @@
 #include "cli/options.h"
 
-#include <getopt.h>
+#include "cli/option_scanner.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -119,18 +119,17 @@ bool checkCombination(const Settings& settings, std::FILE* out) {
 }  // namespace
 
 bool scanOptions(int argc, char** argv, Settings& settings, std::FILE* out) {
-  // 0 rather than 1 makes getopt start over completely, re-reading
-  // POSIXLY_CORRECT, so the scan does not depend on an earlier one.
-  optind = 0;
+  startOptionScan();
   for (;;) {
-    const int letter = getopt(argc, argv, kOptionLetters);
+    const int letter = nextOption(argc, argv, kOptionLetters);
     if (letter == -1) return checkCombination(settings, out);
     if (letter == 'h' || letter == '?') return fail(out);
-    if (optind >= argc) {
+    const int at = optionIndex();
+    if (at >= argc) {
       std::fprintf(out, "Missing value for -%c\n\n", letter);
       return fail(out);
     }
-    if (!applyOption(letter, argv[optind], settings, out)) return fail(out);
+    if (!applyOption(letter, argv[at], settings, out)) return fail(out);
   }
 }
 

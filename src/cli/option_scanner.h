@@ -1,0 +1,48 @@
+#ifndef STAMPLINE_CLI_OPTION_SCANNER_H_
+#define STAMPLINE_CLI_OPTION_SCANNER_H_
+
+#include <cstdio>
+
+namespace stampline {
+
+// Scans single-letter options with GNU getopt's observable behaviour, for
+// option strings of plain letters (none takes an argument of its own), on
+// any C library:
+// - elements that are not options ("word", a lone "-") are moved behind the
+//   options as scanning goes on, exactly as GNU does it: each block of them
+//   is rotated past the options that follow it when the scan moves on to the
+//   next element, so the vector and `index` match GNU's after every call;
+// - "--" ends the options and is moved in front of the words left over;
+// - letters grouped in one element ("-os") come back one by one;
+// - a letter not in the string comes back as '?' after the diagnostic
+//   "PROGRAM: invalid option -- 'X'" on `diagnostics`;
+// - with POSIXLY_CORRECT set when a scan starts, scanning stops at the first
+//   element that is not an option;
+// - at the end the scanner returns -1 with `index` on the first element that
+//   is not an option.
+class OptionScanner {
+ public:
+  // The next option letter, '?' or -1. Setting `index` to 0 starts a fresh
+  // scan (POSIXLY_CORRECT is read again).
+  int next(int argc, char** argv, const char* letters, std::FILE* diagnostics);
+
+  int index = 0;  // the element scanned next, as getopt's optind
+
+ private:
+  void moveWordsBehindOptions(char** argv);
+
+  const char* pending_ = nullptr;  // rest of a grouped element
+  int firstWord_ = 1;              // the block of words skipped so far
+  int endOfWords_ = 1;
+  bool inOrder_ = false;  // POSIXLY_CORRECT: stop at the first word
+};
+
+// The scan the program uses: glibc's own getopt on glibc (unless the build
+// asks for the portable scanner), the OptionScanner everywhere else.
+void startOptionScan();
+int nextOption(int argc, char** argv, const char* letters);
+int optionIndex();
+
+}  // namespace stampline
+
+#endif  // STAMPLINE_CLI_OPTION_SCANNER_H_

@@ -1,0 +1,57 @@
+#include "cli/option_scanner.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "scanner_differential.h"
+
+namespace stampline::testing {
+namespace {
+
+TEST(OptionScannerTest, AgreesWithGlibcOnEveryCommandLineCase) {
+  StandardErrorCapture errors;
+  long calls = 0;
+  int vectors = 0;
+  for (std::vector<std::string> args : commandLineTestVectors()) {
+    args.insert(args.begin(), "stampline");
+    for (const bool posixlyCorrect : {false, true}) {
+      EXPECT_EQ(compareScanners(args, posixlyCorrect, errors, calls), "") << ::testing::PrintToString(args);
+      ++vectors;
+    }
+  }
+  std::printf("compared %d command-line vectors, %ld calls\n", vectors, calls);
+}
+
+TEST(OptionScannerTest, AgreesWithGlibcOnGeneratedVectors) {
+  // Elements that exercise every branch: options alone and grouped, values,
+  // words, a lone "-", "--" (alone and with more after it), letters that are
+  // not options, and ':' which marks arguments in option strings.
+  const std::vector<std::string> pool = {
+      "-o", "-s", "-c", "-t", "-d", "-f", "-n", "-a", "-q", "-h", "-x", "-:", "-os", "-sx", "-qq",
+      "-dfn", "-s48000", "--", "--x", "-", "word", "48000", "01:00:00:00", " -5", "", "-?"};
+  std::mt19937 random(20261207);
+  StandardErrorCapture errors;
+  long calls = 0;
+  int vectors = 0;
+  for (; vectors < 100000; ++vectors) {
+    std::vector<std::string> args{"stampline"};
+    const auto length = std::uniform_int_distribution<size_t>(0, 9)(random);
+    for (size_t i = 0; i < length; ++i) {
+      args.push_back(pool[std::uniform_int_distribution<size_t>(0, pool.size() - 1)(random)]);
+    }
+    const bool posixlyCorrect = vectors % 5 == 0;
+    const std::string difference = compareScanners(args, posixlyCorrect, errors, calls);
+    if (!difference.empty()) {
+      FAIL() << difference << " for " << ::testing::PrintToString(args)
+             << (posixlyCorrect ? " with POSIXLY_CORRECT" : "");
+    }
+  }
+  std::printf("compared %d generated vectors, %ld calls\n", vectors, calls);
+}
+
+}  // namespace
+}  // namespace stampline::testing

@@ -1,0 +1,102 @@
+#ifndef STAMPLINE_TESTS_SCANNER_DIFFERENTIAL_H_
+#define STAMPLINE_TESTS_SCANNER_DIFFERENTIAL_H_
+
+// Runs one argument vector through glibc's getopt and through our own
+// OptionScanner side by side, comparing after every call the letter
+// returned, the index, the whole vector's order and the diagnostic text.
+#include <getopt.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "cli/option_scanner.h"
+
+namespace stampline::testing {
+
+inline constexpr const char* kProgramLetters = "osctdfnaqh";
+
+// The argument vectors of the command-line tests (program name not included).
+std::vector<std::vector<std::string>> commandLineTestVectors();
+
+// Captures what is written to file descriptor 2 (where glibc's getopt
+// prints) while it is alive.
+class StandardErrorCapture {
+ public:
+  StandardErrorCapture() : file_(std::tmpfile()), saved_(dup(2)) {
+    std::fflush(stderr);
+    dup2(fileno(file_), 2);
+  }
+  ~StandardErrorCapture() {
+    std::fflush(stderr);
+    dup2(saved_, 2);
+    close(saved_);
+    std::fclose(file_);
+  }
+  StandardErrorCapture(const StandardErrorCapture&) = delete;
+  StandardErrorCapture& operator=(const StandardErrorCapture&) = delete;
+  // What was written since the last call.
+  std::string take() {
+    std::fflush(stderr);
+    std::string text;
+    std::rewind(file_);
+    for (int c; (c = std::fgetc(file_)) != EOF;) text.push_back(static_cast<char>(c));
+    std::rewind(file_);
+    if (ftruncate(fileno(file_), 0) != 0) std::abort();
+    return text;
+  }
+
+ private:
+  std::FILE* file_;
+  int saved_;
+};
+
+// Empty when both scanners agree on `args` (program name first), else what
+// differed first. `calls` counts the calls compared.
+inline std::string compareScanners(const std::vector<std::string>& args, bool posixlyCorrect,
+                                   StandardErrorCapture& errors, long& calls) {
+  if (posixlyCorrect) {
+    setenv("POSIXLY_CORRECT", "1", 1);
+  } else {
+    unsetenv("POSIXLY_CORRECT");
+  }
+  std::vector<std::string> strings = args;
+  std::vector<char*> theirs;
+  std::vector<char*> ours;
+  for (std::string& s : strings) theirs.push_back(s.data());
+  theirs.push_back(nullptr);
+  ours = theirs;
+  const int argc = static_cast<int>(strings.size());
+
+  OptionScanner scanner;
+  optind = 0;
+  std::string difference;
+  for (int step = 0; step < 4 * argc + 4 && difference.empty(); ++step) {
+    const int theirLetter = getopt(argc, theirs.data(), kProgramLetters);
+    const std::string theirError = errors.take();
+    char* ourText = nullptr;
+    size_t ourSize = 0;
+    std::FILE* ourErrors = open_memstream(&ourText, &ourSize);
+    const int ourLetter = scanner.next(argc, ours.data(), kProgramLetters, ourErrors);
+    std::fclose(ourErrors);
+    const std::string ourError(ourText, ourSize);
+    std::free(ourText);
+    ++calls;
+    if (theirLetter != ourLetter || optind != scanner.index || theirs != ours ||
+        theirError != ourError) {
+      difference = "call " + std::to_string(step) + ": getopt " + std::to_string(theirLetter) +
+                   " at " + std::to_string(optind) + " '" + theirError + "', ours " +
+                   std::to_string(ourLetter) + " at " + std::to_string(scanner.index) + " '" +
+                   ourError + "'" + (theirs != ours ? ", vectors differ" : "");
+    }
+    if (theirLetter == -1) break;
+  }
+  unsetenv("POSIXLY_CORRECT");
+  return difference;
+}
+
+}  // namespace stampline::testing
+
+#endif  // STAMPLINE_TESTS_SCANNER_DIFFERENTIAL_H_
