@@ -93,6 +93,10 @@ std::vector<Case> cases() {
        "f = 102 25\nn = 110 1\nDrop-frame counting needs 30 frames per second\n\n" + u, false, 1},
       {"drop-frame, then 25 fps", {"-n", "1", "-f", "25"},
        "n = 110 1\nf = 102 25\nDrop-frame counting needs 30 frames per second\n\n" + u, false, 1},
+      // Any character in a path, on every system (UTF-8 here, UTF-16 on Windows).
+      {"unicode path", {"-o", "t\u00efmecode \u2013 \u043a\u043e\u0434 \u6642.wav", "-d", "1"},
+       "o = 111 t\u00efmecode \u2013 \u043a\u043e\u0434 \u6642.wav\nd = 100 1\n", false, 0,
+       "t\u00efmecode \u2013 \u043a\u043e\u0434 \u6642.wav", 44100, 2, 5880},
       {"later repeat wins", {"-s", "22050", "-s", "48000", "-d", "1"},
        "s = 115 22050\ns = 115 48000\nd = 100 1\n", false, 0, "output.wav", 48000, 2, 6400},
       // Mended: a letter that ends the command line has no value to read.

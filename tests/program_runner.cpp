@@ -69,6 +69,11 @@ std::vector<std::string> programLauncher() {
   return words;
 }
 
+bool programIsWindows() {
+  const std::string path = programPath();
+  return path.size() > 4 && path.compare(path.size() - 4, 4, ".exe") == 0;
+}
+
 namespace {
 
 // Starts the program with its output captured in files under `capture`.

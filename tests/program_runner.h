@@ -49,6 +49,8 @@ class ScratchDir {
 // for another machine.
 std::string programPath();
 std::vector<std::string> programLauncher();
+// True when the program under test is a Windows .exe (run through Wine).
+bool programIsWindows();
 
 // How the program is started, beyond its arguments.
 struct RunOptions {

@@ -1,14 +1,11 @@
 #include "cli/generation_run.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdlib>
 #include <memory>
 #include <new>
 
+#include "cli/process.h"
 #include "cli/progress.h"
 #include "synth/ltc_encoder.h"
 #include "wav/output_file.h"
@@ -22,45 +19,6 @@ namespace {
 constexpr uint64_t kBlockBytes = uint64_t{1} << 20;
 // A run shorter than this many seconds of audio shows no progress line.
 constexpr int kProgressMinSeconds = 5;
-
-volatile std::sig_atomic_t gStopSignal = 0;
-
-// The first stop signal asks the run to stop; a second one, while the run
-// is still winding up, ends the program the default way.
-extern "C" void requestStop(int signalNumber) {
-  if (gStopSignal != 0) {
-    std::signal(signalNumber, SIG_DFL);
-    std::raise(signalNumber);
-    return;
-  }
-  gStopSignal = signalNumber;
-}
-
-void installStopHandlers() {
-  struct sigaction action {};
-  action.sa_handler = requestStop;
-  sigemptyset(&action.sa_mask);
-  // No SA_RESTART: a stop must cut short an open or write that waits for a
-  // FIFO's reader; the output code retries the calls a signal interrupts.
-  action.sa_flags = 0;
-  for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
-    struct sigaction previous {};
-    sigaction(signalNumber, nullptr, &previous);
-    // Ignored at start (nohup, a background job): the user meant it so.
-    if (previous.sa_handler == SIG_IGN) continue;
-    sigaction(signalNumber, &action, nullptr);
-  }
-}
-
-// With a standard stream closed, the output file would take its number and
-// receive the messages meant for it.
-void keepStandardStreamsOpen() {
-  for (const int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
-    if (fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
-      static_cast<void>(open("/dev/null", O_RDWR));
-    }
-  }
-}
 
 bool stopRequested(StopFlag stop) { return stop != nullptr && *stop != 0; }
 
@@ -105,7 +63,8 @@ bool keepCompleteFrames(OutputFile& file, const Settings& settings, const RunPla
   const uint64_t dataBytes = framesKept * plan.frameBytes;
   const WavFormat format = finalFormat(planned, dataBytes, riffLimit);
   const WavHeader header = wavHeader(format, settings.sampleRate, settings.channels, dataBytes);
-  if (appended != headerSize + dataBytes && !file.truncate(headerSize + dataBytes)) return false;
+  // Always cut: a failed write may have left more on disk than it reported.
+  if (!file.truncate(headerSize + dataBytes)) return false;
   if (format == WavFormat::kRiff && appended >= headerSize) {
     // Data size first, then the RIFF size: a file cut off between the two
     // still shows its data.
@@ -216,36 +175,32 @@ int runGeneration(const Settings& settings, std::FILE* out, const RunEnvironment
 }
 
 int stamplineMain(int argc, char** argv) {
-  keepStandardStreamsOpen();
+  prepareProcess();
   // Messages reach standard output as they are printed, before the output
   // file is opened; the buffer is static so that printing "Out of memory"
   // needs no memory.
   static char consoleBuffer[BUFSIZ];
   std::setvbuf(stdout, consoleBuffer, _IOLBF, sizeof consoleBuffer);
-  // A closed pipe or the file size limit are failures to report, not
-  // reasons to die: a write error for the output file, nothing at all for
-  // messages that cannot be shown.
-  std::signal(SIGPIPE, SIG_IGN);
-  std::signal(SIGXFSZ, SIG_IGN);
+  int status = 1;
   try {
     Settings settings;
     if (!scanOptions(argc, argv, settings, stdout)) return 1;
-    gStopSignal = 0;
-    installStopHandlers();
     RunEnvironment environment;
-    environment.stopSignal = &gStopSignal;
-    environment.progress = isatty(STDERR_FILENO) != 0 ? stderr : nullptr;
+    environment.stopSignal = installStopHandlers();
+    environment.progress = standardErrorIsTerminal() ? stderr : nullptr;
     // Test hooks: a fixed noise seed makes runs comparable byte for byte
     // across builds, and a small limit shows the RF64 header without
     // writing 4 GiB.
     environment.noiseSeed =
         static_cast<uint32_t>(environmentNumber("STAMPLINE_NOISE_SEED", 0) & 0xFFFFFFFFU);
     environment.riffLimit = environmentNumber("STAMPLINE_RIFF_LIMIT", kMaxRiffDataBytes);
-    return runGeneration(settings, stdout, environment);
+    status = runGeneration(settings, stdout, environment);
   } catch (const std::bad_alloc&) {
     std::fputs("Out of memory\n", stdout);
-    return 1;
   }
+  std::fflush(stdout);
+  runFinished();
+  return status;
 }
 
 }  // namespace stampline
