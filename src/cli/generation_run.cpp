@@ -5,6 +5,7 @@
 #include <memory>
 #include <new>
 
+#include "cli/block_renderer.h"
 #include "cli/process.h"
 #include "cli/progress.h"
 #include "synth/ltc_encoder.h"
@@ -21,11 +22,6 @@ constexpr uint64_t kBlockBytes = uint64_t{1} << 20;
 constexpr int kProgressMinSeconds = 5;
 
 bool stopRequested(StopFlag stop) { return stop != nullptr && *stop != 0; }
-
-struct AlignedDelete {
-  void operator()(int16_t* p) const { ::operator delete[](p, std::align_val_t{4096}); }
-};
-using SampleBlock = std::unique_ptr<int16_t[], AlignedDelete>;
 
 // What is known about a run before its file is touched.
 struct RunPlan {
@@ -99,14 +95,16 @@ int runGeneration(const Settings& settings, std::FILE* out, const RunEnvironment
   // Everything the run needs is allocated before the file is created or
   // truncated, so running out of memory loses nothing.
   std::unique_ptr<LtcEncoder> encoder;
-  SampleBlock block;
+  std::unique_ptr<BlockRenderer> renderer;
   try {
     encoder = std::make_unique<LtcEncoder>();
     const uint32_t seed =
         environment.noiseSeed != 0 ? environment.noiseSeed : LtcEncoder::clockSeed();
     encoder->setup(packTimecodeText(settings.startText), settings.sampleRate, settings.channels,
                    plan.fps, settings.dropFrame, settings.volume, settings.clean, seed);
-    block.reset(new (std::align_val_t{4096}) int16_t[plan.framesPerBlock * plan.valuesPerFrame]);
+    renderer = std::make_unique<BlockRenderer>(*encoder, plan.frames, plan.framesPerBlock,
+                                               plan.samplesPerFrame);
+    renderer->startAhead();
   } catch (const std::bad_alloc&) {
     std::fputs("Out of memory\n", out);
     return 1;
@@ -138,19 +136,17 @@ int runGeneration(const Settings& settings, std::FILE* out, const RunEnvironment
   IoResult result = file.writeBlock(header.bytes.data(), header.size, stop);
   uint64_t framesDone = 0;
   while (result == IoResult::kDone && framesDone < plan.frames) {
-    const uint64_t count = std::min(plan.framesPerBlock, plan.frames - framesDone);
-    const auto values = static_cast<uint32_t>(count * plan.valuesPerFrame);
-    encoder->render(block.get(), framesDone * static_cast<uint64_t>(plan.samplesPerFrame), values);
-    progress.update(framesDone + count - 1, encoder->currentTc());
-    samplesToLittleEndian(block.get(), values);
+    const BlockRenderer::Block block = renderer->next();
+    progress.update(framesDone + block.frames - 1, block.lastLabel);
     // cppcheck takes each call's result for a store into the method itself.
     // cppcheck-suppress redundantAssignment
-    const IoResult written = file.writeBlock(block.get(), size_t{values} * 2, stop);
+    const IoResult written = file.writeBlock(block.samples, block.bytes, stop);
+    renderer->release();
     if (written != IoResult::kDone) {
       result = written;
       break;
     }
-    framesDone += count;
+    framesDone += block.frames;
     // A stop that comes after the last frame changes nothing: the run is done.
     if (framesDone < plan.frames && stopRequested(stop)) result = IoResult::kStopped;
   }

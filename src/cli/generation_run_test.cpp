@@ -11,8 +11,10 @@
 #include <regex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "cli/progress.h"
+#include "synth/ltc_encoder.h"
 #include "program_runner.h"
 #include "test_bytes.h"
 #include "wav_reader.h"
@@ -187,6 +189,33 @@ TEST_F(GenerationRunTest, Rf64RunThatFillsTheDiskKeepsItsSizes) {
   EXPECT_EQ(bytes.substr(0, 4), "RF64");
   EXPECT_EQ(littleEndian(bytes, 28, 8), bytes.size() - 80);
   EXPECT_GT(testing::checkLtcFile(s.outputPath, {}), 1000);
+}
+
+TEST_F(GenerationRunTest, BlocksJoinExactlyWhateverTheirNumber) {
+  // The run writes about a mebibyte of whole frames at a time (178 frames of
+  // 5880 bytes here); its file must equal the frames rendered one by one.
+  for (const int32_t frames : {5, 2 * 178 + 7}) {
+    Settings s;
+    s.outputPath = path("blocks.wav");
+    s.durationFrames = frames;
+    s.startText = "00:59:59:20";
+    s.dropFrame = true;
+    RunEnvironment environment;
+    environment.noiseSeed = 99;
+    ASSERT_EQ(run(s, environment), 0);
+
+    LtcEncoder encoder;
+    encoder.setup(packTimecodeText(s.startText), 44100, 2, 30, true, 0.5, false, 99);
+    const WavHeader header = wavHeader(WavFormat::kRiff, 44100, 2, uint64_t{5880} * frames);
+    std::string expected(reinterpret_cast<const char*>(header.bytes.data()), header.size);
+    std::vector<int16_t> frame(2940);
+    for (int32_t n = 0; n < frames; ++n) {
+      ASSERT_EQ(encoder.render(frame.data(), uint64_t{1470} * static_cast<uint64_t>(n), 2940), 2940U);
+      samplesToLittleEndian(frame.data(), frame.size());
+      expected.append(reinterpret_cast<const char*>(frame.data()), frame.size() * 2);
+    }
+    EXPECT_TRUE(readFile(s.outputPath) == expected) << frames << " frames";
+  }
 }
 
 TEST_F(GenerationRunTest, NoiseFollowsTheSeed) {
