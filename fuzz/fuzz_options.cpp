@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "fuzz_arguments.h"
 #include "cli/options.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -17,18 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   } else {
     unsetenv("POSIXLY_CORRECT");
   }
-  std::vector<std::string> args{"stampline"};
-  std::string current;
-  for (size_t i = 1; i < size; ++i) {
-    if (data[i] == 0) {
-      args.push_back(current);
-      current.clear();
-    } else {
-      current.push_back(static_cast<char>(data[i]));
-    }
-  }
-  if (!current.empty()) args.push_back(current);
-  if (args.size() > 64) return 0;
+  std::vector<std::string> args = fuzzArguments(data, size);
+  if (args.empty()) return 0;
 
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
