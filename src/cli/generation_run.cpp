@@ -5,7 +5,6 @@
 #include <memory>
 #include <new>
 
-#include "cli/block_renderer.h"
 #include "cli/process.h"
 #include "cli/progress.h"
 #include "synth/ltc_encoder.h"
@@ -14,14 +13,21 @@
 namespace stampline {
 namespace {
 
-// Samples are rendered straight into blocks of whole frames of about this
+// Samples are rendered straight into a block of whole frames of about this
 // size, and each block goes to the system with one write: large enough that
-// the per-call cost vanishes, small enough to stay in the cache.
-constexpr uint64_t kBlockBytes = uint64_t{1} << 20;
+// the per-call cost vanishes, small enough that the block stays in the
+// processor's cache between rendering and the system's copy (1 MiB measured
+// slower).
+constexpr uint64_t kBlockBytes = uint64_t{256} << 10;
 // A run shorter than this many seconds of audio shows no progress line.
 constexpr int kProgressMinSeconds = 5;
 
 bool stopRequested(StopFlag stop) { return stop != nullptr && *stop != 0; }
+
+struct AlignedDelete {
+  void operator()(int16_t* p) const { ::operator delete[](p, std::align_val_t{4096}); }
+};
+using SampleBlock = std::unique_ptr<int16_t[], AlignedDelete>;
 
 // What is known about a run before its file is touched.
 struct RunPlan {
@@ -95,16 +101,14 @@ int runGeneration(const Settings& settings, std::FILE* out, const RunEnvironment
   // Everything the run needs is allocated before the file is created or
   // truncated, so running out of memory loses nothing.
   std::unique_ptr<LtcEncoder> encoder;
-  std::unique_ptr<BlockRenderer> renderer;
+  SampleBlock block;
   try {
     encoder = std::make_unique<LtcEncoder>();
     const uint32_t seed =
         environment.noiseSeed != 0 ? environment.noiseSeed : LtcEncoder::clockSeed();
     encoder->setup(packTimecodeText(settings.startText), settings.sampleRate, settings.channels,
                    plan.fps, settings.dropFrame, settings.volume, settings.clean, seed);
-    renderer = std::make_unique<BlockRenderer>(*encoder, plan.frames, plan.framesPerBlock,
-                                               plan.samplesPerFrame);
-    renderer->startAhead();
+    block.reset(new (std::align_val_t{4096}) int16_t[plan.framesPerBlock * plan.valuesPerFrame]);
   } catch (const std::bad_alloc&) {
     std::fputs("Out of memory\n", out);
     return 1;
@@ -136,17 +140,19 @@ int runGeneration(const Settings& settings, std::FILE* out, const RunEnvironment
   IoResult result = file.writeBlock(header.bytes.data(), header.size, stop);
   uint64_t framesDone = 0;
   while (result == IoResult::kDone && framesDone < plan.frames) {
-    const BlockRenderer::Block block = renderer->next();
-    progress.update(framesDone + block.frames - 1, block.lastLabel);
+    const uint64_t count = std::min(plan.framesPerBlock, plan.frames - framesDone);
+    const auto values = static_cast<uint32_t>(count * plan.valuesPerFrame);
+    encoder->render(block.get(), framesDone * static_cast<uint64_t>(plan.samplesPerFrame), values);
+    progress.update(framesDone + count - 1, encoder->currentTc());
+    samplesToLittleEndian(block.get(), values);
     // cppcheck takes each call's result for a store into the method itself.
     // cppcheck-suppress redundantAssignment
-    const IoResult written = file.writeBlock(block.samples, block.bytes, stop);
-    renderer->release();
+    const IoResult written = file.writeBlock(block.get(), size_t{values} * 2, stop);
     if (written != IoResult::kDone) {
       result = written;
       break;
     }
-    framesDone += block.frames;
+    framesDone += count;
     // A stop that comes after the last frame changes nothing: the run is done.
     if (framesDone < plan.frames && stopRequested(stop)) result = IoResult::kStopped;
   }

@@ -2,8 +2,6 @@
 #define STAMPLINE_CLI_PROCESS_H_
 
 #include <csignal>
-#include <functional>
-#include <thread>
 
 namespace stampline {
 
@@ -28,11 +26,6 @@ const volatile std::sig_atomic_t* installStopHandlers();
 void runFinished();
 
 bool standardErrorIsTerminal();
-
-// Starts a thread that never receives the stop signals, so that they reach
-// the thread that may be waiting in a system call and cut the wait short.
-// Throws std::system_error when no thread can be had.
-std::thread startQuietThread(std::function<void()> work);
 
 }  // namespace stampline
 

@@ -1,12 +1,10 @@
 #include "cli/process.h"
 
 #include <fcntl.h>
-#include <pthread.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <initializer_list>
-#include <utility>
 
 namespace stampline {
 namespace {
@@ -57,19 +55,5 @@ const volatile std::sig_atomic_t* installStopHandlers() {
 void runFinished() {}
 
 bool standardErrorIsTerminal() { return isatty(STDERR_FILENO) != 0; }
-
-std::thread startQuietThread(std::function<void()> work) {
-  // A new thread inherits the signal mask of the one that starts it.
-  sigset_t stopSignals;
-  sigset_t previous;
-  sigemptyset(&stopSignals);
-  for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&stopSignals, signalNumber);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, &previous);
-  struct Restore {
-    const sigset_t* mask;
-    ~Restore() { pthread_sigmask(SIG_SETMASK, mask, nullptr); }
-  } restore{&previous};
-  return std::thread(std::move(work));
-}
 
 }  // namespace stampline

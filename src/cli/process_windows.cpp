@@ -5,7 +5,6 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <utility>
 
 namespace stampline {
 namespace {
@@ -56,8 +55,5 @@ const volatile std::sig_atomic_t* installStopHandlers() {
 void runFinished() { InterlockedExchange(&gFinished, 1); }
 
 bool standardErrorIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
-
-// Console events arrive on a thread of their own; nothing to keep away.
-std::thread startQuietThread(std::function<void()> work) { return std::thread(std::move(work)); }
 
 }  // namespace stampline

@@ -23,6 +23,13 @@ struct ByteField {
 };
 constexpr std::array<ByteField, 10> kByteFields{{
     {4, 0}, {3, 0}, {4, 0}, {4, 0}, {4, 0}, {3, 0}, {4, 0}, {2, 0}, {0, 0xFC}, {0, 0xBF}}};
+// Whether a byte holds an odd number of one bits, by table: this runs ten
+// times a frame, and a portable popcount is a library call.
+constexpr std::array<bool, 256> kOddParity = [] {
+  std::array<bool, 256> odd{};
+  for (size_t v = 0; v < odd.size(); ++v) odd[v] = std::popcount(static_cast<unsigned>(v)) % 2 != 0;
+  return odd;
+}();
 // 1/32767 as the single-precision constant the noise scale is built on:
 // exactly 2^-15 + 2^-30, not the double nearest 1/32767.
 constexpr double kInverseFullScale = static_cast<double>(1.0F / 32767.0F);
@@ -272,7 +279,7 @@ int32_t LtcEncoder::writeWholeFrame(int16_t* out, int32_t signalLevel) const {
     std::memcpy(out + byteStart_[k], byteWaves_.data() + byteWave(k, value, signalLevel),
                 byteValues(k) * sizeof(int16_t));
     // Eight cell starts and one mid-cell reversal per one bit.
-    if (std::popcount(value) % 2 != 0) signalLevel = -signalLevel;
+    if (kOddParity[value]) signalLevel = -signalLevel;
   }
   return signalLevel;
 }
