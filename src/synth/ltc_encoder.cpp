@@ -214,6 +214,10 @@ void LtcEncoder::planCells() {
     total += (size_t{2} << kByteFields[k].variableBits) * byteValues(k);
   }
   byteWaves_.assign(total, 0);
+  for (TailWave& tail : tails_) {
+    tail.key = kNoTail;
+    tail.wave.assign(frameValues_ - byteStart_[kFirstTailByte], 0);
+  }
   for (size_t k = 0; k < kBytesPerFrame; ++k) {
     for (unsigned v = 0; v < (1U << kByteFields[k].variableBits); ++v) {
       const unsigned value = kByteFields[k].fixed | v;
@@ -266,22 +270,48 @@ size_t LtcEncoder::byteWave(size_t k, unsigned value, int32_t entryLevel) const 
 }
 
 // A frame byte's cells depend only on its value and the level it starts
-// from, so whole frames are copied a byte at a time from the waves written at
-// set-up. A level of 0 (amplitude 0) gives silence either way.
-int32_t LtcEncoder::writeWholeFrame(int16_t* out, int32_t signalLevel) const {
-  for (size_t k = 0; k < kBytesPerFrame; ++k) {
+// from, so frames are copied a byte at a time from the waves written at
+// set-up. `out` is where byte `begin` goes; returns the level after byte
+// `end` - 1.
+int32_t LtcEncoder::writeBytes(int16_t* out, size_t begin, size_t end, int32_t signalLevel) const {
+  for (size_t k = begin; k < end; ++k) {
     const unsigned value = frame_.bytes[k];
+    int16_t* at = out + (byteStart_[k] - byteStart_[begin]);
     if ((value >> kByteFields[k].variableBits) << kByteFields[k].variableBits !=
         kByteFields[k].fixed) {
-      signalLevel = writeByteCells(out + byteStart_[k], k, value, signalLevel);
+      signalLevel = writeByteCells(at, k, value, signalLevel);
       continue;
     }
-    std::memcpy(out + byteStart_[k], byteWaves_.data() + byteWave(k, value, signalLevel),
+    std::memcpy(at, byteWaves_.data() + byteWave(k, value, signalLevel),
                 byteValues(k) * sizeof(int16_t));
     // Eight cell starts and one mid-cell reversal per one bit.
     if (kOddParity[value]) signalLevel = -signalLevel;
   }
   return signalLevel;
+}
+
+// Bytes 2 to 9 (seconds, minutes, hours, flags and the sync word) change
+// about once a second, so their waves are kept from the frames before: one
+// slot for each entry level and parity of bytes 2-7 (the phase bit flips
+// that parity from frame to frame). Bytes 0 and 1 are copied every time. A
+// level of 0 (amplitude 0) gives silence and is not kept.
+int32_t LtcEncoder::writeWholeFrame(int16_t* out, int32_t signalLevel) {
+  signalLevel = writeBytes(out, 0, kFirstTailByte, signalLevel);
+  int16_t* tailOut = out + byteStart_[kFirstTailByte];
+  if (signalLevel == 0) return writeBytes(tailOut, kFirstTailByte, kBytesPerFrame, signalLevel);
+  uint64_t key = 0;
+  bool odd = false;
+  for (size_t k = kFirstTailByte; k < kBytesPerFrame; ++k) {
+    key = key << 8 | frame_.bytes[k];
+    odd = odd != kOddParity[frame_.bytes[k]];
+  }
+  TailWave& tail = tails_[(signalLevel > 0 ? 0U : 1U) + (odd ? 2U : 0U)];
+  if (tail.key != key) {
+    tail.exitLevel = writeBytes(tail.wave.data(), kFirstTailByte, kBytesPerFrame, signalLevel);
+    tail.key = key;
+  }
+  std::memcpy(tailOut, tail.wave.data(), tail.wave.size() * sizeof(int16_t));
+  return tail.exitLevel;
 }
 
 // The table for frame bit `bit` holding `one`, given the level after the

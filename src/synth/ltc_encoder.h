@@ -78,7 +78,8 @@ class LtcEncoder {
   void planCells();
   size_t byteValues(size_t k) const;
   size_t byteWave(size_t k, unsigned value, int32_t entryLevel) const;
-  int32_t writeWholeFrame(int16_t* out, int32_t signalLevel) const;
+  int32_t writeWholeFrame(int16_t* out, int32_t signalLevel);
+  int32_t writeBytes(int16_t* out, size_t begin, size_t end, int32_t signalLevel) const;
   const int16_t* cellTable(size_t bit, bool one, int32_t signalLevel) const;
   int32_t writeByteCells(int16_t* out, size_t k, unsigned value, int32_t signalLevel) const;
   [[nodiscard]] bool writeCutFrame(int16_t* buffer, uint64_t& written, uint64_t limit,
@@ -118,6 +119,15 @@ class LtcEncoder {
   // positive and from a negative level: the frame's waveform a byte at a time.
   std::array<size_t, kBytesPerFrame> byteWaveStart_{};
   std::vector<int16_t> byteWaves_;
+  // The waves of frame bytes 2-9 as last written, by entry level and parity.
+  static constexpr size_t kFirstTailByte = 2;
+  static constexpr uint64_t kNoTail = ~uint64_t{0};
+  struct TailWave {
+    uint64_t key = kNoTail;  // bytes 2-9, the first in the top byte
+    int32_t exitLevel = 0;
+    std::vector<int16_t> wave;
+  };
+  std::array<TailWave, 4> tails_;
 };
 
 }  // namespace stampline
