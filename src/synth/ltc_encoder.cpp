@@ -25,11 +25,12 @@ constexpr std::array<ByteField, 10> kByteFields{{
     {4, 0}, {3, 0}, {4, 0}, {4, 0}, {4, 0}, {3, 0}, {4, 0}, {2, 0}, {0, 0xFC}, {0, 0xBF}}};
 // Whether a byte holds an odd number of one bits, by table: this runs ten
 // times a frame, and a portable popcount is a library call.
-constexpr std::array<bool, 256> kOddParity = [] {
+constexpr std::array<bool, 256> oddParityTable() {
   std::array<bool, 256> odd{};
-  for (size_t v = 0; v < odd.size(); ++v) odd[v] = std::popcount(static_cast<unsigned>(v)) % 2 != 0;
+  for (unsigned v = 0; v < 256; ++v) odd[v] = std::popcount(v) % 2 != 0;
   return odd;
-}();
+}
+constexpr std::array<bool, 256> kOddParity = oddParityTable();
 // 1/32767 as the single-precision constant the noise scale is built on:
 // exactly 2^-15 + 2^-30, not the double nearest 1/32767.
 constexpr double kInverseFullScale = static_cast<double>(1.0F / 32767.0F);
@@ -299,12 +300,13 @@ int32_t LtcEncoder::writeWholeFrame(int16_t* out, int32_t signalLevel) {
   signalLevel = writeBytes(out, 0, kFirstTailByte, signalLevel);
   int16_t* tailOut = out + byteStart_[kFirstTailByte];
   if (signalLevel == 0) return writeBytes(tailOut, kFirstTailByte, kBytesPerFrame, signalLevel);
+  // Bytes 2-9 are eight bytes: one load gives the key, and folding it
+  // gives their parity.
+  static_assert(kBytesPerFrame - kFirstTailByte == sizeof(uint64_t));
   uint64_t key = 0;
-  bool odd = false;
-  for (size_t k = kFirstTailByte; k < kBytesPerFrame; ++k) {
-    key = key << 8 | frame_.bytes[k];
-    odd = odd != kOddParity[frame_.bytes[k]];
-  }
+  std::memcpy(&key, frame_.bytes.data() + kFirstTailByte, sizeof key);
+  const uint64_t folded = key ^ key >> 32;
+  const bool odd = kOddParity[(folded ^ folded >> 16 ^ folded >> 8 ^ folded >> 24) & 0xFFU];
   TailWave& tail = tails_[(signalLevel > 0 ? 0U : 1U) + (odd ? 2U : 0U)];
   if (tail.key != key) {
     tail.exitLevel = writeBytes(tail.wave.data(), kFirstTailByte, kBytesPerFrame, signalLevel);

@@ -123,7 +123,7 @@ class LtcEncoder {
   static constexpr size_t kFirstTailByte = 2;
   static constexpr uint64_t kNoTail = ~uint64_t{0};
   struct TailWave {
-    uint64_t key = kNoTail;  // bytes 2-9, the first in the top byte
+    uint64_t key = kNoTail;  // bytes 2-9 as they lie in memory
     int32_t exitLevel = 0;
     std::vector<int16_t> wave;
   };

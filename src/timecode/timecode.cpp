@@ -1,6 +1,5 @@
 #include "timecode/timecode.h"
 
-#include <cmath>
 #include <cstdint>
 
 namespace stampline {
@@ -60,7 +59,9 @@ int32_t timecodeAt(uint64_t position, int32_t sampleRate, int32_t fps,
     const double rate = sampleRate;
     const double framesPerSecond = fps;
     const double d = (static_cast<double>(position) * framesPerSecond) / rate;
-    n = static_cast<uint64_t>(std::floor(d));
+    // d is never negative, so truncation is the floor, without a call to
+    // the maths library on processors that lack a rounding instruction.
+    n = static_cast<uint64_t>(d);
     const double within = ((rate * d) / framesPerSecond) -
                           ((static_cast<double>(n) * rate) / framesPerSecond);
     offset = static_cast<int32_t>(within);
