@@ -206,7 +206,8 @@ TEST_F(GenerationRunTest, BlocksJoinExactlyWhateverTheirNumber) {
 
     LtcEncoder encoder;
     encoder.setup(packTimecodeText(s.startText), 44100, 2, 30, true, 0.5, false, 99);
-    const WavHeader header = wavHeader(WavFormat::kRiff, 44100, 2, uint64_t{5880} * frames);
+    const WavHeader header =
+        wavHeader(WavFormat::kRiff, 44100, 2, uint64_t{5880} * static_cast<uint64_t>(frames));
     std::string expected(reinterpret_cast<const char*>(header.bytes.data()), header.size);
     std::vector<int16_t> frame(2940);
     for (int32_t n = 0; n < frames; ++n) {
