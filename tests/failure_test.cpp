@@ -165,11 +165,10 @@ void sendSignals(int pid, const std::vector<int>& signals) {
   }
 }
 
-std::string lastLine(const std::string& out) {
-  const size_t end = out.empty() || out.back() != '\n' ? out.size() : out.size() - 1;
-  const size_t start = out.rfind('\n', end == 0 ? 0 : end - 1);
-  return out.substr(start == std::string::npos || end == 0 ? 0 : start + 1,
-                    end - (start == std::string::npos || end == 0 ? 0 : start + 1));
+std::string lastLine(std::string out) {
+  if (!out.empty() && out.back() == '\n') out.pop_back();
+  const size_t newline = out.rfind('\n');
+  return newline == std::string::npos ? out : out.substr(newline + 1);
 }
 
 void runFaultCase(const FaultCase& c) {

@@ -22,8 +22,6 @@ constexpr uint64_t kBlockBytes = uint64_t{256} << 10;
 // A run shorter than this many seconds of audio shows no progress line.
 constexpr int kProgressMinSeconds = 5;
 
-bool stopRequested(StopFlag stop) { return stop != nullptr && *stop != 0; }
-
 struct AlignedDelete {
   void operator()(int16_t* p) const { ::operator delete[](p, std::align_val_t{4096}); }
 };
@@ -55,7 +53,8 @@ RunPlan planRun(const Settings& settings) {
 
 // Leaves the file as a valid WAV of its complete frames: cut back to them
 // and the header written for exactly those. Streams keep what they got.
-// Returns the number of frames the file holds, or false when that failed.
+// Sets `framesKept` to the frames the file holds; false when cutting or
+// writing the header failed.
 bool keepCompleteFrames(OutputFile& file, const Settings& settings, const RunPlan& plan,
                         WavFormat planned, uint64_t riffLimit, uint64_t& framesKept) {
   const uint64_t headerSize = headerBytes(planned);
@@ -159,15 +158,10 @@ int runGeneration(const Settings& settings, std::FILE* out, const RunEnvironment
   progress.finish();
 
   uint64_t framesKept = framesDone;
-  if (result == IoResult::kFailed) {
-    static_cast<void>(keepCompleteFrames(file, settings, plan, planned, environment.riffLimit,
-                                         framesKept));
-    static_cast<void>(file.close());
-    return writeFailed(out);
-  }
   const bool kept =
       keepCompleteFrames(file, settings, plan, planned, environment.riffLimit, framesKept);
-  if (!file.close() || !kept) return writeFailed(out);
+  const bool closed = file.close();
+  if (result == IoResult::kFailed || !kept || !closed) return writeFailed(out);
   if (result == IoResult::kStopped) {
     std::fprintf(out, "Interrupted after %llu frames\n",
                  static_cast<unsigned long long>(framesKept));

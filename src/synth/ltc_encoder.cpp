@@ -293,7 +293,7 @@ int32_t LtcEncoder::writeBytes(int16_t* out, size_t begin, size_t end, int32_t s
 
 // Bytes 2 to 9 (seconds, minutes, hours, flags and the sync word) change
 // about once a second, so their waves are kept from the frames before: one
-// slot for each entry level and parity of bytes 2-7 (the phase bit flips
+// slot for each entry level and parity of those bytes (the phase bit flips
 // that parity from frame to frame). Bytes 0 and 1 are copied every time. A
 // level of 0 (amplitude 0) gives silence and is not kept.
 int32_t LtcEncoder::writeWholeFrame(int16_t* out, int32_t signalLevel) {

@@ -17,7 +17,7 @@ constexpr uint64_t kDropFrameDay = kDropFrameTenMinutes * 6 * 24;
 uint32_t nibble(TimecodeWord word, int shift) { return (word >> shift) & 0xFU; }
 
 // The start word's digits at face value, as a nominal count of frames from
-// midnight (hours beyond 23 wrap).
+// midnight (not wrapped: hours may read beyond 23).
 uint64_t nominalStart(TimecodeWord start, uint64_t fps) {
   const uint64_t hours = nibble(start, 0) + 10 * nibble(start, 4);
   const uint64_t minutes = nibble(start, 8) + 10 * nibble(start, 12);

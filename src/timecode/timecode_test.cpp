@@ -12,8 +12,7 @@ namespace stampline {
 namespace {
 
 TimecodeWord word(uint32_t h, uint32_t m, uint32_t s, uint32_t f) {
-  return (h % 10) | (h / 10) << 4 | (m % 10) << 8 | (m / 10) << 12 | (s % 10) << 16 |
-         (s / 10) << 20 | (f % 10) << 24 | (f / 10) << 28;
+  return testing::wordOf({h, m, s, f});
 }
 
 // "HH:MM:SS:FF" to its word; digits taken as written.

@@ -16,6 +16,8 @@ enum class IoResult { kDone, kFailed, kStopped };
 // A request to stop, set from a signal handler: the signal number, or 0.
 using StopFlag = const volatile std::sig_atomic_t*;
 
+inline bool stopRequested(StopFlag stop) { return stop != nullptr && *stop != 0; }
+
 // True when `path` names the very file, pipe or terminal that standard output
 // goes to: writing samples there would mix them with the program's messages.
 // Devices that discard or stream what they get (/dev/null) do not count.

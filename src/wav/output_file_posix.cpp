@@ -9,11 +9,6 @@
 #include <climits>
 
 namespace stampline {
-namespace {
-
-bool stopRequested(StopFlag stop) { return stop != nullptr && *stop != 0; }
-
-}  // namespace
 
 bool isStandardOutput(const std::string& path) {
   struct stat target {};

@@ -80,7 +80,7 @@ IoResult OutputFile::writeBlock(const void* data, size_t bytes, StopFlag stop) {
   const auto* next = static_cast<const char*>(data);
   while (bytes > 0) {
     const int n = _write(fd_, next, static_cast<unsigned>(std::min<size_t>(bytes, INT_MAX)));
-    if (n <= 0) return stop != nullptr && *stop != 0 ? IoResult::kStopped : IoResult::kFailed;
+    if (n <= 0) return stopRequested(stop) ? IoResult::kStopped : IoResult::kFailed;
     next += n;
     bytes -= static_cast<size_t>(n);
     appended_ += static_cast<uint64_t>(n);
