@@ -27,12 +27,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   static std::FILE* sink = std::fopen("/dev/null", "w");
   stampline::Settings settings;
-  if (stampline::scanOptions(static_cast<int>(args.size()), argv.data(), settings, sink)) {
+  if (stampline::scanOptions(static_cast<int>(args.size()), argv.data(), settings, sink) ==
+      stampline::ScanResult::kRun) {
     const bool valid = (settings.sampleRate == 22050 || settings.sampleRate == 44100 ||
                         settings.sampleRate == 48000) &&
                        (settings.channels == 1 || settings.channels == 2) &&
-                       (settings.framesPerSecond == 25.0 || settings.framesPerSecond == 30.0) &&
-                       settings.startText.size() == 11;
+                       (settings.frameRate == stampline::kRate25 || settings.frameRate == stampline::kRate30) &&
+                       settings.startText.size() == 11 &&
+                       (!settings.dropFrame || settings.frameRate.nominal == 30);
     if (!valid) std::abort();
     (void)stampline::packTimecodeText(settings.startText);
   }

@@ -2,7 +2,11 @@
 // exit status, and whether the output file was created.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -12,6 +16,10 @@
 
 namespace stampline::testing {
 namespace {
+
+const std::string kLabelAccepted =
+    "HH:MM:SS:FF, two digits each, hours below 24, minutes and seconds below 60; ';' or '.' may "
+    "stand before the frames";
 
 const std::string kUsage =
     "\nStampline [options]\n"
@@ -45,7 +53,16 @@ struct Case {
   uint32_t channels = 0;
   uint32_t dataBytes = 0;
   bool posixlyCorrect = false;
+  int peak = -1;  // the largest sample magnitude of a clean run, when given
 };
+
+// The message of a refused long option.
+// An option without a value has none in its message.
+std::string refused(const std::string& option, const char* value, const std::string& why) {
+  return "Invalid --" + option + (value == nullptr ? "" : " '" + std::string(value) + "'") +
+         ": " + why +
+         "\n\nTry 'stampline --help' for more information.\n";
+}
 
 std::vector<Case> cases() {
   const std::string u = kUsage;
@@ -118,6 +135,120 @@ std::vector<Case> cases() {
        false, 1},
       {"-1e300 fps", {"-f", " -1e300"},
        "f = 102  -1e300\nInvalid frame rate = -2147483648\n\n" + u, false, 1},
+
+      // Long options: "=" or the next element, abbreviations, echo as
+      // "name = value" in command-line order with the short options'.
+      {"long options", {"--output=a.wav", "--sample-rate", "48000", "--channels=1", "--dur", "3"},
+       "output = a.wav\nsample-rate = 48000\nchannels = 1\nduration = 3\n", false, 0, "a.wav",
+       48000, 1, 9600},
+      {"long and short mixed", {"-c", "1", "--frame-rate=25", "--clean", "-d", "2"},
+       "c = 99 1\nframe-rate = 25\nclean\nd = 100 2\n", false, 0, "output.wav", 44100, 1, 7056,
+       false, 16383},
+      {"ambiguous abbreviation", {"--s", "48000"}, u, true, 1},
+      {"unknown long option", {"--bogus"}, u, true, 1},
+      {"long flag given a value", {"--clean=1"}, u, true, 1},
+      {"long option missing its value", {"-d", "1", "--output"}, "d = 100 1\n" + u, true, 1},
+      {"quiet anywhere", {"-d", "1", "--sample-rate=48000", "--quiet"}, "", false, 0, "output.wav",
+       48000, 2, 6400},
+      {"quiet keeps the messages", {"--quiet", "-s", "1"}, "Invalid Samplerate = 1\n\n" + u, false,
+       1},
+      {"a value is not an option", {"--output", "--quiet", "-d", "1"},
+       "output = --quiet\nd = 100 1\n", false, 0, "--quiet", 44100, 2, 5880},
+      {"long, then short wins", {"--sample-rate=48000", "-s", "22050", "-d", "1"},
+       "sample-rate = 48000\ns = 115 22050\nd = 100 1\n", false, 0, "output.wav", 22050, 2, 2940},
+      {"short, then long wins", {"-s", "22050", "--sample-rate=48000", "-d", "1"},
+       "s = 115 22050\nsample-rate = 48000\nd = 100 1\n", false, 0, "output.wav", 48000, 2, 6400},
+      {"duration, then -d wins", {"--duration=1s", "-d", "2"}, "duration = 1s\nd = 100 2\n", false,
+       0, "output.wav", 44100, 2, 11760},
+      {"bad sample rate", {"--sample-rate", "48k"},
+       refused("sample-rate", "48k",
+               "a whole number of samples per second, 22050, 44100 or 48000"),
+       false, 1},
+      {"sample rate not offered", {"--sample-rate=32000"},
+       refused("sample-rate", "32000",
+               "a whole number of samples per second, 22050, 44100 or 48000"),
+       false, 1},
+      {"bad channels", {"--channels=0"}, refused("channels", "0", "1 or 2"), false, 1},
+      {"empty output path", {"--output="}, refused("output", "", "a path to write the file to"),
+       false, 1},
+      {"refusal ends the scan", {"--channels=3", "--bogus"}, refused("channels", "3", "1 or 2"),
+       false, 1},
+      {"full volume", {"--volume=1", "--clean", "-d", "1", "-c", "1"},
+       "volume = 1\nclean\nd = 100 1\nc = 99 1\n", false, 0, "output.wav", 44100, 1, 2940, false,
+       32767},
+      {"no volume", {"--volume=0", "--clean", "-d", "1", "-c", "1"},
+       "volume = 0\nclean\nd = 100 1\nc = 99 1\n", false, 0, "output.wav", 44100, 1, 2940, false,
+       0},
+      {"volume above 1", {"--volume=1.001"},
+       refused("volume", "1.001", "a decimal number from 0 to 1, such as 0.5"), false, 1},
+      {"negative volume", {"--volume=-0.5"},
+       refused("volume", "-0.5", "a decimal number from 0 to 1, such as 0.5"), false, 1},
+      {"level 0 dB", {"--level=0", "--clean", "-d", "1", "-c", "1"},
+       "level = 0\nclean\nd = 100 1\nc = 99 1\n", false, 0, "output.wav", 44100, 1, 2940, false,
+       32767},
+      {"level -60 dBFS", {"--level", "-60dBFS", "--clean", "-d", "1", "-c", "1"},
+       "level = -60dBFS\nclean\nd = 100 1\nc = 99 1\n", false, 0, "output.wav", 44100, 1, 2940,
+       false, 32},
+      {"level -20 dB", {"--level=-20dB", "--clean", "-d", "1", "-c", "1"},
+       "level = -20dB\nclean\nd = 100 1\nc = 99 1\n", false, 0, "output.wav", 44100, 1, 2940,
+       false, 3276},
+      {"level below -60", {"--level=-60.5"},
+       refused("level", "-60.5",
+               "a peak level in dBFS from -60 to 0, such as -20, -20dB or -20dBFS"),
+       false, 1},
+      {"level above 0", {"--level=1dB"},
+       refused("level", "1dB", "a peak level in dBFS from -60 to 0, such as -20, -20dB or -20dBFS"),
+       false, 1},
+      {"last start of a day", {"--start=23:59:59:29", "-d", "1"},
+       "start = 23:59:59:29\nd = 100 1\n", false, 0, "output.wav", 44100, 2, 5880},
+      {"start at 24 hours", {"--start=24:00:00:00"},
+       refused("start", "24:00:00:00", kLabelAccepted), false, 1},
+      {"start with a drop-frame separator", {"--start=00:59:59;29", "--drop-frame", "-d", "1"},
+       "start = 00:59:59;29\ndrop-frame\nd = 100 1\n", false, 0, "output.wav", 44100, 2, 5880},
+      {"start written loosely", {"--start=1:00:00:00"}, refused("start", "1:00:00:00", kLabelAccepted),
+       false, 1},
+      {"start frames beyond the rate", {"--start=00:00:00:25", "--frame-rate=25"},
+       "start = 00:00:00:25\nframe-rate = 25\n" +
+           refused("start", "00:00:00:25", "frames 00 to 24 at 25 frames per second"),
+       false, 1},
+      {"start frames below the rate", {"--frame-rate=25", "--start=00:00:00:24", "-d", "1"},
+       "frame-rate = 25\nstart = 00:00:00:24\nd = 100 1\n", false, 0, "output.wav", 44100, 2,
+       7056},
+      {"-t is not range-checked", {"--start=00:00:00:00", "-t", "00:00:00:29", "-f", "25", "-d", "1"},
+       "start = 00:00:00:00\nt = 116 00:00:00:29\nf = 102 25\nd = 100 1\n", false, 0, "output.wav",
+       44100, 2, 7056},
+      {"no frames", {"--duration=0"}, "duration = 0\n", false, 0, "output.wav", 44100, 2, 0},
+      {"a time rounded up to frames", {"--duration=0.01m", "--frame-rate", "25"},
+       "duration = 0.01m\nframe-rate = 25\n", false, 0, "output.wav", 44100, 2, 15 * 7056},
+      {"a duration with no unit", {"--duration=1.5"},
+       refused("duration", "1.5", "a whole number of frames, or a time such as 90s, 10m or 1.5h"),
+       false, 1},
+      {"a negative duration", {"--duration", "-5"},
+       refused("duration", "-5", "a whole number of frames, or a time such as 90s, 10m or 1.5h"),
+       false, 1},
+      {"end across midnight", {"--start=23:59:59:00", "--end=00:00:01:00"},
+       "start = 23:59:59:00\nend = 00:00:01:00\n", false, 0, "output.wav", 44100, 2, 60 * 5880},
+      {"end at the start", {"--end=01:00:00:00"}, "end = 01:00:00:00\n", false, 0, "output.wav",
+       44100, 2, 0},
+      {"end over a drop-frame skip", {"--drop-frame", "--start=00:00:59;28", "--end=00:01:00;02"},
+       "drop-frame\nstart = 00:00:59;28\nend = 00:01:00;02\n", false, 0, "output.wav", 44100, 2,
+       2 * 5880},
+      {"end frames beyond the rate", {"-f", "25", "--end=01:00:00:29"},
+       "f = 102 25\nend = 01:00:00:29\n" +
+           refused("end", "01:00:00:29", "frames 00 to 24 at 25 frames per second"),
+       false, 1},
+      {"frame rate not offered", {"--frame-rate=24"}, refused("frame-rate", "24", "25 or 30"),
+       false, 1},
+      {"drop-frame at 25 fps", {"--drop-frame", "--frame-rate=25"},
+       "drop-frame\nframe-rate = 25\n" +
+           refused("drop-frame", nullptr, "drop-frame counting needs 30 frames per second"),
+       false, 1},
+      {"-n 1 at --frame-rate 25", {"-n", "1", "--frame-rate=25"},
+       "n = 110 1\nframe-rate = 25\n" +
+           refused("frame-rate", "25", "drop-frame counting needs 30 frames per second"),
+       false, 1},
+      {"drop-frame cleared by -n 0", {"--drop-frame", "-n", "0", "-f", "25", "-d", "1"},
+       "drop-frame\nn = 110 0\nf = 102 25\nd = 100 1\n", false, 0, "output.wav", 44100, 2, 7056},
   };
 }
 
@@ -139,6 +270,72 @@ TEST(CommandLineTest, OutputStatusAndFile) {
     EXPECT_EQ(littleEndian(wav, 22, 2), c.channels);
     EXPECT_EQ(littleEndian(wav, 40, 4), c.dataBytes);
     EXPECT_EQ(littleEndian(wav, 4, 4), c.dataBytes + 36);
+    if (c.peak >= 0) {
+      int peak = 0;
+      for (size_t at = 44; at + 1 < wav.size(); at += 2) {
+        peak = std::max(peak, std::abs(static_cast<int16_t>(littleEndian(wav, at, 2))));
+      }
+      EXPECT_EQ(peak, c.peak);
+    }
+  }
+}
+
+TEST(CommandLineTest, HelpAndVersionAnswerOnStandardOutput) {
+  ScratchDir dir;
+  const ProgramResult help = runProgram({"-d", "1", "--help", "-x"}, dir.path());
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.err, "");
+  EXPECT_EQ(help.out.rfind("d = 100 1\nUsage: stampline [OPTION]...\n", 0), 0U) << help.out;
+  // Every option, in 80 columns.
+  for (const char* option : {"--output=PATH", "--sample-rate=HZ", "--channels=N", "--start=",
+                             "--duration=LENGTH", "--end=", "--frame-rate=FPS", "--drop-frame",
+                             "--volume=LINEAR", "--level=DB", "--clean", "--quiet", "--help",
+                             "--version", "-o PATH", "-s HZ", "-c N", "-t HH:MM:SS:FF",
+                             "-d FRAMES", "-f FPS", "-n 0|1", "-a VOLUME", "-q 0|1", "-h ",
+                             "Exit status", "Examples"}) {
+    EXPECT_NE(help.out.find(option), std::string::npos) << option;
+  }
+  size_t lineStart = 0;
+  for (size_t end; (end = help.out.find('\n', lineStart)) != std::string::npos; lineStart = end + 1) {
+    EXPECT_LE(end - lineStart, 79U) << help.out.substr(lineStart, end - lineStart);
+  }
+  const ProgramResult version = runProgram({"--vers"}, dir.path());
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.err, "");
+  EXPECT_TRUE(std::regex_match(version.out, std::regex("stampline [0-9]+\\.[0-9]+\\.[0-9]+\n")))
+      << version.out;
+  EXPECT_TRUE(std::filesystem::is_empty(dir.path())) << "--help or --version created a file";
+}
+
+TEST(CommandLineTest, ShellCompletionOffersOptionsValuesAndFiles) {
+  if (!fileExists(STAMPLINE_COMPLETION)) GTEST_SKIP() << "this build makes no completion script";
+  ScratchDir dir;
+  std::fclose(std::fopen(dir.file("take one.wav").c_str(), "w"));
+  const struct {
+    std::vector<std::string> words;  // the last is the one being completed
+    std::string replies;             // one per line
+  } cases[] = {
+      {{"--sa"}, "--sample-rate\n"},
+      {{"--c"}, "--channels\n--clean\n"},
+      {{"--frame-rate", ""}, "25\n30\n"},
+      {{"--sample-rate", "4"}, "44100\n48000\n"},
+      {{"--channels", "=", ""}, "1\n2\n"},        // where '=' breaks words
+      {{"--frame-rate=3"}, "--frame-rate=30\n"},  // where it does not
+      {{"--output", "take"}, "take one.wav\n"},
+      {{"--start", ""}, ""},
+      {{"-s", "4"}, ""},
+      {{"word"}, ""},
+  };
+  for (const auto& c : cases) {
+    std::string script = "source '" STAMPLINE_COMPLETION "'\nCOMP_WORDS=(stampline";
+    for (const std::string& w : c.words) script += " '" + w + "'";
+    script += ")\nCOMP_CWORD=" + std::to_string(c.words.size()) +
+              "\n_stampline\nprintf '%s\\n' \"${COMPREPLY[@]}\" >reply\n";
+    std::ofstream(dir.file("complete.sh")) << script;
+    ASSERT_EQ(std::system(("cd '" + dir.path() + "' && bash complete.sh").c_str()), 0);
+    std::string replies = readFile(dir.file("reply"));
+    if (replies == "\n") replies.clear();
+    EXPECT_EQ(replies, c.replies) << ::testing::PrintToString(c.words);
   }
 }
 

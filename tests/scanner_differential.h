@@ -1,9 +1,10 @@
 #ifndef STAMPLINE_TESTS_SCANNER_DIFFERENTIAL_H_
 #define STAMPLINE_TESTS_SCANNER_DIFFERENTIAL_H_
 
-// Runs one argument vector through glibc's getopt and through our own
-// OptionScanner side by side, comparing after every call the letter
-// returned, the index, the whole vector's order and the diagnostic text.
+// Runs one argument vector through glibc's getopt_long and through our own
+// OptionScanner side by side, with the program's option letters and long
+// options, comparing after every call the letter or long option returned,
+// its value, the index, the whole vector's order and the diagnostic text.
 #include <getopt.h>
 #include <unistd.h>
 
@@ -12,11 +13,25 @@
 #include <string>
 #include <vector>
 
+#include "cli/long_options.h"
 #include "cli/option_scanner.h"
 
 namespace stampline::testing {
 
 inline constexpr const char* kProgramLetters = "osctdfnaqh";
+
+// The program's long options as glibc takes them.
+inline const option* glibcLongOptions() {
+  static const std::vector<option> table = [] {
+    std::vector<option> t;
+    for (const LongOption* o = longOptionTable(); o->name != nullptr; ++o) {
+      t.push_back({o->name, o->takesValue ? required_argument : no_argument, nullptr, o->code});
+    }
+    t.push_back({nullptr, 0, nullptr, 0});
+    return t;
+  }();
+  return table.data();
+}
 
 // The argument vectors of the command-line tests (program name not included).
 std::vector<std::vector<std::string>> commandLineTestVectors();
@@ -74,22 +89,28 @@ inline std::string compareScanners(const std::vector<std::string>& args, bool po
   optind = 0;
   std::string difference;
   for (int step = 0; step < 4 * argc + 4 && difference.empty(); ++step) {
-    const int theirLetter = getopt(argc, theirs.data(), kProgramLetters);
+    const int theirLetter =
+        getopt_long(argc, theirs.data(), kProgramLetters, glibcLongOptions(), nullptr);
+    const char* theirArgument = optarg;
     const std::string theirError = errors.take();
     char* ourText = nullptr;
     size_t ourSize = 0;
     std::FILE* ourErrors = open_memstream(&ourText, &ourSize);
-    const int ourLetter = scanner.next(argc, ours.data(), kProgramLetters, ourErrors);
+    const int ourLetter =
+        scanner.next(argc, ours.data(), kProgramLetters, longOptionTable(), ourErrors);
     std::fclose(ourErrors);
     const std::string ourError(ourText, ourSize);
     std::free(ourText);
     ++calls;
-    if (theirLetter != ourLetter || optind != scanner.index || theirs != ours ||
-        theirError != ourError) {
-      difference = "call " + std::to_string(step) + ": getopt " + std::to_string(theirLetter) +
-                   " at " + std::to_string(optind) + " '" + theirError + "', ours " +
-                   std::to_string(ourLetter) + " at " + std::to_string(scanner.index) + " '" +
-                   ourError + "'" + (theirs != ours ? ", vectors differ" : "");
+    // Both vectors hold the same strings, so the values compare as pointers.
+    if (theirLetter != ourLetter || optind != scanner.index || theirArgument != scanner.argument ||
+        theirs != ours || theirError != ourError) {
+      difference = "call " + std::to_string(step) + ": getopt_long " +
+                   std::to_string(theirLetter) + " at " + std::to_string(optind) + " '" +
+                   theirError + "', ours " + std::to_string(ourLetter) + " at " +
+                   std::to_string(scanner.index) + " '" + ourError + "'" +
+                   (theirs != ours ? ", vectors differ" : "") +
+                   (theirArgument != scanner.argument ? ", values differ" : "");
     }
     if (theirLetter == -1) break;
   }

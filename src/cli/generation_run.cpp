@@ -39,9 +39,9 @@ struct RunPlan {
 
 RunPlan planRun(const Settings& settings) {
   RunPlan plan;
-  plan.fps = static_cast<int32_t>(settings.framesPerSecond);
-  plan.samplesPerFrame =
-      static_cast<int32_t>(static_cast<double>(settings.sampleRate) / settings.framesPerSecond);
+  plan.fps = static_cast<int32_t>(settings.frameRate.nominal);
+  plan.samplesPerFrame = static_cast<int32_t>(
+      int64_t{settings.sampleRate} * settings.frameRate.denominator / settings.frameRate.numerator);
   plan.frames = settings.durationFrames > 0 ? static_cast<uint64_t>(settings.durationFrames) : 0;
   plan.valuesPerFrame =
       static_cast<uint64_t>(plan.samplesPerFrame) * static_cast<uint64_t>(settings.channels);
@@ -180,7 +180,14 @@ int stamplineMain(int argc, char** argv) {
   int status = 1;
   try {
     Settings settings;
-    if (!scanOptions(argc, argv, settings, stdout)) return 1;
+    switch (scanOptions(argc, argv, settings, stdout)) {
+      case ScanResult::kRun:
+        break;
+      case ScanResult::kFinished:
+        return 0;
+      case ScanResult::kRefused:
+        return 1;
+    }
     RunEnvironment environment;
     environment.stopSignal = installStopHandlers();
     environment.progress = standardErrorIsTerminal() ? stderr : nullptr;

@@ -47,20 +47,20 @@ class GenerationRunTest : public ::testing::Test {
 
 TEST_F(GenerationRunTest, SizesForEveryRateAndChannelCount) {
   for (const int rate : {22050, 44100, 48000}) {
-    for (const double fps : {25.0, 30.0}) {
+    for (const FrameRate fps : {kRate25, kRate30}) {
       for (const int channels : {1, 2}) {
         Settings s;
         s.outputPath = path("x.wav");
         s.sampleRate = rate;
-        s.framesPerSecond = fps;
+        s.frameRate = fps;
         s.channels = channels;
         s.durationFrames = 3;
         ASSERT_EQ(run(s), 0);
         EXPECT_EQ(out_, "");
         const std::string bytes = readFile(s.outputPath);
-        const uint64_t dataBytes = 3ULL * static_cast<uint64_t>(rate / static_cast<int>(fps)) *
+        const uint64_t dataBytes = 3ULL * static_cast<uint64_t>(rate) / fps.numerator *
                                    static_cast<uint64_t>(channels) * 2;
-        ASSERT_EQ(bytes.size(), 44 + dataBytes) << rate << "/" << fps << " x" << channels;
+        ASSERT_EQ(bytes.size(), 44 + dataBytes) << rate << "/" << fps.numerator << " x" << channels;
         EXPECT_EQ(littleEndian(bytes, 40, 4), dataBytes);
         EXPECT_EQ(littleEndian(bytes, 4, 4), bytes.size() - 8);
       }

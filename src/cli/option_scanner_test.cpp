@@ -29,10 +29,16 @@ TEST(OptionScannerTest, AgreesWithGlibcOnEveryCommandLineCase) {
 TEST(OptionScannerTest, AgreesWithGlibcOnGeneratedVectors) {
   // Elements that exercise every branch: options alone and grouped, values,
   // words, a lone "-", "--" (alone and with more after it), letters that are
-  // not options, and ':' which marks arguments in option strings.
+  // not options, ':' and ';' which mark arguments in option strings, and long
+  // options whole, abbreviated, ambiguous, unknown, with '=' values where
+  // they take one and where they do not.
   const std::vector<std::string> pool = {
-      "-o", "-s", "-c", "-t", "-d", "-f", "-n", "-a", "-q", "-h", "-x", "-:", "-os", "-sx", "-qq",
-      "-dfn", "-s48000", "--", "--x", "-", "word", "48000", "01:00:00:00", " -5", "", "-?"};
+      "-o", "-s", "-c", "-t", "-d", "-f", "-n", "-a", "-q", "-h", "-x", "-:", "-;", "-os", "-sx",
+      "-qq", "-dfn", "-s48000", "--", "--x", "-", "word", "48000", "01:00:00:00", " -5", "", "-?",
+      "--output", "--output=x.wav", "--out", "--sample-rate", "--samp=48000", "--s", "--s=1",
+      "--start", "--channels=1", "--c", "--cl", "--clean", "--clean=1", "--quiet", "--q",
+      "--drop-frame", "--d", "--dr=x", "--end=", "--e", "--frame-rate=25", "--level=-20dB",
+      "--help", "--version", "--v", "--=", "---", "--=x", "--output=", "--volume"};
   std::mt19937 random(20261207);
   StandardErrorCapture errors;
   long calls = 0;

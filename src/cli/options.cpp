@@ -1,5 +1,6 @@
 #include "cli/options.h"
 
+#include "cli/long_options.h"
 #include "cli/option_scanner.h"
 
 #include <algorithm>
@@ -8,6 +9,8 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <span>
+#include <vector>
 
 namespace stampline {
 namespace {
@@ -33,14 +36,16 @@ int32_t truncatedRate(double rate) {
                                          static_cast<double>(INT32_MAX)));
 }
 
-bool fail(std::FILE* out) {
+ScanResult fail(std::FILE* out) {
   printUsage(out);
-  return false;
+  return ScanResult::kRefused;
 }
 
-// Stores the value of option `letter` and echoes it; false (after the error
-// message) when the value is refused.
-bool applyOption(int letter, const char* value, Settings& settings, std::FILE* out) {
+// Stores the value of short option `letter` and echoes it; false (after the
+// error message) when the value is refused.
+bool applyOption(int letter, const char* value, OptionScan& scan, bool echo, std::FILE* out) {
+  Settings& settings = scan.settings;
+  double framesPerSecond = 0;
   switch (letter) {
     case 'o':
       settings.outputPath = value;
@@ -53,15 +58,19 @@ bool applyOption(int letter, const char* value, Settings& settings, std::FILE* o
       break;
     case 't':
       settings.startText = value;
+      scan.start = Spelling::kShort;
       break;
     case 'd':
       settings.durationFrames = toInt(value);
+      scan.length = OptionScan::Length::kFrames;
       break;
     case 'f':
-      settings.framesPerSecond = std::strtod(value, nullptr);
+      framesPerSecond = std::strtod(value, nullptr);
+      scan.rate = Spelling::kShort;
       break;
     case 'n':
       settings.dropFrame = toInt(value) != 0;
+      scan.dropFrame = Spelling::kShort;
       break;
     case 'a':
       settings.volume = std::strtod(value, nullptr);
@@ -72,7 +81,7 @@ bool applyOption(int letter, const char* value, Settings& settings, std::FILE* o
     default:
       return false;
   }
-  std::fprintf(out, "%c = %d %s\n", letter, letter, value);
+  if (echo) std::fprintf(out, "%c = %d %s\n", letter, letter, value);
 
   switch (letter) {
     case 's':
@@ -95,8 +104,13 @@ bool applyOption(int letter, const char* value, Settings& settings, std::FILE* o
       }
       break;
     case 'f':
-      if (settings.framesPerSecond != 30.0 && settings.framesPerSecond != 25.0) {
-        std::fprintf(out, "Invalid frame rate = %d\n\n", truncatedRate(settings.framesPerSecond));
+      // Exact comparison: 30, 30.0 and 3e1 are all 30; 29.97 is not.
+      if (framesPerSecond == 30.0) {
+        settings.frameRate = kRate30;
+      } else if (framesPerSecond == 25.0) {
+        settings.frameRate = kRate25;
+      } else {
+        std::fprintf(out, "Invalid frame rate = %d\n\n", truncatedRate(framesPerSecond));
         return false;
       }
       break;
@@ -106,31 +120,101 @@ bool applyOption(int letter, const char* value, Settings& settings, std::FILE* o
   return true;
 }
 
-// Checks that need every option: drop-frame labels exist only in 30-frame
-// counting, whichever order -n and -f came in.
-bool checkCombination(const Settings& settings, std::FILE* out) {
-  if (settings.dropFrame && settings.framesPerSecond != 30.0) {
-    std::fputs("Drop-frame counting needs 30 frames per second\n\n", out);
-    return fail(out);
+// Stores the value of a long option and echoes it; false (after the message)
+// when the value is refused.
+bool applyLongOption(const LongOptionRow& row, const char* value, OptionScan& scan, bool echo,
+                     std::FILE* out) {
+  std::string why;
+  if (!row.take(value, scan, why)) {
+    printRefusal(out, row.name, value, why.empty() ? row.accepted : why);
+    return false;
+  }
+  if (!echo) return true;
+  if (value != nullptr) {
+    std::fprintf(out, "%s = %s\n", row.name, value);
+  } else {
+    std::fprintf(out, "%s\n", row.name);
   }
   return true;
 }
 
+// Drop-frame labels exist only in 30-label counting, whichever order the
+// frame rate and drop-frame came in. A command line of short options alone
+// keeps its own message and the usage text.
+bool checkDropFrame(const OptionScan& scan, std::FILE* out) {
+  const Settings& s = scan.settings;
+  if (!s.dropFrame || s.frameRate.nominal == 30) return true;
+  const std::string why = "drop-frame counting needs 30 frames per second";
+  if (scan.dropFrame == Spelling::kLong) {
+    printRefusal(out, "drop-frame", nullptr, why);
+  } else if (scan.rate == Spelling::kLong) {
+    printRefusal(out, "frame-rate", scan.rateText.c_str(), why);
+  } else {
+    std::fputs("Drop-frame counting needs 30 frames per second\n\n", out);
+    printUsage(out);
+  }
+  return false;
+}
+
+// True when the command line holds --quiet, found as the scan will find it
+// (not as the value of an option, not after "--"), so that not even the
+// echo lines before it are printed.
+bool quietAnywhere(int argc, char** argv) {
+  std::vector<char*> copy(argv, argv + argc);
+  copy.push_back(nullptr);
+  OptionScanner scanner;
+  const int quiet = longCode("quiet");
+  for (;;) {
+    const int code = scanner.next(argc, copy.data(), kOptionLetters, longOptionTable(), nullptr);
+    if (code == -1) return false;
+    if (code == quiet) return true;
+  }
+}
+
 }  // namespace
 
-bool scanOptions(int argc, char** argv, Settings& settings, std::FILE* out) {
+ScanResult scanOptions(int argc, char** argv, Settings& settings, std::FILE* out) {
+  const bool echo = !quietAnywhere(argc, argv);
+  const std::span<const LongOptionRow> rows = longOptionRows();
+  OptionScan scan;
+  scan.settings = settings;
+  // The settings are kept as far as they got, refused or not.
+  const auto ended = [&](ScanResult result) {
+    settings = scan.settings;
+    return result;
+  };
   startOptionScan();
   for (;;) {
-    const int letter = nextOption(argc, argv, kOptionLetters);
-    if (letter == -1) return checkCombination(settings, out);
-    if (letter == 'h' || letter == '?') return fail(out);
+    const int code = nextOption(argc, argv, kOptionLetters, longOptionTable());
+    if (code == -1) break;
+    if (code == 'h' || code == '?') return ended(fail(out));
+    if (code >= kFirstLongCode) {
+      const LongOptionRow& row = rows[static_cast<size_t>(code - kFirstLongCode)];
+      if (code == longCode("help")) {
+        printHelp(out);
+        return ended(ScanResult::kFinished);
+      }
+      if (code == longCode("version")) {
+        printVersion(out);
+        return ended(ScanResult::kFinished);
+      }
+      if (!applyLongOption(row, optionArgument(), scan, echo, out)) {
+        return ended(ScanResult::kRefused);
+      }
+      continue;
+    }
+    // A short option's value is the element the scan stands on.
     const int at = optionIndex();
     if (at >= argc) {
-      std::fprintf(out, "Missing value for -%c\n\n", letter);
-      return fail(out);
+      std::fprintf(out, "Missing value for -%c\n\n", code);
+      return ended(fail(out));
     }
-    if (!applyOption(letter, argv[at], settings, out)) return fail(out);
+    if (!applyOption(code, argv[at], scan, echo, out)) return ended(fail(out));
   }
+  if (!checkDropFrame(scan, out) || !finishLongOptions(scan, out)) {
+    return ended(ScanResult::kRefused);
+  }
+  return ended(ScanResult::kRun);
 }
 
 void printUsage(std::FILE* out) {

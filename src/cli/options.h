@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "timecode/frame_rate.h"
 #include "timecode/timecode.h"
 
 namespace stampline {
@@ -15,24 +16,36 @@ struct Settings {
   std::string outputPath = "output.wav";
   int32_t sampleRate = 44100;
   int32_t channels = 2;
-  std::string startText = "01:00:00:00";  // "HH:MM:SS:FF"; only its length is checked
-  int32_t durationFrames = 1800;
-  double framesPerSecond = 30.0;
+  std::string startText = "01:00:00:00";  // "HH:MM:SS:FF"; -t checks only its length
+  int32_t durationFrames = 1800;          // 0 or less: no frames
+  FrameRate frameRate = kRate30;
   bool dropFrame = false;
   double volume = 0.5;
   bool clean = false;
 };
 
-// Applies the options in argv to `settings` (in command-line order, a later
-// repeat winning), echoing each one to `out`. Returns false when the run must
-// not go ahead: after -h, an unknown letter, a missing or invalid value, or
-// drop-frame counting asked for at 25 fps; the message and the usage text
-// have then been printed to `out` and the exit status is 1. Scanning restarts
-// from scratch on every call and permutes argv.
-[[nodiscard]] bool scanOptions(int argc, char** argv, Settings& settings, std::FILE* out);
+// How a scan of the command line ended.
+enum class ScanResult {
+  kRun,       // the settings are complete: go ahead with the run
+  kFinished,  // --help or --version was answered: exit status 0
+  kRefused,   // a message has been printed: exit status 1
+};
 
-// Prints the usage text to `out`.
+// Applies the options in argv to `settings` (in command-line order, a later
+// setting winning whatever its spelling), echoing each one to `out` unless
+// --quiet is given anywhere. Refused: after -h, an unknown option, a missing
+// or invalid value, or a combination the run cannot make; the message (and
+// for the short options the usage text) has then been printed to `out`.
+// Scanning restarts from scratch on every call and permutes argv.
+[[nodiscard]] ScanResult scanOptions(int argc, char** argv, Settings& settings, std::FILE* out);
+
+// The short usage text of -h.
 void printUsage(std::FILE* out);
+// The full help of --help: every option with its default and accepted
+// values, the exit statuses and examples, in 80 columns.
+void printHelp(std::FILE* out);
+// "stampline VERSION", for --version.
+void printVersion(std::FILE* out);
 
 // Packs "HH:MM:SS:FF" into a TimecodeWord from the low four bits of each digit
 // character (two bits for the frame tens). The separators are never read and

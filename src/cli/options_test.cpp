@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -24,7 +25,7 @@ Scan scan(const std::vector<std::string>& args) {
   size_t size = 0;
   std::FILE* out = open_memstream(&text, &size);
   Scan result;
-  result.run = scanOptions(argv.count(), argv.data(), result.settings, out);
+  result.run = scanOptions(argv.count(), argv.data(), result.settings, out) == ScanResult::kRun;
   std::fclose(out);
   result.out.assign(text, size);
   std::free(text);
@@ -40,7 +41,7 @@ TEST(ScanOptionsTest, DefaultsWithoutOptions) {
   EXPECT_EQ(s.settings.channels, 2);
   EXPECT_EQ(s.settings.startText, "01:00:00:00");
   EXPECT_EQ(s.settings.durationFrames, 1800);
-  EXPECT_EQ(s.settings.framesPerSecond, 30.0);
+  EXPECT_EQ(s.settings.frameRate, kRate30);
   EXPECT_FALSE(s.settings.dropFrame);
   EXPECT_EQ(s.settings.volume, 0.5);
   EXPECT_FALSE(s.settings.clean);
@@ -53,7 +54,7 @@ TEST(ScanOptionsTest, ValuesAsStored) {
   EXPECT_EQ(s.settings.outputPath, "-os");
   EXPECT_EQ(s.settings.sampleRate, 48000);
   EXPECT_EQ(s.settings.channels, 2);
-  EXPECT_EQ(s.settings.framesPerSecond, 30.0);
+  EXPECT_EQ(s.settings.frameRate, kRate30);
   EXPECT_TRUE(s.settings.dropFrame);
   EXPECT_TRUE(s.settings.clean);
   EXPECT_EQ(s.settings.volume, 0.25);
@@ -92,6 +93,39 @@ TEST(ScanOptionsTest, RepeatedScansStartOver) {
   const Scan s = scan({"-c", "1"});
   EXPECT_TRUE(s.run);
   EXPECT_EQ(s.settings.channels, 1);
+}
+
+TEST(ScanOptionsTest, LongOptionsSettleOnceTheRateIsKnown) {
+  const struct {
+    std::vector<std::string> args;
+    int32_t frames;
+    double volume;
+  } cases[] = {
+      {{"--duration=1h", "--frame-rate=25"}, 90000, 0.5},
+      {{"--frame-rate=30", "--duration=1.5h"}, 162000, 0.5},
+      {{"--duration=90s"}, 2700, 0.5},
+      {{"--duration=0.000001s"}, 1, 0.5},
+      {{"--duration=2147483647"}, 2147483647, 0.5},
+      {{"--duration=19884.1m"}, 35791380, 0.5},
+      // Across midnight, and a drop-frame day's end at its last label.
+      {{"--start=23:00:00:00", "--end=01:00:00:00"}, 216000, 0.5},
+      {{"--drop-frame", "--start=00:00:00;00", "--end=23:59:59;29"}, 2589407, 0.5},
+      {{"--level=-20"}, 1800, 0.1},
+      {{"--level=-6.0206dB"}, 1800, std::pow(10.0, -6.0206 / 20.0)},
+      {{"--volume=0.25", "-a", "0.75"}, 1800, 0.75},
+      {{"-a", "0.75", "--level=0dbfs"}, 1800, 1.0},
+  };
+  for (const auto& c : cases) {
+    const Scan s = scan(c.args);
+    EXPECT_TRUE(s.run) << s.out;
+    EXPECT_EQ(s.settings.durationFrames, c.frames) << s.out;
+    EXPECT_EQ(s.settings.volume, c.volume) << s.out;
+  }
+  const Scan tooLong = scan({"--duration=100000h"});
+  EXPECT_FALSE(tooLong.run);
+  EXPECT_EQ(tooLong.out,
+            "duration = 100000h\nInvalid --duration '100000h': at most 2147483647 frames\n\n"
+            "Try 'stampline --help' for more information.\n");
 }
 
 TEST(PackTimecodeTextTest, PacksLowBitsOfEachDigit) {

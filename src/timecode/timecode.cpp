@@ -26,19 +26,21 @@ uint64_t nominalStart(TimecodeWord start, uint64_t fps) {
   return ((hours * 60 + minutes) * 60 + seconds) * fps + frames;
 }
 
+// A label's index among the drop-frame labels of a day; a skipped label
+// counts as the next one that exists.
+uint64_t dropFrameIndex(TimecodeWord label) {
+  uint64_t count = nominalStart(label, 30) % kNominalDay;
+  const uint64_t minute = count / kFramesPerMinute;
+  if (count % kFramesPerMinute < 2 && minute % 10 != 0) count = minute * kFramesPerMinute + 2;
+  return count - 2 * (minute - minute / 10);
+}
+
 // The drop-frame label `n` frames after `start`, as a nominal 30-frame count
 // from midnight. The start label is turned into its place in the drop-frame
 // day, so the skips fall at the labels' own minutes whatever the start; a
 // start on a skipped label begins at the next label that exists.
 uint64_t dropFrameLabel(uint64_t n, TimecodeWord start) {
-  uint64_t startCount = nominalStart(start, 30) % kNominalDay;
-  const uint64_t startMinute = startCount / kFramesPerMinute;
-  if (startCount % kFramesPerMinute < 2 && startMinute % 10 != 0) {
-    startCount = startMinute * kFramesPerMinute + 2;
-  }
-  const uint64_t startIndex = startCount - 2 * (startMinute - startMinute / 10);
-
-  const uint64_t index = (startIndex + n % kDropFrameDay) % kDropFrameDay;
+  const uint64_t index = (dropFrameIndex(start) + n % kDropFrameDay) % kDropFrameDay;
   const uint64_t blocks = index / kDropFrameTenMinutes;
   const uint64_t withinBlock = index % kDropFrameTenMinutes;
   const uint64_t skippedInBlock =
@@ -95,6 +97,16 @@ int32_t timecodeAt(uint64_t position, int32_t sampleRate, int32_t fps,
                               (frames / 10) << 28;
   current = packed | (current & 0xC0000000U);
   return offset;
+}
+
+uint64_t labelNumber(TimecodeWord label, uint32_t nominalFps, bool dropFrame) {
+  if (dropFrame && nominalFps == 30) return dropFrameIndex(label);
+  return nominalStart(label, nominalFps) % labelsPerDay(nominalFps, false);
+}
+
+uint64_t labelsPerDay(uint32_t nominalFps, bool dropFrame) {
+  if (dropFrame && nominalFps == 30) return kDropFrameDay;
+  return uint64_t{nominalFps} * 60 * 60 * 24;
 }
 
 }  // namespace stampline

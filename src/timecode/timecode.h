@@ -31,6 +31,15 @@ int32_t timecodeAt(uint64_t position, int32_t sampleRate, int32_t fps,
                    TimecodeWord& current, const TimecodeWord& start,
                    bool dropFrame);
 
+// A label's place in a day of timecode counted at `nominalFps` labels a
+// second: its nominal count since midnight, or with drop-frame counting (30
+// labels a second only) its index among the labels that exist, a skipped
+// label counting as the one after it. Digits are read at face value and the
+// count wraps at midnight.
+uint64_t labelNumber(TimecodeWord label, uint32_t nominalFps, bool dropFrame);
+// How many labels a day of that counting holds.
+uint64_t labelsPerDay(uint32_t nominalFps, bool dropFrame);
+
 }  // namespace stampline
 
 #endif  // STAMPLINE_TIMECODE_TIMECODE_H_

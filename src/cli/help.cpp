@@ -1,0 +1,128 @@
+// The texts that describe the options: --help and --version, and the shell
+// completion, all made from the option tables so that they cannot drift
+// from what the scan accepts.
+#include <cstring>
+#include <string>
+
+#include "cli/help.h"
+#include "cli/long_options.h"
+#include "cli/options.h"
+
+namespace stampline {
+namespace {
+
+// Descriptions start in this column; continuation lines are indented to it.
+constexpr int kHelpColumn = 23;
+
+void printEntry(std::FILE* out, const std::string& left, const char* text) {
+  std::fprintf(out, "  %-*s", kHelpColumn - 2, left.c_str());
+  for (const char* c = text; *c != '\0'; ++c) {
+    std::fputc(*c, out);
+    if (*c == '\n') std::fprintf(out, "%*s", kHelpColumn, "");
+  }
+  std::fputc('\n', out);
+}
+
+struct ShortOptionLine {
+  const char* left;
+  const char* text;
+};
+
+// The short options, described as they behave; their own usage text is -h's.
+constexpr ShortOptionLine kShortOptions[] = {
+    {"-o PATH", "file to write (output.wav)"},
+    {"-s HZ", "22050, 44100 or 48000 (44100)"},
+    {"-c N", "1 or 2 (2)"},
+    {"-t HH:MM:SS:FF", "any 11 characters, the digits read (01:00:00:00)"},
+    {"-d FRAMES", "frames to write; 0 or less writes none (1800)"},
+    {"-f FPS", "25 or 30 (30)"},
+    {"-n 0|1", "non-zero for drop-frame labels (0)"},
+    {"-a VOLUME", "peak level, 1.0 full scale (0.5)"},
+    {"-q 0|1", "non-zero for a clean signal (0)"},
+    {"-h", "print the short usage and exit with status 1"},
+};
+
+}  // namespace
+
+void printHelp(std::FILE* out) {
+  std::fputs(
+      "Usage: stampline [OPTION]...\n"
+      "Writes SMPTE linear timecode (LTC) to a WAV file of 16-bit PCM, every frame's\n"
+      "label computed from its position in the file.\n"
+      "\n"
+      "Options, with their defaults in parentheses (a value follows '=' or comes as\n"
+      "the next argument; any unique beginning of a name will do):\n",
+      out);
+  for (const LongOptionRow& row : longOptionRows()) {
+    std::string left = std::string("--") + row.name;
+    if (row.valueName != nullptr) left += std::string("=") + row.valueName;
+    printEntry(out, left, row.help);
+  }
+  std::fputs(
+      "\n"
+      "Short options, as scripts know them: each takes the next argument as its\n"
+      "value, and each is echoed as \"letter = code value\".\n",
+      out);
+  for (const ShortOptionLine& line : kShortOptions) printEntry(out, line.left, line.text);
+  std::fputs(
+      "\n"
+      "Exit status: 0 when the file is complete; 1 after a refused command line,\n"
+      "\"Error opening file\", \"Error writing file\" or \"Out of memory\"; 128 + N when\n"
+      "stopped by signal N (SIGINT, SIGTERM, SIGHUP), keeping the frames written.\n"
+      "\n"
+      "Examples:\n"
+      "  stampline --frame-rate=25 --duration=1h --output=hour.wav\n"
+      "  stampline --start=09:59:00:00 --end=10:01:00:00 --drop-frame --quiet\n"
+      "  stampline -s 48000 -c 1 -t 00:59:59:00 -d 90 -n 1 -o example.wav\n",
+      out);
+}
+
+void printVersion(std::FILE* out) { std::fputs("stampline " STAMPLINE_VERSION "\n", out); }
+
+void writeBashCompletion(std::FILE* out) {
+  std::string names;
+  std::string cases;
+  for (const LongOptionRow& row : longOptionRows()) {
+    names += std::string(names.empty() ? "" : " ") + "--" + row.name;
+    if (row.valueName == nullptr) continue;
+    cases += std::string("    --") + row.name + ") ";
+    if (std::strcmp(row.completions, "FILE") == 0) {
+      cases += "compopt -o filenames 2>/dev/null\n"
+               "      mapfile -t COMPREPLY < <(compgen -f -- \"$cur\") ;;\n";
+    } else if (*row.completions == '\0') {
+      cases += "return ;;\n";  // a free value: nothing to offer
+    } else {
+      cases += std::string("mapfile -t COMPREPLY < <(compgen -W \"") + row.completions +
+               "\" -- \"$cur\") ;;\n";
+    }
+  }
+  std::fprintf(out,
+               "# bash completion for stampline: its long options, the fixed values of\n"
+               "# some, and file names for --output. Made from the program's option table.\n"
+               "_stampline() {\n"
+               "  local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]} joined=\n"
+               "  # \"--name=value\" arrives as one word, or as three where '=' breaks words.\n"
+               "  if [[ $cur == --*=* ]]; then\n"
+               "    joined=${cur%%%%=*}= prev=${cur%%%%=*} cur=${cur#*=}\n"
+               "  elif [[ $cur == = ]]; then\n"
+               "    cur=\n"
+               "  elif [[ $prev == = ]] && ((COMP_CWORD > 1)); then\n"
+               "    prev=${COMP_WORDS[COMP_CWORD-2]}\n"
+               "  fi\n"
+               "  COMPREPLY=()\n"
+               "  case $prev in\n"
+               "%s"
+               "    *)\n"
+               "      [[ $cur == -* ]] || return\n"
+               "      mapfile -t COMPREPLY < <(compgen -W \"%s\" -- \"$cur\")\n"
+               "      return ;;\n"
+               "  esac\n"
+               "  # A value completed inside \"--name=value\" keeps its name.\n"
+               "  [[ -n $joined ]] && COMPREPLY=(\"${COMPREPLY[@]/#/$joined}\")\n"
+               "  return 0\n"
+               "}\n"
+               "complete -F _stampline stampline\n",
+               cases.c_str(), names.c_str());
+}
+
+}  // namespace stampline

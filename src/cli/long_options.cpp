@@ -1,0 +1,321 @@
+#include "cli/long_options.h"
+
+#include <array>
+#include <charconv>
+#include <climits>
+#include <cmath>
+#include <cstring>
+#include <string_view>
+#include <vector>
+
+#include "timecode/timecode.h"
+
+namespace stampline {
+namespace {
+
+// The long options read their values strictly: the whole value must be what
+// is accepted, so that "48k" or "1,5h" is refused rather than read as
+// something else.
+
+// Decimal digits only, at most `max`.
+bool wholeNumber(std::string_view text, uint64_t max, uint64_t& value) {
+  if (text.empty() || text.size() > 19) return false;
+  value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + static_cast<uint64_t>(c - '0');
+  }
+  return value <= max;
+}
+
+// Digits with at most one decimal point and at least one digit, as
+// mantissa / 10^scaleDigits. Long enough for any sensible value, short
+// enough that the arithmetic on it cannot overflow.
+bool decimal(std::string_view text, uint64_t& mantissa, uint32_t& scaleDigits) {
+  constexpr size_t kMostWholeDigits = 9;
+  constexpr uint32_t kMostFractionDigits = 6;
+  const size_t point = text.find('.');
+  const std::string_view whole = text.substr(0, point);
+  const std::string_view fraction = point == std::string_view::npos ? "" : text.substr(point + 1);
+  if (whole.size() + fraction.size() == 0 || whole.size() > kMostWholeDigits ||
+      fraction.size() > kMostFractionDigits) {
+    return false;
+  }
+  mantissa = 0;
+  for (const std::string_view part : {whole, fraction}) {
+    for (const char c : part) {
+      if (c < '0' || c > '9') return false;
+      mantissa = mantissa * 10 + static_cast<uint64_t>(c - '0');
+    }
+  }
+  scaleDigits = static_cast<uint32_t>(fraction.size());
+  return true;
+}
+
+// The nearest double to a decimal number written as `decimal` accepts it,
+// with an optional sign.
+bool decimalValue(std::string_view text, double& value) {
+  std::string_view digits = text;
+  if (!digits.empty() && (digits[0] == '-' || digits[0] == '+')) digits.remove_prefix(1);
+  uint64_t mantissa = 0;
+  uint32_t scale = 0;
+  if (!decimal(digits, mantissa, scale)) return false;
+  if (text[0] == '+') text.remove_prefix(1);
+  return std::from_chars(text.data(), text.data() + text.size(), value).ec == std::errc{};
+}
+
+// "HH:MM:SS:FF", two digits each, hours below 24, minutes and seconds below
+// 60; ';' or '.' may stand before the frames, as drop-frame labels are often
+// written. The frames are checked against the frame rate at the end.
+bool timecodeLabel(std::string_view text) {
+  if (text.size() != 11 || text[2] != ':' || text[5] != ':' ||
+      std::strchr(":;.", text[8]) == nullptr || text[8] == '\0') {
+    return false;
+  }
+  for (const size_t at : {0, 1, 3, 4, 6, 7, 9, 10}) {
+    if (text[at] < '0' || text[at] > '9') return false;
+  }
+  const auto field = [text](size_t at) { return (text[at] - '0') * 10 + (text[at + 1] - '0'); };
+  return field(0) < 24 && field(3) < 60 && field(6) < 60;
+}
+
+uint32_t labelFrames(std::string_view text) {
+  return static_cast<uint32_t>((text[9] - '0') * 10 + (text[10] - '0'));
+}
+
+bool takeOutput(const char* value, OptionScan& scan, std::string&) {
+  if (*value == '\0') return false;
+  scan.settings.outputPath = value;
+  return true;
+}
+
+bool takeSampleRate(const char* value, OptionScan& scan, std::string&) {
+  uint64_t rate = 0;
+  if (!wholeNumber(value, INT32_MAX, rate) || (rate != 22050 && rate != 44100 && rate != 48000)) {
+    return false;
+  }
+  scan.settings.sampleRate = static_cast<int32_t>(rate);
+  return true;
+}
+
+bool takeChannels(const char* value, OptionScan& scan, std::string&) {
+  uint64_t channels = 0;
+  if (!wholeNumber(value, 2, channels) || channels == 0) return false;
+  scan.settings.channels = static_cast<int32_t>(channels);
+  return true;
+}
+
+bool takeStart(const char* value, OptionScan& scan, std::string&) {
+  if (!timecodeLabel(value)) return false;
+  scan.settings.startText = value;
+  scan.startText = value;
+  scan.start = Spelling::kLong;
+  return true;
+}
+
+bool takeDuration(const char* value, OptionScan& scan, std::string&) {
+  const std::string_view text = value;
+  uint64_t frames = 0;
+  if (wholeNumber(text, INT32_MAX, frames)) {
+    scan.settings.durationFrames = static_cast<int32_t>(frames);
+    scan.length = OptionScan::Length::kFrames;
+    return true;
+  }
+  if (text.empty()) return false;
+  uint32_t unit = 0;
+  switch (text.back()) {
+    case 's': unit = 1; break;
+    case 'm': unit = 60; break;
+    case 'h': unit = 3600; break;
+    default: return false;
+  }
+  if (!decimal(text.substr(0, text.size() - 1), scan.mantissa, scan.scaleDigits)) return false;
+  scan.unitSeconds = unit;
+  scan.length = OptionScan::Length::kTime;
+  scan.lengthText = value;
+  return true;
+}
+
+bool takeEnd(const char* value, OptionScan& scan, std::string&) {
+  if (!timecodeLabel(value)) return false;
+  scan.length = OptionScan::Length::kEnd;
+  scan.lengthText = value;
+  return true;
+}
+
+bool takeFrameRate(const char* value, OptionScan& scan, std::string&) {
+  const std::string_view text = value;
+  if (text == "25") {
+    scan.settings.frameRate = kRate25;
+  } else if (text == "30") {
+    scan.settings.frameRate = kRate30;
+  } else {
+    return false;
+  }
+  scan.rate = Spelling::kLong;
+  scan.rateText = value;
+  return true;
+}
+
+bool takeDropFrame(const char*, OptionScan& scan, std::string&) {
+  scan.settings.dropFrame = true;
+  scan.dropFrame = Spelling::kLong;
+  return true;
+}
+
+bool takeVolume(const char* value, OptionScan& scan, std::string&) {
+  double volume = 0;
+  if (*value == '-' || *value == '+' || !decimalValue(value, volume) || volume > 1.0) return false;
+  scan.settings.volume = volume;
+  return true;
+}
+
+bool takeLevel(const char* value, OptionScan& scan, std::string&) {
+  std::string_view text = value;
+  for (const std::string_view unit : {"dBFS", "dB"}) {
+    if (text.size() > unit.size()) {
+      const std::string_view tail = text.substr(text.size() - unit.size());
+      bool same = true;
+      for (size_t i = 0; i < unit.size(); ++i) {
+        same = same && (tail[i] | 0x20) == (unit[i] | 0x20);
+      }
+      if (same) {
+        text.remove_suffix(unit.size());
+        break;
+      }
+    }
+  }
+  double decibels = 0;
+  if (!decimalValue(text, decibels) || decibels < -60.0 || decibels > 0.0) return false;
+  scan.settings.volume = std::pow(10.0, decibels / 20.0);
+  return true;
+}
+
+bool takeClean(const char*, OptionScan& scan, std::string&) {
+  scan.settings.clean = true;
+  return true;
+}
+
+// Options whose work the scan does itself.
+bool takeNothing(const char*, OptionScan&, std::string&) { return true; }
+
+constexpr const char* kLabelAccepted =
+    "HH:MM:SS:FF, two digits each, hours below 24, minutes and seconds below 60; "
+    "';' or '.' may stand before the frames";
+
+const std::array<LongOptionRow, 14> kRows{{
+    {"output", "PATH", "a path to write the file to",
+     "file to write (output.wav)", "FILE", takeOutput},
+    {"sample-rate", "HZ", "a whole number of samples per second, 22050, 44100 or 48000",
+     "samples per second: 22050, 44100 or 48000 (44100)", "22050 44100 48000", takeSampleRate},
+    {"channels", "N", "1 or 2", "1 or 2, both carrying the signal (2)", "1 2", takeChannels},
+    {"start", "HH:MM:SS:FF", kLabelAccepted,
+     "label of the first frame (01:00:00:00); ';' or '.' may\n"
+     "stand before the frames",
+     "", takeStart},
+    {"duration", "LENGTH", "a whole number of frames, or a time such as 90s, 10m or 1.5h",
+     "frames, or real time rounded up to whole frames:\n"
+     "90s, 10m, 1.5h (1800 frames)",
+     "", takeDuration},
+    {"end", "HH:MM:SS:FF", kLabelAccepted,
+     "label after the last frame, instead of a duration\n"
+     "(across midnight when it comes before the start)",
+     "", takeEnd},
+    {"frame-rate", "FPS", "25 or 30", "frames per second: 25 or 30 (30)", "25 30", takeFrameRate},
+    {"drop-frame", nullptr, "", "drop-frame labels (30 fps only)", "", takeDropFrame},
+    {"volume", "LINEAR", "a decimal number from 0 to 1, such as 0.5", "peak level, 0 to 1 (0.5)", "", takeVolume},
+    {"level", "DB", "a peak level in dBFS from -60 to 0, such as -20, -20dB or -20dBFS",
+     "peak level in dBFS, -60 to 0 (-6.02)", "", takeLevel},
+    {"clean", nullptr, "", "no noise and no edge ramps", "", takeClean},
+    {"quiet", nullptr, "", "do not echo the options", "", takeNothing},
+    {"help", nullptr, "", "show this help and exit", "", takeNothing},
+    {"version", nullptr, "", "show the version and exit", "", takeNothing},
+}};
+
+// The labels of the run's counting that a label stands for, and the frames
+// it may carry.
+std::string framesAccepted(const Settings& s) {
+  const uint32_t last = s.frameRate.nominal - 1;
+  return "frames 00 to " + std::to_string(last) + " at " + std::to_string(s.frameRate.nominal) +
+         " frames per second";
+}
+
+}  // namespace
+
+std::span<const LongOptionRow> longOptionRows() { return kRows; }
+
+const LongOption* longOptionTable() {
+  static const std::vector<LongOption> table = [] {
+    std::vector<LongOption> t;
+    for (size_t i = 0; i < kRows.size(); ++i) {
+      t.push_back({kRows[i].name, kRows[i].valueName != nullptr,
+                   kFirstLongCode + static_cast<int>(i)});
+    }
+    t.push_back({nullptr, false, 0});
+    return t;
+  }();
+  return table.data();
+}
+
+int longCode(const char* name) {
+  for (size_t i = 0; i < kRows.size(); ++i) {
+    if (std::strcmp(kRows[i].name, name) == 0) return kFirstLongCode + static_cast<int>(i);
+  }
+  return -1;
+}
+
+void printRefusal(std::FILE* out, const char* name, const char* value, const std::string& why) {
+  if (value != nullptr) {
+    std::fprintf(out, "Invalid --%s '%s': %s\n", name, value, why.c_str());
+  } else {
+    std::fprintf(out, "Invalid --%s: %s\n", name, why.c_str());
+  }
+  std::fputs("\nTry 'stampline --help' for more information.\n", out);
+}
+
+bool finishLongOptions(OptionScan& scan, std::FILE* out) {
+  Settings& s = scan.settings;
+  const uint32_t nominal = s.frameRate.nominal;
+  if (scan.start == Spelling::kLong && labelFrames(scan.startText) >= nominal) {
+    printRefusal(out, "start", scan.startText.c_str(), framesAccepted(s));
+    return false;
+  }
+  switch (scan.length) {
+    case OptionScan::Length::kFrames:
+      break;
+    case OptionScan::Length::kEnd: {
+      if (labelFrames(scan.lengthText) >= nominal) {
+        printRefusal(out, "end", scan.lengthText.c_str(), framesAccepted(s));
+        return false;
+      }
+      const uint64_t day = labelsPerDay(nominal, s.dropFrame);
+      const uint64_t first = labelNumber(packTimecodeText(s.startText), nominal, s.dropFrame);
+      const uint64_t end = labelNumber(packTimecodeText(scan.lengthText), nominal, s.dropFrame);
+      s.durationFrames = static_cast<int32_t>((end + day - first) % day);
+      break;
+    }
+    case OptionScan::Length::kTime: {
+      // Real time in frames, rounded up: mantissa * unitSeconds * rate /
+      // 10^scale, in integers, split so that no product can overflow.
+      uint64_t divisor = s.frameRate.denominator;
+      for (uint32_t i = 0; i < scan.scaleDigits; ++i) divisor *= 10;
+      const uint64_t units = scan.mantissa * scan.unitSeconds;
+      const uint64_t whole = units / divisor;
+      const uint64_t rest = units % divisor;
+      const uint64_t frames = whole > INT32_MAX ? uint64_t{INT32_MAX} + 1
+                                                : whole * s.frameRate.numerator +
+                                                      (rest * s.frameRate.numerator + divisor - 1) /
+                                                          divisor;
+      if (frames > INT32_MAX) {
+        printRefusal(out, "duration", scan.lengthText.c_str(),
+                     "at most " + std::to_string(INT32_MAX) + " frames");
+        return false;
+      }
+      s.durationFrames = static_cast<int32_t>(frames);
+      break;
+    }
+  }
+  return true;
+}
+
+}  // namespace stampline
