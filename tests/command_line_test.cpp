@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/long_options.h"
 #include "program_runner.h"
 #include "scanner_differential.h"
 #include "test_bytes.h"
@@ -298,6 +299,18 @@ TEST(CommandLineTest, HelpAndVersionAnswerOnStandardOutput) {
   size_t lineStart = 0;
   for (size_t end; (end = help.out.find('\n', lineStart)) != std::string::npos; lineStart = end + 1) {
     EXPECT_LE(end - lineStart, 79U) << help.out.substr(lineStart, end - lineStart);
+  }
+  // The manual and the README describe every long option.
+  const std::string manual = readFile(STAMPLINE_SOURCE_DIR "/doc/stampline.1");
+  const std::string readme = readFile(STAMPLINE_SOURCE_DIR "/README.md");
+  for (const LongOptionRow& row : longOptionRows()) {
+    std::string escaped = "\\-\\-";
+    for (const char* c = row.name; *c != '\0'; ++c) escaped += *c == '-' ? "\\-" : std::string(1, *c);
+    const bool inManual = manual.find(".BI " + escaped + "=") != std::string::npos ||
+                          manual.find(".B " + escaped + "\n") != std::string::npos;
+    EXPECT_TRUE(inManual) << row.name << " is not in the manual";
+    EXPECT_NE(readme.find(std::string("`--") + row.name), std::string::npos)
+        << row.name << " is not in the README";
   }
   const ProgramResult version = runProgram({"--vers"}, dir.path());
   EXPECT_EQ(version.status, 0);
