@@ -14,14 +14,16 @@ void BM_RenderFrame(benchmark::State& state) {
   const auto fps = static_cast<int32_t>(state.range(1));
   const auto channels = static_cast<int32_t>(state.range(2));
   LtcEncoder encoder;
-  encoder.setup(0x00000001, sampleRate, channels, fps, false, 0.5, false, 1);
-  const auto valuesPerFrame = static_cast<uint32_t>(encoder.samplesPerFrame() * channels);
+  const auto whole = static_cast<uint32_t>(fps);
+  encoder.setup(0x00000001, sampleRate, channels, {whole, 1, whole}, false, 0.5, false, 1);
+  const auto samplesPerFrame = encoder.schedule().frameLength(0);
+  const auto valuesPerFrame = static_cast<uint32_t>(samplesPerFrame * static_cast<uint64_t>(channels));
   std::vector<int16_t> buffer(static_cast<size_t>(sampleRate * channels));
   uint64_t position = 0;
   for (auto _ : state) {
     benchmark::DoNotOptimize(encoder.render(buffer.data(), position, valuesPerFrame));
     benchmark::ClobberMemory();
-    position += static_cast<uint64_t>(encoder.samplesPerFrame());
+    position += samplesPerFrame;
   }
   const auto frames = static_cast<double>(state.iterations());
   state.counters["frames/s"] = benchmark::Counter(frames, benchmark::Counter::kIsRate);

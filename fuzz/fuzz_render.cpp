@@ -1,4 +1,4 @@
-// The encoder under arbitrary admitted settings, volumes and start words,
+// The encoder under arbitrary sample and frame rates, volumes and start words,
 // rendering at arbitrary positions with arbitrary limits into a buffer with
 // guard zones: a call must never report more than it was allowed, never touch
 // a value beyond the ones it reports, and never touch the guards.
@@ -33,26 +33,29 @@ class Input {
 
 constexpr int16_t kGuard = 0x5A5A;
 constexpr size_t kGuardValues = 256;
-constexpr uint32_t kMostValues = 3 * 1920 * 2 + 77;  // a bit over three frames
+constexpr uint32_t kMostValues = 3 * 16016 * 2 + 77;  // a bit over three of the longest frames
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Input in(data, size);
   const uint64_t choice = in.take(1);
-  const int32_t rates[] = {22050, 44100, 48000};
-  const int32_t sampleRate = rates[(choice & 3U) % 3];
-  const int32_t fps = (choice & 4U) != 0 ? 25 : 30;
-  const int32_t channels = (choice & 8U) != 0 ? 2 : 1;
-  const bool dropFrame = (choice & 16U) != 0;
-  const bool clean = (choice & 32U) != 0;
+  const int32_t rates[] = {16000, 22050, 44100, 48000, 96000, 192000, 384000, 44056};
+  const stampline::FrameRate frameRates[] = {stampline::kRate23976, stampline::kRate24,
+                                             stampline::kRate25, stampline::kRate2997,
+                                             stampline::kRate30};
+  const int32_t sampleRate = rates[choice & 7U];
+  const stampline::FrameRate frameRate = frameRates[((choice >> 3) & 7U) % 5];
+  const int32_t channels = (choice & 64U) != 0 ? 2 : 1;
+  const bool dropFrame = (choice & 128U) != 0;
+  const bool clean = (in.take(1) & 1U) != 0;
   double volume = 0;
   const uint64_t volumeBits = in.take(8);
   std::memcpy(&volume, &volumeBits, sizeof volume);
   const auto start = static_cast<stampline::TimecodeWord>(in.take(4));
 
   stampline::LtcEncoder encoder;
-  encoder.setup(start, sampleRate, channels, fps, dropFrame, volume, clean,
+  encoder.setup(start, sampleRate, channels, frameRate, dropFrame, volume, clean,
                 static_cast<uint32_t>(in.take(4)));
 
   std::vector<int16_t> buffer(kGuardValues + kMostValues + kGuardValues);
@@ -61,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Positions mostly near frame starts, sometimes anywhere below 2^48.
     uint64_t position = in.take(6);
     if ((position & 1U) == 0) {
-      position = (position >> 1) % 100000000 * static_cast<uint64_t>(encoder.samplesPerFrame());
+      position = encoder.schedule().frameStart((position >> 1) % 100000000);
     }
     const auto maxValues = static_cast<uint32_t>(in.take(2) % (kMostValues + 1));
     std::fill(buffer.begin(), buffer.end(), kGuard);

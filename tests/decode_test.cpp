@@ -18,7 +18,7 @@ namespace {
 
 struct Run {
   int rate;
-  int fps;
+  FrameRate fps;
   int channels;
   bool drop;
   bool clean;
@@ -26,8 +26,14 @@ struct Run {
   int frames;
 };
 
+// The rate as --frame-rate takes it.
+std::string spelled(FrameRate fps) {
+  if (fps.denominator == 1) return std::to_string(fps.numerator);
+  return fps.nominal == 24 ? "23.976" : "29.97";
+}
+
 std::string describe(const Run& r) {
-  return std::to_string(r.rate) + " Hz " + std::to_string(r.fps) + " fps x" +
+  return std::to_string(r.rate) + " Hz " + spelled(r.fps) + " fps x" +
          std::to_string(r.channels) + (r.drop ? " drop" : "") + (r.clean ? " clean" : "") +
          " from " + r.start;
 }
@@ -36,21 +42,24 @@ std::string describe(const Run& r) {
 void writeAndDecode(const Run& run) {
   SCOPED_TRACE(describe(run));
   ScratchDir dir;
-  const ProgramResult r = runProgram(
-      {"-s", std::to_string(run.rate), "-f", std::to_string(run.fps), "-c",
-       std::to_string(run.channels), "-n", run.drop ? "1" : "0", "-q", run.clean ? "1" : "0", "-t",
-       run.start, "-d", std::to_string(run.frames), "-o", "ltc.wav"},
-      dir.path());
+  std::vector<std::string> args = {"--sample-rate", std::to_string(run.rate), "--frame-rate",
+                                   spelled(run.fps), "--channels", std::to_string(run.channels),
+                                   "-t", run.start, "-d", std::to_string(run.frames),
+                                   "--output", "ltc.wav"};
+  if (run.drop) args.emplace_back("--drop-frame");
+  if (run.clean) args.emplace_back("--clean");
+  const ProgramResult r = runProgram(args, dir.path());
   ASSERT_EQ(r.status, 0) << r.out;
-  EXPECT_EQ(checkLtcFile(dir.file("ltc.wav"), {run.rate, run.fps, run.channels, run.drop, run.start}),
+  EXPECT_EQ(checkLtcFile(dir.file("ltc.wav"), {run.rate, run.fps, run.channels, run.drop, run.start},
+                         run.clean),
             run.frames);
 }
 
 TEST(DecodeTest, EveryRateDropAndNoiseSetting) {
   for (const int rate : {22050, 44100, 48000}) {
-    for (const int fps : {25, 30}) {
+    for (const FrameRate fps : {kRate25, kRate30}) {
       for (const bool drop : {false, true}) {
-        if (drop && fps != 30) continue;
+        if (drop && fps.nominal != 30) continue;
         for (const bool clean : {false, true}) {
           writeAndDecode({rate, fps, clean ? 1 : 2, drop, clean, "01:00:00:00", 75});
         }
@@ -60,8 +69,8 @@ TEST(DecodeTest, EveryRateDropAndNoiseSetting) {
 }
 
 TEST(DecodeTest, FullVolumeAndQuietSignals) {
-  writeAndDecode({48000, 30, 2, false, false, "10:00:00:00", 40});
-  writeAndDecode({44100, 25, 1, false, true, "10:00:00:00", 40});
+  writeAndDecode({48000, kRate30, 2, false, false, "10:00:00:00", 40});
+  writeAndDecode({44100, kRate25, 1, false, true, "10:00:00:00", 40});
 }
 
 TEST(DecodeTest, AnyVolumeRunsCleanly) {
@@ -81,7 +90,7 @@ TEST(DecodeTest, AnyVolumeRunsCleanly) {
 TEST(DecodeTest, HoursWhoseUnitsUseTheTopBit) {
   // 8 and 9 are the only hour units with bit 3 set.
   for (const char* start : {"08:59:59:00", "09:00:00:00", "18:00:00:00", "19:59:59:20"}) {
-    writeAndDecode({44100, 30, 1, false, false, start, 45});
+    writeAndDecode({44100, kRate30, 1, false, false, start, 45});
   }
 }
 
@@ -95,14 +104,14 @@ TEST(DecodeTest, CleanSignalHoldsOnlyTheTwoLevels) {
 }
 
 TEST(DecodeTest, AcrossMidnight) {
-  writeAndDecode({48000, 30, 2, false, false, "23:59:50:00", 450});
-  writeAndDecode({44100, 25, 1, false, true, "23:59:59:00", 60});
+  writeAndDecode({48000, kRate30, 2, false, false, "23:59:50:00", 450});
+  writeAndDecode({44100, kRate25, 1, false, true, "23:59:59:00", 60});
 }
 
 TEST(DecodeTest, DropFrameAcrossATenthMinute) {
   // From 00:00:00:00 the labels are the standard drop-frame ones: the skips
   // at minutes 1-9 and none at minute 10.
-  writeAndDecode({22050, 30, 1, true, false, "00:00:00:00", 17982 + 150});
+  writeAndDecode({22050, kRate30, 1, true, false, "00:00:00:00", 17982 + 150});
 }
 
 TEST(DecodeTest, DropFrameFromOddStarts) {
@@ -133,6 +142,19 @@ TEST(DecodeTest, DropFrameFromOddStarts) {
       }
     }
   }
+}
+
+TEST(DecodeTest, EveryProductionRateOnItsSampleGrid) {
+  // Frames of 1601.6, 1837.5, 1839.3375 samples and the like: each must
+  // start on the grid to the sample, across a drop-frame minute too.
+  for (const int rate : {44100, 48000, 96000}) {
+    for (const auto& [fps, drop] : {std::pair{kRate2997, true}, std::pair{kRate2997, false},
+                                    std::pair{kRate23976, false}, std::pair{kRate24, false}}) {
+      writeAndDecode({rate, fps, 1, drop, true, "00:00:59:20", 45});
+    }
+  }
+  writeAndDecode({16000, kRate2997, 2, true, false, "23:59:59:00", 60});
+  writeAndDecode({192000, kRate23976, 1, false, false, "09:59:59:00", 30});
 }
 
 TEST(DecodeTest, DefaultRunHoldsOneMinuteFromOneHour) {

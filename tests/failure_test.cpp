@@ -64,8 +64,8 @@ struct FaultCase {
 };
 
 const LtcRun kDefaults;
-const LtcRun kMono22050{22050, 30, 1, false, "01:00:00:00"};
-const LtcRun kStereo48000{48000, 30, 2, false, "01:00:00:00"};
+const LtcRun kMono22050{22050, kRate30, 1, false, "01:00:00:00"};
+const LtcRun kStereo48000{48000, kRate30, 2, false, "01:00:00:00"};
 
 // Fault injection by the system call tracer, on the output file only.
 RunOptions injected(const std::string& fault) {

@@ -28,9 +28,10 @@ inline TimecodeWord wordOf(Label l) {
 // in every tenth minute.
 inline bool skippedInDropFrame(Label l) { return l.s == 0 && l.f < 2 && l.m % 10 != 0; }
 
-// The label after `l` in 30 fps drop-frame order, one step at a time.
-inline Label nextDropFrameLabel(Label l) {
-  if (++l.f == 30) {
+// The label after `l` at `fps` labels a second, skipping the labels
+// drop-frame counting leaves out when `dropFrame` is set.
+inline Label nextLabel(Label l, uint32_t fps, bool dropFrame) {
+  if (++l.f == fps) {
     l.f = 0;
     if (++l.s == 60) {
       l.s = 0;
@@ -40,9 +41,12 @@ inline Label nextDropFrameLabel(Label l) {
       }
     }
   }
-  if (skippedInDropFrame(l)) l.f = 2;
+  if (dropFrame && skippedInDropFrame(l)) l.f = 2;
   return l;
 }
+
+// The label after `l` in 30 fps drop-frame order, one step at a time.
+inline Label nextDropFrameLabel(Label l) { return nextLabel(l, 30, true); }
 
 }  // namespace stampline::testing
 

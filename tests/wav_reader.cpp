@@ -80,15 +80,17 @@ std::vector<DecodedFrame> decodeLtc(const std::vector<int16_t>& samples, int sam
   return frames;
 }
 
-int64_t checkLtcFile(const std::string& path, const LtcRun& run) {
+int64_t checkLtcFile(const std::string& path, const LtcRun& run, bool clean) {
   SCOPED_TRACE(path);
   const SoundFile wav = readSoundFile(path, true);
-  const int samplesPerFrame = run.rate / run.fps;
+  const FrameSchedule schedule(run.fps, run.rate, packTimecodeText(run.start), run.drop);
+  const uint64_t samples = wav.frames > 0 ? static_cast<uint64_t>(wav.frames) : 0;
+  const uint64_t frames = schedule.completeFrames(samples);
   const int container = wav.format & SF_FORMAT_TYPEMASK;
   const bool readable = wav.opened && (container == SF_FORMAT_WAV || container == SF_FORMAT_RF64) &&
                         (wav.format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16 &&
                         wav.channels == run.channels && wav.sampleRate == run.rate &&
-                        wav.channelsAgree && wav.frames % samplesPerFrame == 0 &&
+                        wav.channelsAgree && schedule.frameStart(frames) == samples &&
                         wav.log.find("***") == std::string::npos &&
                         wav.log.find("arning") == std::string::npos;
   if (!readable) {
@@ -98,21 +100,26 @@ int64_t checkLtcFile(const std::string& path, const LtcRun& run) {
                   << wav.log;
     return -1;
   }
-  const std::vector<DecodedFrame> decoded = decodeLtc(wav.firstChannel, samplesPerFrame);
-  const auto frames = static_cast<size_t>(wav.frames / samplesPerFrame);
+  const auto meanFrame = static_cast<double>(run.rate) * run.fps.denominator / run.fps.numerator;
+  const std::vector<DecodedFrame> decoded =
+      decodeLtc(wav.firstChannel, static_cast<int>(std::lround(meanFrame)));
   if (decoded.size() != frames) {
     ADD_FAILURE() << "decoded " << decoded.size() << " of " << frames << " frames";
     return -1;
   }
+  const double tolerance = clean ? 3.0 : meanFrame / 40.0;
+  const std::vector<int16_t>& v = wav.firstChannel;
   for (size_t i = 0; i < frames; ++i) {
-    const uint64_t frameStart = i * static_cast<uint64_t>(samplesPerFrame);
-    TimecodeWord expected = 0;
-    timecodeAt(frameStart, run.rate, run.fps, expected, packTimecodeText(run.start), run.drop);
-    if (decoded[i].timecode != expected || decoded[i].dropFrame != run.drop ||
+    const uint64_t frameStart = schedule.frameStart(i);
+    const TimecodeWord expected = schedule.label(i);
+    const bool edgeOnGrid =
+        !clean || frameStart == 0 || (v[frameStart - 1] > 0) != (v[frameStart] > 0);
+    if (decoded[i].timecode != expected || decoded[i].dropFrame != run.drop || !edgeOnGrid ||
         std::abs(static_cast<double>(decoded[i].start) - static_cast<double>(frameStart)) >
-            samplesPerFrame / 40.0) {
+            tolerance) {
       ADD_FAILURE() << "frame " << i << " decoded as " << std::hex << decoded[i].timecode
-                    << " instead of " << expected << std::dec << " at " << decoded[i].start;
+                    << " instead of " << expected << std::dec << " at " << decoded[i].start
+                    << " instead of " << frameStart;
       return -1;
     }
   }

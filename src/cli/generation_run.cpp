@@ -29,25 +29,27 @@ using SampleBlock = std::unique_ptr<int16_t[], AlignedDelete>;
 
 // What is known about a run before its file is touched.
 struct RunPlan {
+  FrameSchedule schedule;
   uint64_t frames = 0;
-  uint64_t valuesPerFrame = 0;
-  uint64_t frameBytes = 0;
+  uint64_t channels = 0;
+  uint64_t sampleFrameBytes = 0;  // 2 bytes a channel
+  uint64_t dataBytes = 0;         // of every frame
   uint64_t framesPerBlock = 0;
-  int32_t samplesPerFrame = 0;
-  int32_t fps = 0;
+  uint64_t blockValues = 0;       // room for that many frames of the longer length
 };
 
 RunPlan planRun(const Settings& settings) {
   RunPlan plan;
-  plan.fps = static_cast<int32_t>(settings.frameRate.nominal);
-  plan.samplesPerFrame = static_cast<int32_t>(
-      int64_t{settings.sampleRate} * settings.frameRate.denominator / settings.frameRate.numerator);
+  plan.schedule = FrameSchedule(settings.frameRate, settings.sampleRate,
+                                packTimecodeText(settings.startText), settings.dropFrame);
   plan.frames = settings.durationFrames > 0 ? static_cast<uint64_t>(settings.durationFrames) : 0;
-  plan.valuesPerFrame =
-      static_cast<uint64_t>(plan.samplesPerFrame) * static_cast<uint64_t>(settings.channels);
-  plan.frameBytes = 2 * plan.valuesPerFrame;
-  plan.framesPerBlock = std::clamp<uint64_t>(kBlockBytes / plan.frameBytes, 1,
+  plan.channels = static_cast<uint64_t>(settings.channels);
+  plan.sampleFrameBytes = 2 * plan.channels;
+  plan.dataBytes = plan.schedule.frameStart(plan.frames) * plan.sampleFrameBytes;
+  const uint64_t longestFrameBytes = plan.schedule.longestFrame() * plan.sampleFrameBytes;
+  plan.framesPerBlock = std::clamp<uint64_t>(kBlockBytes / longestFrameBytes, 1,
                                              std::max<uint64_t>(plan.frames, 1));
+  plan.blockValues = plan.framesPerBlock * plan.schedule.longestFrame() * plan.channels;
   return plan;
 }
 
@@ -59,9 +61,10 @@ bool keepCompleteFrames(OutputFile& file, const Settings& settings, const RunPla
                         WavFormat planned, uint64_t riffLimit, uint64_t& framesKept) {
   const uint64_t headerSize = headerBytes(planned);
   const uint64_t appended = file.appended();
-  framesKept = appended > headerSize ? (appended - headerSize) / plan.frameBytes : 0;
+  const uint64_t samples = appended > headerSize ? (appended - headerSize) / plan.sampleFrameBytes : 0;
+  framesKept = plan.schedule.completeFrames(samples);
   if (!file.seekable()) return true;
-  const uint64_t dataBytes = framesKept * plan.frameBytes;
+  const uint64_t dataBytes = plan.schedule.frameStart(framesKept) * plan.sampleFrameBytes;
   const WavFormat format = finalFormat(planned, dataBytes, riffLimit);
   const WavHeader header = wavHeader(format, settings.sampleRate, settings.channels, dataBytes);
   // Always cut: a failed write may have left more on disk than it reported.
@@ -106,8 +109,8 @@ int runGeneration(const Settings& settings, std::FILE* out, const RunEnvironment
     const uint32_t seed =
         environment.noiseSeed != 0 ? environment.noiseSeed : LtcEncoder::clockSeed();
     encoder->setup(packTimecodeText(settings.startText), settings.sampleRate, settings.channels,
-                   plan.fps, settings.dropFrame, settings.volume, settings.clean, seed);
-    block.reset(new (std::align_val_t{4096}) int16_t[plan.framesPerBlock * plan.valuesPerFrame]);
+                   settings.frameRate, settings.dropFrame, settings.volume, settings.clean, seed);
+    block.reset(new (std::align_val_t{4096}) int16_t[plan.blockValues]);
   } catch (const std::bad_alloc&) {
     std::fputs("Out of memory\n", out);
     return 1;
@@ -124,24 +127,27 @@ int runGeneration(const Settings& settings, std::FILE* out, const RunEnvironment
     return 128 + *stop;
   }
 
-  const uint64_t plannedData = plan.frames * plan.frameBytes;
+  const uint64_t plannedData = plan.dataBytes;
   const WavFormat planned = plannedFormat(plannedData, file.seekable(), environment.riffLimit);
   // A stream cannot be completed afterwards, so it gets its final sizes now.
   const WavHeader header =
       file.seekable() ? wavHeader(planned, settings.sampleRate, settings.channels)
                       : wavHeader(planned, settings.sampleRate, settings.channels, plannedData);
 
-  const bool showProgress =
-      plan.frames > static_cast<uint64_t>(kProgressMinSeconds) * static_cast<uint64_t>(plan.fps);
+  const bool showProgress = plan.schedule.frameStart(plan.frames) >
+                            static_cast<uint64_t>(kProgressMinSeconds) *
+                                static_cast<uint64_t>(settings.sampleRate);
   ProgressLine progress(showProgress ? environment.progress : nullptr, plan.frames,
-                        plan.frameBytes);
+                        plan.dataBytes);
 
   IoResult result = file.writeBlock(header.bytes.data(), header.size, stop);
   uint64_t framesDone = 0;
   while (result == IoResult::kDone && framesDone < plan.frames) {
     const uint64_t count = std::min(plan.framesPerBlock, plan.frames - framesDone);
-    const auto values = static_cast<uint32_t>(count * plan.valuesPerFrame);
-    encoder->render(block.get(), framesDone * static_cast<uint64_t>(plan.samplesPerFrame), values);
+    const uint64_t first = plan.schedule.frameStart(framesDone);
+    const auto values =
+        static_cast<uint32_t>((plan.schedule.frameStart(framesDone + count) - first) * plan.channels);
+    encoder->render(block.get(), first, values);
     progress.update(framesDone + count - 1, encoder->currentTc());
     samplesToLittleEndian(block.get(), values);
     // cppcheck takes each call's result for a store into the method itself.

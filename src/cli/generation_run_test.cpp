@@ -205,7 +205,7 @@ TEST_F(GenerationRunTest, BlocksJoinExactlyWhateverTheirNumber) {
     ASSERT_EQ(run(s, environment), 0);
 
     LtcEncoder encoder;
-    encoder.setup(packTimecodeText(s.startText), 44100, 2, 30, true, 0.5, false, 99);
+    encoder.setup(packTimecodeText(s.startText), 44100, 2, kRate30, true, 0.5, false, 99);
     const WavHeader header =
         wavHeader(WavFormat::kRiff, 44100, 2, uint64_t{5880} * static_cast<uint64_t>(frames));
     std::string expected(reinterpret_cast<const char*>(header.bytes.data()), header.size);
@@ -268,7 +268,7 @@ TEST(ProgressLineTest, RedrawsAtMostTenTimesASecondAndShowsRateAndTimeLeft) {
   char* text = nullptr;
   size_t size = 0;
   std::FILE* terminal = open_memstream(&text, &size);
-  ProgressLine progress(terminal, 1000000, 5880);
+  ProgressLine progress(terminal, 1000000, 5880000000);
   const auto start = ProgressLine::Clock::now();
   uint64_t index = 0;
   while (ProgressLine::Clock::now() - start < std::chrono::milliseconds(1300)) {

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "timecode/timecode.h"
@@ -89,11 +90,12 @@ bool takeOutput(const char* value, OptionScan& scan, std::string&) {
   return true;
 }
 
+constexpr uint64_t kLowestSampleRate = 16000;
+constexpr uint64_t kHighestSampleRate = 384000;
+
 bool takeSampleRate(const char* value, OptionScan& scan, std::string&) {
   uint64_t rate = 0;
-  if (!wholeNumber(value, INT32_MAX, rate) || (rate != 22050 && rate != 44100 && rate != 48000)) {
-    return false;
-  }
+  if (!wholeNumber(value, kHighestSampleRate, rate) || rate < kLowestSampleRate) return false;
   scan.settings.sampleRate = static_cast<int32_t>(rate);
   return true;
 }
@@ -143,18 +145,41 @@ bool takeEnd(const char* value, OptionScan& scan, std::string&) {
   return true;
 }
 
-bool takeFrameRate(const char* value, OptionScan& scan, std::string&) {
+// The rates LTC runs at, as they are written. 23.976 and 29.97 stand for
+// the exact NTSC rates 24000/1001 and 30000/1001.
+struct RateSpelling {
+  const char* text;
+  FrameRate rate;
+};
+constexpr RateSpelling kRateSpellings[] = {
+    {"23.976", kRate23976}, {"23.98", kRate23976}, {"24000/1001", kRate23976},
+    {"24", kRate24},        {"25", kRate25},       {"29.97", kRate2997},
+    {"30000/1001", kRate2997}, {"30", kRate30},
+};
+// Video rates above 30 frames per second, and the LTC rate that carries
+// their timecode.
+constexpr std::pair<const char*, const char*> kVideoRates[] = {
+    {"47.95", "23.976"}, {"47.952", "23.976"}, {"48000/1001", "23.976"}, {"48", "24"},
+    {"50", "25"},        {"59.94", "29.97"},   {"60000/1001", "29.97"},  {"60", "30"},
+};
+
+bool takeFrameRate(const char* value, OptionScan& scan, std::string& why) {
   const std::string_view text = value;
-  if (text == "25") {
-    scan.settings.frameRate = kRate25;
-  } else if (text == "30") {
-    scan.settings.frameRate = kRate30;
-  } else {
-    return false;
+  for (const auto& [spelling, rate] : kRateSpellings) {
+    if (text == spelling) {
+      scan.settings.frameRate = rate;
+      scan.rate = Spelling::kLong;
+      scan.rateText = value;
+      return true;
+    }
   }
-  scan.rate = Spelling::kLong;
-  scan.rateText = value;
-  return true;
+  for (const auto& [video, carried] : kVideoRates) {
+    if (text == video) {
+      why = std::string("LTC runs at 23.976, 24, 25, 29.97 or 30 frames per second; ") + video +
+            " fps video carries " + carried + " fps LTC";
+    }
+  }
+  return false;
 }
 
 bool takeDropFrame(const char*, OptionScan& scan, std::string&) {
@@ -206,8 +231,9 @@ constexpr const char* kLabelAccepted =
 const std::array<LongOptionRow, 14> kRows{{
     {"output", "PATH", "a path to write the file to",
      "file to write (output.wav)", "FILE", takeOutput},
-    {"sample-rate", "HZ", "a whole number of samples per second, 22050, 44100 or 48000",
-     "samples per second: 22050, 44100 or 48000 (44100)", "22050 44100 48000", takeSampleRate},
+    {"sample-rate", "HZ", "a whole number of samples per second from 16000 to 384000",
+     "samples per second, 16000 to 384000 (44100)",
+     "16000 22050 32000 44100 48000 88200 96000 176400 192000 352800 384000", takeSampleRate},
     {"channels", "N", "1 or 2", "1 or 2, both carrying the signal (2)", "1 2", takeChannels},
     {"start", "HH:MM:SS:FF", kLabelAccepted,
      "label of the first frame (01:00:00:00); ';' or '.' may\n"
@@ -221,8 +247,12 @@ const std::array<LongOptionRow, 14> kRows{{
      "label after the last frame, instead of a duration\n"
      "(across midnight when it comes before the start)",
      "", takeEnd},
-    {"frame-rate", "FPS", "25 or 30", "frames per second: 25 or 30 (30)", "25 30", takeFrameRate},
-    {"drop-frame", nullptr, "", "drop-frame labels (30 fps only)", "", takeDropFrame},
+    {"frame-rate", "FPS",
+     "23.976 (or 23.98, 24000/1001), 24, 25, 29.97 (or 30000/1001) or 30",
+     "frames per second: 23.976, 24, 25, 29.97 or 30 (30);\n"
+     "23.976 and 29.97 are 24000/1001 and 30000/1001",
+     "23.976 24 25 29.97 30", takeFrameRate},
+    {"drop-frame", nullptr, "", "drop-frame labels (29.97 and 30 fps)", "", takeDropFrame},
     {"volume", "LINEAR", "a decimal number from 0 to 1, such as 0.5", "peak level, 0 to 1 (0.5)", "", takeVolume},
     {"level", "DB", "a peak level in dBFS from -60 to 0, such as -20, -20dB or -20dBFS",
      "peak level in dBFS, -60 to 0 (-6.02)", "", takeLevel},

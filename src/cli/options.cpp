@@ -138,13 +138,14 @@ bool applyLongOption(const LongOptionRow& row, const char* value, OptionScan& sc
   return true;
 }
 
-// Drop-frame labels exist only in 30-label counting, whichever order the
-// frame rate and drop-frame came in. A command line of short options alone
-// keeps its own message and the usage text.
+// Drop-frame labels exist only in 30-label counting (29.97 and 30 frames
+// per second), whichever order the frame rate and drop-frame came in. A
+// command line of short options alone keeps its own message and the usage
+// text.
 bool checkDropFrame(const OptionScan& scan, std::FILE* out) {
   const Settings& s = scan.settings;
   if (!s.dropFrame || s.frameRate.nominal == 30) return true;
-  const std::string why = "drop-frame counting needs 30 frames per second";
+  const std::string why = "drop-frame counting needs 29.97 or 30 frames per second";
   if (scan.dropFrame == Spelling::kLong) {
     printRefusal(out, "drop-frame", nullptr, why);
   } else if (scan.rate == Spelling::kLong) {

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "timecode/frame_rate.h"
+#include "timecode/frame_schedule.h"
 #include "timecode/timecode.h"
 
 namespace stampline {

@@ -25,10 +25,10 @@ std::string formatTimecode(TimecodeWord word) {
   return text;
 }
 
-ProgressLine::ProgressLine(std::FILE* out, uint64_t totalFrames, uint64_t frameBytes)
+ProgressLine::ProgressLine(std::FILE* out, uint64_t totalFrames, uint64_t totalBytes)
     : out_(out),
       totalFrames_(totalFrames),
-      frameBytes_(frameBytes),
+      totalBytes_(totalBytes),
       start_(Clock::now()),
       nextDraw_(start_) {}
 
@@ -42,8 +42,10 @@ void ProgressLine::draw(uint64_t index, TimecodeWord timecode) {
   std::fprintf(out_, "\r%5.1f%%  %s  %.1fs", percent, formatTimecode(timecode).c_str(), elapsed);
   // The rate means little before a second has passed.
   if (elapsed >= 1.0 && index > 0) {
-    const double bytesPerSecond = static_cast<double>(index * frameBytes_) / elapsed;
-    const double left = static_cast<double>((totalFrames_ - index) * frameBytes_) / bytesPerSecond;
+    // Frames differ in length by a sample at most: the mean is exact enough.
+    const double frameBytes = static_cast<double>(totalBytes_) / static_cast<double>(totalFrames_);
+    const double bytesPerSecond = static_cast<double>(index) * frameBytes / elapsed;
+    const double left = static_cast<double>(totalFrames_ - index) * frameBytes / bytesPerSecond;
     const auto seconds = static_cast<unsigned long long>(std::llround(left));
     std::fprintf(out_, "  %.1f MB/s  %llu:%02llu:%02llu left", bytesPerSecond / 1e6,
                  seconds / 3600, seconds / 60 % 60, seconds % 60);

@@ -23,7 +23,7 @@ class ProgressLine {
   using Clock = std::chrono::steady_clock;
 
   // `out` is the terminal stream, or null for no progress line.
-  ProgressLine(std::FILE* out, uint64_t totalFrames, uint64_t frameBytes);
+  ProgressLine(std::FILE* out, uint64_t totalFrames, uint64_t totalBytes);
 
   // Reports that frame `index` carrying `timecode` is being written.
   void update(uint64_t index, TimecodeWord timecode) {
@@ -37,7 +37,7 @@ class ProgressLine {
 
   std::FILE* out_;
   uint64_t totalFrames_;
-  uint64_t frameBytes_;
+  uint64_t totalBytes_;
   Clock::time_point start_;
   Clock::time_point nextDraw_;
   bool drawn_ = false;

@@ -21,9 +21,16 @@ constexpr Rate kRates[] = {{22050, 25}, {22050, 30}, {44100, 25},
 LtcEncoder makeEncoder(int32_t rate, int32_t fps, int32_t channels, bool clean, double volume = 0.5,
                        TimecodeWord start = 0x00000001, bool drop = false, uint32_t seed = 1) {
   LtcEncoder encoder;
-  encoder.setup(start, rate, channels, fps, drop, volume, clean, seed);
+  const auto whole = static_cast<uint32_t>(fps);
+  encoder.setup(start, rate, channels, {whole, 1, whole}, drop, volume, clean, seed);
   return encoder;
 }
+
+// At whole-number rates like these every frame has one length and one plan.
+int32_t samplesPerFrame(const LtcEncoder& e) {
+  return static_cast<int32_t>(e.schedule().frameLength(0));
+}
+const CellPlan& plan(const LtcEncoder& e) { return e.cellPlan(e.schedule().frameLength(0)); }
 
 Samples repeat(int16_t value, int count) { return Samples(static_cast<size_t>(count), value); }
 Samples join(Samples a, const Samples& b) {
@@ -47,9 +54,9 @@ TEST(LtcEncoderSetupTest, DerivedConstants) {
     for (const bool clean : {false, true}) {
       const LtcEncoder e = makeEncoder(c.rate.sampleRate, c.rate.fps, 2, clean);
       SCOPED_TRACE(testing::Message() << c.rate.sampleRate << "/" << c.rate.fps << " clean " << clean);
-      EXPECT_EQ(e.samplesPerFrame(), c.samplesPerFrame);
-      EXPECT_EQ(e.samplesPerBit(), c.samplesPerBit);
-      EXPECT_EQ(e.extraSamples(), c.extraSamples);
+      EXPECT_EQ(samplesPerFrame(e), c.samplesPerFrame);
+      EXPECT_EQ(plan(e).samplesPerBit(), c.samplesPerBit);
+      EXPECT_EQ(plan(e).extraSamples(), c.extraSamples);
       EXPECT_EQ(e.rampSamples(), clean ? 0 : c.ramp);
       EXPECT_EQ(e.amplitude(), 16383);
       EXPECT_EQ(e.level(), 16383);
@@ -74,7 +81,7 @@ TEST(LtcEncoderSetupTest, AmplitudeFromVolume) {
 
 TEST(LtcEncoderSetupTest, CleanTablesAt48000) {
   const LtcEncoder mono = makeEncoder(48000, 30, 1, true);
-  const CellTables& t = mono.tables();
+  const CellTables& t = plan(mono).tables();
   const int16_t a = 16383;
   const int16_t na = -16383;
   EXPECT_EQ(t.zeroHigh, repeat(a, 20));
@@ -88,7 +95,7 @@ TEST(LtcEncoderSetupTest, CleanTablesAt48000) {
 
   // Two channels hold every value twice in a row.
   const LtcEncoder twoChannels = makeEncoder(48000, 30, 2, true);
-  const CellTables& stereo = twoChannels.tables();
+  const CellTables& stereo = plan(twoChannels).tables();
   const auto doubled = [](const Samples& single) {
     Samples out;
     for (const int16_t v : single) out.insert(out.end(), {v, v});
@@ -102,7 +109,7 @@ TEST(LtcEncoderSetupTest, SeededNoisyTables) {
   const Samples steady = {16793, 15922, 16950, 15721, 16862, 15581, 17079, 15650, 17057,
                           15772, 16935, 15680, 16965, 15963, 17041, 15962, 16867};
   const LtcEncoder seeded = makeEncoder(44100, 30, 1, false);
-  const CellTables& t = seeded.tables();
+  const CellTables& t = plan(seeded).tables();
   EXPECT_EQ(t.zeroHigh, join(steady, {8191}));
   Samples oneHigh(steady.begin(), steady.begin() + 9);
   oneHigh = join(oneHigh, negated(Samples(steady.begin() + 9, steady.end())));
@@ -114,7 +121,7 @@ TEST(LtcEncoderSetupTest, SeededNoisyTables) {
 
   // No ramp at 22050 Hz: the extra frame repeats the last steady value.
   const LtcEncoder lowRate = makeEncoder(22050, 30, 1, false);
-  const CellTables& low = lowRate.tables();
+  const CellTables& low = plan(lowRate).tables();
   const Samples nine(steady.begin(), steady.begin() + 9);
   EXPECT_EQ(low.zeroHigh, nine);
   EXPECT_EQ(low.zeroHighLong, join(nine, {17057}));
@@ -140,9 +147,9 @@ TEST(LtcEncoderSetupTest, OddBitLengthsSplitShortHalfFirst) {
   } cases[] = {{30, 4}, {25, 5}};
   for (const auto& c : cases) {
     const LtcEncoder e = makeEncoder(22050, c.fps, 1, true);
-    const int p = e.samplesPerBit();
-    EXPECT_EQ(e.tables().oneHigh, join(repeat(16383, c.firstHalf), repeat(-16383, p - c.firstHalf)));
-    EXPECT_EQ(e.tables().oneHighLong,
+    const int p = plan(e).samplesPerBit();
+    EXPECT_EQ(plan(e).tables().oneHigh, join(repeat(16383, c.firstHalf), repeat(-16383, p - c.firstHalf)));
+    EXPECT_EQ(plan(e).tables().oneHighLong,
               join(repeat(16383, c.firstHalf), repeat(-16383, p + 1 - c.firstHalf)));
   }
 }
@@ -153,7 +160,7 @@ TEST(LtcEncoderSetupTest, OutOfRangeVolumesClipAndStaySymmetric) {
   for (const double volume : {0.0, 0.96, 1.0, 2.0, -1.5, 65539.0, 1e12, -1e12, inf, -inf, nan}) {
     for (const bool clean : {false, true}) {
       const LtcEncoder e = makeEncoder(44100, 30, 2, clean, volume);
-      const CellTables& t = e.tables();
+      const CellTables& t = plan(e).tables();
       SCOPED_TRACE(testing::Message() << "volume " << volume << " clean " << clean);
       EXPECT_EQ(t.zeroLow, negated(t.zeroHigh));
       EXPECT_EQ(t.oneLow, negated(t.oneHigh));
@@ -169,7 +176,7 @@ TEST(LtcEncoderSetupTest, OutOfRangeVolumesClipAndStaySymmetric) {
       }
       // Rendering carries the level through frames without overflow.
       LtcEncoder running = e;
-      Samples frames(static_cast<size_t>(running.samplesPerFrame() * 2 * 3));
+      Samples frames(static_cast<size_t>(samplesPerFrame(running) * 2 * 3));
       EXPECT_EQ(running.render(frames.data(), 0, static_cast<uint32_t>(frames.size())),
                 frames.size());
       EXPECT_EQ(running.level(), e.level());
@@ -211,12 +218,12 @@ std::vector<int> bits(std::initializer_list<std::pair<int, int>> spans) {
 }
 
 Samples renderFrames(LtcEncoder& e, uint64_t firstFrame, int frames) {
-  const auto perFrame = static_cast<uint32_t>(e.samplesPerFrame() * e.channels());
+  const auto perFrame = static_cast<uint32_t>(samplesPerFrame(e) * e.channels());
   Samples out(static_cast<size_t>(perFrame) * static_cast<size_t>(frames));
   for (int f = 0; f < frames; ++f) {
     const uint32_t count =
         e.render(out.data() + static_cast<size_t>(f) * perFrame,
-                 (firstFrame + static_cast<uint64_t>(f)) * static_cast<uint64_t>(e.samplesPerFrame()),
+                 (firstFrame + static_cast<uint64_t>(f)) * static_cast<uint64_t>(samplesPerFrame(e)),
                  perFrame);
     EXPECT_EQ(count, perFrame);
   }
@@ -241,14 +248,49 @@ TEST(LtcEncoderRenderTest, WholeFramesAndTheirLongCells) {
       SCOPED_TRACE(testing::Message() << c.rate.sampleRate << "/" << c.rate.fps << " x" << channels);
       LtcEncoder e = makeEncoder(c.rate.sampleRate, c.rate.fps, channels, true);
       // A buffer one value longer than asked for shows nothing is written past it.
-      const auto perFrame = static_cast<uint32_t>(e.samplesPerFrame() * channels);
+      const auto perFrame = static_cast<uint32_t>(samplesPerFrame(e) * channels);
       Samples buffer(perFrame + 1, 12345);
       ASSERT_EQ(e.render(buffer.data(), 0, perFrame), perFrame);
       EXPECT_EQ(buffer.back(), 12345);
       buffer.pop_back();
       if (channels == 1) {
-        EXPECT_EQ(longBits(e.frame(), buffer, e.samplesPerBit()), c.longBits);
+        EXPECT_EQ(longBits(e.frame(), buffer, plan(e).samplesPerBit()), c.longBits);
       }
+    }
+  }
+}
+
+TEST(LtcEncoderRenderTest, FramesOfEveryLengthOnTheGrid) {
+  // Two lengths a run: 1601/1602 (1 or 2 extra samples), 1837/1838 (77 or
+  // 78), 1839/1840 (79 or 0), 735/736 at 22050 Hz.
+  const struct {
+    int32_t sampleRate;
+    FrameRate rate;
+  } cases[] = {{48000, kRate2997}, {44100, kRate24}, {44100, kRate23976}, {22050, kRate2997},
+               {16000, kRate30}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.sampleRate << " Hz at " << c.rate.numerator << "/"
+                                    << c.rate.denominator);
+    LtcEncoder e;
+    e.setup(0x00000001, c.sampleRate, 1, c.rate, false, 0.5, true, 1);
+    const FrameSchedule& schedule = e.schedule();
+    for (uint64_t k = 0; k < 12; ++k) {
+      const uint64_t length = schedule.frameLength(k);
+      Samples frame(length);
+      ASSERT_EQ(e.render(frame.data(), schedule.frameStart(k), static_cast<uint32_t>(length)),
+                length);
+      const CellPlan& p = e.cellPlan(length);
+      const auto extra = static_cast<int>(length % 80);
+      std::vector<int> expected;
+      for (int bit = 0, candidates = 0; bit < 80; ++bit) {
+        if (extra <= 40) {
+          // The first cells whose byte index times bit index is even.
+          if ((bit / 8) * (bit % 8) % 2 == 0 && candidates++ < extra) expected.push_back(bit);
+        } else if ((bit + 1) * extra / 80 > bit * extra / 80) {
+          expected.push_back(bit);  // spread evenly
+        }
+      }
+      EXPECT_EQ(longBits(e.frame(), frame, p.samplesPerBit()), expected) << "frame " << k;
     }
   }
 }
@@ -283,8 +325,8 @@ TEST(LtcEncoderRenderTest, FramesStartLowAndCallsJoinSeamlessly) {
       SCOPED_TRACE(testing::Message() << rate.sampleRate << "/" << rate.fps << " x" << channels);
       LtcEncoder oneByOne = makeEncoder(rate.sampleRate, rate.fps, channels, false);
       const Samples separate = renderFrames(oneByOne, 0, 40);
-      const auto perFrame = static_cast<size_t>(oneByOne.samplesPerFrame()) * static_cast<size_t>(channels);
-      const CellTables& t = oneByOne.tables();
+      const auto perFrame = static_cast<size_t>(samplesPerFrame(oneByOne)) * static_cast<size_t>(channels);
+      const CellTables& t = plan(oneByOne).tables();
       for (size_t f = 0; f < 40; ++f) {
         const int16_t v = separate[f * perFrame];
         EXPECT_TRUE(v == t.zeroLow[0] || v == t.zeroLowLong[0] || v == t.oneLow[0] ||
@@ -318,8 +360,8 @@ TEST(LtcEncoderRenderTest, WholeFramesMatchCellByCellRendering) {
                                            0x00590923, drop);
             LtcEncoder cut = makeEncoder(rate.sampleRate, rate.fps, channels, false, volume,
                                          0x00590923, drop);
-            const auto perFrame = static_cast<uint32_t>(whole.samplesPerFrame() * channels);
-            const uint64_t position = n * static_cast<uint64_t>(whole.samplesPerFrame());
+            const auto perFrame = static_cast<uint32_t>(samplesPerFrame(whole) * channels);
+            const uint64_t position = n * static_cast<uint64_t>(samplesPerFrame(whole));
             Samples a(perFrame);
             Samples b(perFrame, 4321);
             ASSERT_EQ(whole.render(a.data(), position, perFrame), perFrame);
@@ -360,8 +402,8 @@ TEST(LtcEncoderRenderTest, PositionsInsideAFrameStartAtThatFrame) {
   for (const Rate& rate : kRates) {
     LtcEncoder aligned = makeEncoder(rate.sampleRate, rate.fps, 2, false);
     LtcEncoder inside = makeEncoder(rate.sampleRate, rate.fps, 2, false);
-    const auto perFrame = static_cast<uint32_t>(aligned.samplesPerFrame() * 2);
-    const uint64_t frameStart = 7 * static_cast<uint64_t>(aligned.samplesPerFrame());
+    const auto perFrame = static_cast<uint32_t>(samplesPerFrame(aligned) * 2);
+    const uint64_t frameStart = 7 * static_cast<uint64_t>(samplesPerFrame(aligned));
     Samples expected(perFrame + 50, 777);
     Samples actual(perFrame + 50, 777);
     ASSERT_EQ(aligned.render(expected.data(), frameStart, perFrame - 3), perFrame - 3);

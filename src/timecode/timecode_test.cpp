@@ -1,3 +1,4 @@
+#include "timecode/frame_schedule.h"
 #include "timecode/timecode.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +11,14 @@
 
 namespace stampline {
 namespace {
+
+// The counting of a whole-number rate: every frame rate / fps samples long.
+int32_t timecodeAt(uint64_t position, int32_t rate, int32_t fps, TimecodeWord& current,
+                   TimecodeWord start, bool drop) {
+  const auto whole = static_cast<uint32_t>(fps);
+  return stampline::timecodeAt(position, FrameSchedule({whole, 1, whole}, rate, start, drop),
+                               current);
+}
 
 TimecodeWord word(uint32_t h, uint32_t m, uint32_t s, uint32_t f) {
   return testing::wordOf({h, m, s, f});

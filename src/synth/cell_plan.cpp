@@ -1,0 +1,260 @@
+#include "synth/cell_plan.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+namespace stampline {
+namespace {
+
+constexpr size_t kBitsPerFrame = 80;
+constexpr auto kCellsPerFrame = static_cast<int32_t>(kBitsPerFrame);  // one cell per bit
+// Up to this many extra samples go to the first cells that may take one;
+// more are spread evenly over the frame.
+constexpr int32_t kMostFrontLongCells = 40;
+constexpr int64_t kMaxSample = 32767;
+// Whether a byte holds an odd number of one bits, by table: this runs ten
+// times a frame, and a portable popcount is a library call.
+constexpr std::array<bool, 256> oddParityTable() {
+  std::array<bool, 256> odd{};
+  for (unsigned v = 0; v < 256; ++v) odd[v] = std::popcount(v) % 2 != 0;
+  return odd;
+}
+constexpr std::array<bool, 256> kOddParity = oddParityTable();
+// 1/32767 as the single-precision constant the noise scale is built on:
+// exactly 2^-15 + 2^-30, not the double nearest 1/32767.
+constexpr double kInverseFullScale = static_cast<double>(1.0F / 32767.0F);
+static_assert(kInverseFullScale == 0x1p-15 + 0x1p-30);
+constexpr double kNoiseFraction = 0.05;
+
+int16_t clipSample(int64_t value) {
+  return static_cast<int16_t>(std::clamp(value, -kMaxSample, kMaxSample));
+}
+
+// Sets sample frame `frame` of `table` to `value` on every channel.
+void put(std::vector<int16_t>& table, int frame, int channels, int16_t value) {
+  const auto first = static_cast<size_t>(frame) * static_cast<size_t>(channels);
+  std::fill_n(table.begin() + static_cast<std::ptrdiff_t>(first), channels, value);
+}
+
+// The eight cell tables for cells of `bitFrames` sample frames (and one
+// more for the Long ones), at amplitude `a`.
+void buildCellTables(CellTables& t, int bitFrames, int channels, int64_t a, int ramp, bool clean,
+                     NoiseGenerator& noiseSource) {
+  const int split = bitFrames / 2;
+  const int steady = bitFrames - ramp;
+  const auto shortSize = static_cast<size_t>(bitFrames) * static_cast<size_t>(channels);
+  const auto longSize = static_cast<size_t>(bitFrames + 1) * static_cast<size_t>(channels);
+  for (auto* table : {&t.zeroHigh, &t.zeroLow, &t.oneHigh, &t.oneLow}) table->assign(shortSize, 0);
+  for (auto* table : {&t.zeroHighLong, &t.zeroLowLong, &t.oneHighLong, &t.oneLowLong}) {
+    table->assign(longSize, 0);
+  }
+
+  // Steady part: the full level plus a little noise whose sign alternates
+  // from one sample frame to the next.
+  int64_t sign = 1;
+  int16_t last = clipSample(a);
+  for (int j = 0; j < steady; ++j) {
+    int64_t noise = 0;
+    if (!clean) {
+      noise = cellNoise(a * sign, noiseSource.next());
+      sign = -sign;
+    }
+    const int16_t high = clipSample(a + noise);
+    const auto low = static_cast<int16_t>(-high);
+    const bool firstHalf = j < split;
+    put(t.zeroHigh, j, channels, high);
+    put(t.zeroHighLong, j, channels, high);
+    put(t.zeroLow, j, channels, low);
+    put(t.zeroLowLong, j, channels, low);
+    put(t.oneHigh, j, channels, firstHalf ? high : low);
+    put(t.oneHighLong, j, channels, firstHalf ? high : low);
+    put(t.oneLow, j, channels, firstHalf ? low : high);
+    put(t.oneLowLong, j, channels, firstHalf ? low : high);
+    last = high;
+  }
+
+  if (ramp == 0) {
+    // The extra frame of a Long cell repeats the last steady frame.
+    put(t.zeroHighLong, bitFrames, channels, last);
+    put(t.oneLowLong, bitFrames, channels, last);
+    put(t.zeroLowLong, bitFrames, channels, static_cast<int16_t>(-last));
+    put(t.oneHighLong, bitFrames, channels, static_cast<int16_t>(-last));
+    return;
+  }
+
+  // Edge ramp: the cell's last samples fall toward zero, keeping the sign of
+  // its second half, and stop one step short of zero; the next cell starts at
+  // full level after its polarity reversal.
+  const auto rampValue = [a](int k, int divisor) {
+    const double fallen = (static_cast<double>(k) * static_cast<double>(a)) / divisor;
+    return clipSample(static_cast<int64_t>(static_cast<double>(a) - fallen));
+  };
+  for (int k = 1; k <= ramp; ++k) {
+    const int16_t v = rampValue(k, ramp + 1);
+    put(t.zeroHigh, steady + k - 1, channels, v);
+    put(t.oneLow, steady + k - 1, channels, v);
+    put(t.zeroLow, steady + k - 1, channels, static_cast<int16_t>(-v));
+    put(t.oneHigh, steady + k - 1, channels, static_cast<int16_t>(-v));
+  }
+  for (int k = 1; k <= ramp + 1; ++k) {
+    const int16_t w = rampValue(k, ramp + 2);
+    put(t.zeroHighLong, steady + k - 1, channels, w);
+    put(t.oneLowLong, steady + k - 1, channels, w);
+    put(t.zeroLowLong, steady + k - 1, channels, static_cast<int16_t>(-w));
+    put(t.oneHighLong, steady + k - 1, channels, static_cast<int16_t>(-w));
+  }
+}
+
+}  // namespace
+
+int64_t cellNoise(int64_t signedAmplitude, int draw) {
+  if (2 * draw < NoiseGenerator::kMax) draw += NoiseGenerator::kMax / 2;
+  return static_cast<int64_t>((static_cast<double>(signedAmplitude) *
+                               (static_cast<double>(draw) * kInverseFullScale)) *
+                              kNoiseFraction);
+}
+
+CellPlan::CellPlan(uint32_t frameSamples, int32_t channels, int32_t amplitude,
+                   int32_t rampSamples, bool clean, NoiseGenerator& noise)
+    : frameSamples_(frameSamples),
+      channels_(channels),
+      samplesPerBit_(static_cast<int32_t>(frameSamples) / kCellsPerFrame),
+      extraSamples_(static_cast<int32_t>(frameSamples) % kCellsPerFrame) {
+  buildCellTables(tables_, samplesPerBit_, channels_, amplitude, rampSamples, clean, noise);
+  planCells();
+  buildByteWaves(LtcFrame{});
+}
+
+void CellPlan::planCells() {
+  // Up to 40 extra samples go to the first cells in transmission order whose
+  // byte index times bit index is even (all of bytes 0, 2, 4, 6, 8; even
+  // bits of the others), as frames at the long-standing rates have always
+  // been cut. More than 40, which only frame lengths of other rates have,
+  // are spread evenly over the 80 cells, so no stretch of the frame runs
+  // slower than the rest.
+  int32_t longCount = 0;
+  for (size_t bit = 0; bit < kBitsPerFrame; ++bit) {
+    const size_t k = bit / 8;
+    const size_t b = bit % 8;
+    bool isLong = false;
+    if (extraSamples_ <= kMostFrontLongCells) {
+      isLong = longCount < extraSamples_ && (k * b) % 2 == 0;
+    } else {
+      const auto spread = [this](size_t cells) {
+        return cells * static_cast<size_t>(extraSamples_) / kBitsPerFrame;
+      };
+      isLong = spread(bit + 1) > spread(bit);
+    }
+    const auto cellFrames = static_cast<uint32_t>(samplesPerBit_ + (isLong ? 1 : 0));
+    cellValues_[bit] = cellFrames * static_cast<uint32_t>(channels_);
+    cellSlot_[bit] = isLong ? 4 : 0;
+    if (isLong) ++longCount;
+  }
+  byteStart_[0] = 0;
+  for (size_t k = 0; k < kBytesPerFrame; ++k) {
+    byteStart_[k + 1] = byteStart_[k];
+    for (size_t b = 0; b < 8; ++b) byteStart_[k + 1] += cellValues_[k * 8 + b];
+  }
+  frameValues_ = static_cast<uint32_t>(byteStart_[kBytesPerFrame]);
+
+  const CellTables& t = tables_;
+  const std::vector<int16_t>* inOrder[] = {&t.zeroHigh,     &t.zeroLow,      &t.oneHigh,
+                                           &t.oneLow,       &t.zeroHighLong, &t.zeroLowLong,
+                                           &t.oneHighLong,  &t.oneLowLong};
+  slotValues_ = t.zeroHighLong.size();
+  slots_.assign(slotValues_ * 8, 0);
+  for (size_t i = 0; i < 8; ++i) {
+    std::copy(inOrder[i]->begin(), inOrder[i]->end(),
+              slots_.begin() + static_cast<std::ptrdiff_t>(i * slotValues_));
+  }
+
+  size_t total = 0;
+  for (size_t k = 0; k < kBytesPerFrame; ++k) {
+    byteWaveStart_[k] = total;
+    total += (k < kWavedBytes ? 32U : 2U) * byteValues(k);
+  }
+  byteWaves_.assign(total, 0);
+}
+
+// Every value of the low four bits of bytes 0-7 with the user bits of
+// `userBits`, and the sync word, written from either polarity.
+void CellPlan::buildByteWaves(const LtcFrame& userBits) {
+  for (size_t k = 0; k < kBytesPerFrame; ++k) {
+    const unsigned high = k < kWavedBytes ? userBits.bytes[k] & 0xF0U : userBits.bytes[k];
+    if (k < kWavedBytes) userBits_[k] = static_cast<uint8_t>(high);
+    for (unsigned low = 0; low < (k < kWavedBytes ? 16U : 1U); ++low) {
+      for (const int32_t entryLevel : {1, -1}) {
+        writeByteCells(byteWaves_.data() + byteWave(k, high | low, entryLevel), k, high | low,
+                       entryLevel);
+      }
+    }
+  }
+}
+
+size_t CellPlan::byteWave(size_t k, unsigned value, int32_t entryLevel) const {
+  const unsigned low = k < kWavedBytes ? value & 0xFU : 0U;
+  return byteWaveStart_[k] + (2 * low + (entryLevel > 0 ? 0U : 1U)) * byteValues(k);
+}
+
+// A frame byte's cells depend only on its value and the level it starts
+// from, so a frame is ten copies of the waves written in advance. A level of
+// 0 (amplitude 0) takes the Low waves, which are silence like every table.
+int32_t CellPlan::writeFrame(int16_t* out, const LtcFrame& frame, int32_t level) {
+  for (size_t k = 0; k < kWavedBytes; ++k) {
+    if ((frame.bytes[k] & 0xF0U) != userBits_[k]) {
+      // New user bits (a date that moved on): waves for them from here on.
+      buildByteWaves(frame);
+      break;
+    }
+  }
+  for (size_t k = 0; k < kBytesPerFrame; ++k) {
+    const unsigned value = frame.bytes[k];
+    std::memcpy(out + byteStart_[k], byteWaves_.data() + byteWave(k, value, level),
+                byteValues(k) * sizeof(int16_t));
+    // Eight cell starts and one mid-cell reversal per one bit.
+    if (kOddParity[value]) level = -level;
+  }
+  return level;
+}
+
+// The table for frame bit `bit` holding `one`, given the level after the
+// flip that starts its cell: a positive level takes the High table, zero or
+// negative the Low one. Slot order: zeroHigh, zeroLow, oneHigh, oneLow, then
+// the Long ones.
+const int16_t* CellPlan::cellTable(size_t bit, bool one, int32_t level) const {
+  const size_t slot = cellSlot_[bit] + (one ? 2U : 0U) + (level > 0 ? 0U : 1U);
+  return slots_.data() + slot * slotValues_;
+}
+
+// The eight cells of frame byte k holding `value`: the level flips at every
+// cell start and again in the middle of a one-cell. Returns the level after
+// the byte.
+int32_t CellPlan::writeByteCells(int16_t* out, size_t k, unsigned value, int32_t level) const {
+  for (size_t b = 0; b < 8; ++b) {
+    const size_t bit = k * 8 + b;
+    level = -level;
+    const bool one = ((value >> b) & 1U) != 0;
+    std::memcpy(out, cellTable(bit, one, level), cellValues_[bit] * sizeof(int16_t));
+    out += cellValues_[bit];
+    if (one) level = -level;
+  }
+  return level;
+}
+
+bool CellPlan::writeCutFrame(int16_t* buffer, uint64_t& written, uint64_t limit,
+                             const LtcFrame& frame, int32_t& level) const {
+  for (size_t bit = 0; bit < kBitsPerFrame; ++bit) {
+    level = -level;
+    if (written >= limit) return false;
+    const uint64_t cellValues = std::min<uint64_t>(cellValues_[bit], limit - written);
+    const bool one = frame.bit(static_cast<int>(bit));
+    std::memcpy(buffer + written, cellTable(bit, one, level),
+                static_cast<size_t>(cellValues) * sizeof(int16_t));
+    if (one) level = -level;
+    written += cellValues;
+  }
+  return true;
+}
+
+}  // namespace stampline

@@ -1,0 +1,49 @@
+#include "timecode/frame_schedule.h"
+
+namespace stampline {
+
+FrameSchedule::FrameSchedule(FrameRate rate, int32_t sampleRate, TimecodeWord start,
+                             bool dropFrame)
+    : rate_(rate),
+      sampleRate_(sampleRate),
+      dropFrame_(dropFrame),
+      samplesPerSecondTimesDen_(static_cast<uint64_t>(sampleRate) * rate.denominator),
+      startNumber_(labelNumber(start, rate.nominal, dropFrame)),
+      origin_(gridSample(startNumber_)),
+      shortest_(samplesPerSecondTimesDen_ / rate.numerator) {}
+
+uint64_t FrameSchedule::gridSample(uint64_t x) const {
+  // x * a / b as (x / b) * a + (x % b) * a / b: the remainder's product stays
+  // below b * a, under 2^44 for every rate and sample rate there is.
+  const uint64_t b = rate_.numerator;
+  return (x / b) * samplesPerSecondTimesDen_ + (x % b) * samplesPerSecondTimesDen_ / b;
+}
+
+uint64_t FrameSchedule::frameStart(uint64_t k) const {
+  return gridSample(startNumber_ + k) - origin_;
+}
+
+FrameSchedule::Place FrameSchedule::frameAt(uint64_t position) const {
+  // Frame m of the day holds grid sample P when floor(m * a / b) <= P, that
+  // is m * a < (P + 1) * b: m = floor(((P + 1) * b - 1) / a), split as in
+  // gridSample so that nothing overflows.
+  const uint64_t a = samplesPerSecondTimesDen_;
+  const uint64_t b = rate_.numerator;
+  const uint64_t next = origin_ + position + 1;
+  const uint64_t whole = next / a;
+  const uint64_t rest = next % a;
+  const uint64_t m = rest == 0 ? whole * b - 1 : whole * b + (rest * b - 1) / a;
+  return {m - startNumber_, origin_ + position - gridSample(m)};
+}
+
+TimecodeWord FrameSchedule::label(uint64_t k) const {
+  return labelOfNumber(startNumber_ + k, rate_.nominal, dropFrame_);
+}
+
+int32_t timecodeAt(uint64_t position, const FrameSchedule& schedule, TimecodeWord& current) {
+  const FrameSchedule::Place place = schedule.frameAt(position);
+  current = schedule.label(place.frame) | (current & 0xC0000000U);
+  return static_cast<int32_t>(place.offset);
+}
+
+}  // namespace stampline

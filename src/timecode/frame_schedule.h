@@ -1,0 +1,97 @@
+#ifndef STAMPLINE_TIMECODE_FRAME_SCHEDULE_H_
+#define STAMPLINE_TIMECODE_FRAME_SCHEDULE_H_
+
+#include <cstdint>
+
+#include "timecode/timecode.h"
+
+namespace stampline {
+
+// A frame rate as an exact fraction of frames per second, with the number of
+// labels each second of timecode counts: 29.97 is 30000/1001 counting 30.
+struct FrameRate {
+  uint32_t numerator = 30;
+  uint32_t denominator = 1;
+  uint32_t nominal = 30;  // frame labels per timecode second
+
+  bool operator==(const FrameRate&) const = default;
+};
+
+inline constexpr FrameRate kRate23976{24000, 1001, 24};
+inline constexpr FrameRate kRate24{24, 1, 24};
+inline constexpr FrameRate kRate25{25, 1, 25};
+inline constexpr FrameRate kRate2997{30000, 1001, 30};
+inline constexpr FrameRate kRate30{30, 1, 30};
+
+// Where every frame of a run lies in its samples, and which label it
+// carries: one exact sample grid for every frame rate and sample rate,
+// anchored at midnight of the start label.
+//
+// With the rate NUM/DEN, R samples a second and N the start label's number
+// in the run's counting (its nominal count since midnight, or with
+// drop-frame its index among the labels that exist), frame k of the run
+// starts at sample floor((N + k) * R * DEN / NUM) - floor(N * R * DEN / NUM)
+// and carries label N + k. Every frame boundary therefore lies where it would
+// in a run started at midnight, and runs from different starts line up sample
+// for sample. Where R * DEN / NUM is whole, frame k simply starts at k times
+// that many samples. All of it is integer arithmetic, exact for every
+// sample position below 2^63.
+class FrameSchedule {
+ public:
+  // The caller guarantees sampleRate > 0 and a rate with numerator,
+  // denominator and nominal > 0. Start digits are read at face value; with
+  // drop-frame counting (30 labels a second only) a skipped start label
+  // counts as the next one.
+  FrameSchedule(FrameRate rate, int32_t sampleRate, TimecodeWord start, bool dropFrame);
+  FrameSchedule() : FrameSchedule(FrameRate{}, 48000, 0, false) {}
+
+  // The first sample frame of frame k, counted from the run's first sample.
+  uint64_t frameStart(uint64_t k) const;
+  uint64_t frameLength(uint64_t k) const { return frameStart(k + 1) - frameStart(k); }
+  // Frames take one of these two lengths (the same where the grid is whole).
+  uint64_t shortestFrame() const { return shortest_; }
+  uint64_t longestFrame() const { return shortest_ + (samplesPerSecondTimesDen_ % rate_.numerator != 0); }
+
+  // The frame that holds sample frame `position`, and how far into it the
+  // position lies.
+  struct Place {
+    uint64_t frame;
+    uint64_t offset;
+  };
+  Place frameAt(uint64_t position) const;
+  // How many whole frames the first `samples` sample frames hold.
+  uint64_t completeFrames(uint64_t samples) const { return frameAt(samples).frame; }
+
+  // The label frame k carries (bits 0-29 of the word), wrapping at midnight.
+  TimecodeWord label(uint64_t k) const;
+
+  const FrameRate& rate() const { return rate_; }
+  int32_t sampleRate() const { return sampleRate_; }
+  bool dropFrame() const { return dropFrame_; }
+  // N, the start label's number in the run's counting.
+  uint64_t startNumber() const { return startNumber_; }
+  // The first sample's place on the day's grid: sample frames from midnight.
+  uint64_t startSample() const { return origin_; }
+
+ private:
+  // floor(x * R * DEN / NUM) without overflow for any result below 2^64.
+  uint64_t gridSample(uint64_t x) const;
+
+  FrameRate rate_;
+  int32_t sampleRate_;
+  bool dropFrame_;
+  uint64_t samplesPerSecondTimesDen_;  // R * DEN
+  uint64_t startNumber_;
+  uint64_t origin_;
+  uint64_t shortest_;
+};
+
+// Writes into `current` the label of the frame that holds sample frame
+// `position` of the run (bits 0-29; bits 30-31 keep what they held) and
+// returns how many sample frames `position` lies after that frame's first
+// sample.
+int32_t timecodeAt(uint64_t position, const FrameSchedule& schedule, TimecodeWord& current);
+
+}  // namespace stampline
+
+#endif  // STAMPLINE_TIMECODE_FRAME_SCHEDULE_H_
