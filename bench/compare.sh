@@ -1,28 +1,30 @@
 #!/bin/bash
 # Times one hour of stampline output against the kernel's own copy speed: dd
 # writing the same number of bytes from /dev/zero in 1 MiB blocks to the same
-# place, and plain_writer writing them the way a one-write-per-frame program
-# would. Runs alternate, so a busy machine slows both sides of a pair alike;
-# the figure to read is the median of the per-pair ratios.
+# place, and plain_writer writing them in stampline's own 256 KiB blocks. Runs
+# alternate, so a busy machine slows both sides of a pair alike; the figure to
+# read is the median of the per-pair ratios.
 #
-# Two formats: 48000 Hz stereo (6400-byte frames, 691 MB) and 22050 Hz mono
-# (1470-byte frames, 159 MB). Also reports CPU time (user + system) and peak
-# resident memory.
+# Four formats: 48000 Hz stereo and 22050 Hz mono at 30 fps (the short
+# options), 29.97 drop-frame at 48000 Hz stereo and 23.976 at 96000 Hz
+# stereo (frames of 1601.6 and 4004 samples). Also reports CPU time (user +
+# system) and peak resident memory, and the memory of a one-frame run and of
+# a minute at 384000 Hz stereo, which must stay flat.
 #
-# usage: bench/compare.sh [PAIRS]    (default 11; builds the bench preset)
+# usage: bench/compare.sh [PAIRS] [DIR]   (default 11 pairs, /dev/shm; builds
+#                                          the bench preset)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=${1:-11}
-cmake --workflow --preset bench >/dev/null 2>&1 || {
-  cmake --preset bench >/dev/null && cmake --build --preset bench >/dev/null
-}
+dir=${2:-/dev/shm}
+cmake --preset bench >/dev/null && cmake --build --preset bench >/dev/null
 stampline=build/bench/stampline
 plain=build/bench/bench/plain_writer
 [ -x /usr/bin/time ] || { echo "needs /usr/bin/time (apt-get install time)" >&2; exit 1; }
 
-out=/dev/shm/stampline-bench.wav
-timing=/dev/shm/stampline-bench.time
-frames=108000
+out=$dir/stampline-bench.wav
+timing=$(mktemp)
+trap 'rm -f "$out" "$timing"' EXIT
 
 # Prints "wall cpu peak_kib" for one command: wall time to the microsecond
 # (time(1) rounds to 10 ms), then user + system seconds and peak resident
@@ -41,19 +43,30 @@ measure() {
 median() { sort -n | awk '{v[NR]=$1} END {print (NR%2 ? v[(NR+1)/2] : (v[NR/2]+v[NR/2+1])/2)}'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.4f", a / b}'; }
 
+# compare LABEL STAMPLINE-OPTIONS...
 compare() {
-  local rate=$1 channels=$2
-  local frame_bytes=$((rate / 30 * channels * 2))
-  local bytes=$((44 + frames * frame_bytes))
+  local label=$1
+  shift
+  "$stampline" "$@" --quiet --output "$out"
+  local bytes
+  bytes=$(stat -c %s "$out")
   local s_wall=() s_cpu=() d_wall=() p_wall=() by_dd=() by_plain=() s_peak=0 d_peak=0
   for ((i = 1; i <= runs; i++)); do
-    read -r sw sc sm < <(measure "$stampline" -s "$rate" -c "$channels" -d "$frames" -o "$out")
-    read -r dw _ dm < <(measure dd if=/dev/zero of="$out" bs=1M count="$bytes" iflag=count_bytes)
-    read -r pw _ _ < <(measure "$plain" "$out" "$frames" "$frame_bytes")
+    # Each program goes first in every other round: the system may still be
+    # freeing the last run's file while the next one starts.
+    if ((i % 2)); then
+      read -r sw sc sm < <(measure "$stampline" "$@" --quiet --output "$out")
+      read -r dw _ dm < <(measure dd if=/dev/zero of="$out" bs=1M count="$bytes" iflag=count_bytes)
+      read -r pw _ _ < <(measure "$plain" "$out" "$bytes")
+    else
+      read -r pw _ _ < <(measure "$plain" "$out" "$bytes")
+      read -r dw _ dm < <(measure dd if=/dev/zero of="$out" bs=1M count="$bytes" iflag=count_bytes)
+      read -r sw sc sm < <(measure "$stampline" "$@" --quiet --output "$out")
+    fi
     s_wall+=("$sw") s_cpu+=("$sc") d_wall+=("$dw") p_wall+=("$pw") s_peak=$sm d_peak=$dm
     by_dd+=("$(ratio "$sw" "$dw")") by_plain+=("$(ratio "$sw" "$pw")")
   done
-  echo "== one hour, $rate Hz x$channels: $bytes bytes to $out, $runs alternating runs"
+  echo "== $label: $bytes bytes to $out, $runs alternating runs"
   echo "stampline (s): ${s_wall[*]}"
   echo "dd        (s): ${d_wall[*]}"
   echo "stampline/dd pair ratios: ${by_dd[*]}"
@@ -66,8 +79,17 @@ compare() {
     "peak RSS stampline ${s_peak} KiB, dd ${d_peak} KiB"
 }
 
-compare 48000 2
-compare 22050 1
-read -r _ _ one_frame_peak < <(measure "$stampline" -s 48000 -c 2 -d 1 -o "$out")
-echo "peak RSS stampline for one frame: ${one_frame_peak} KiB"
-rm -f "$timing"
+compare "one hour, 48000 Hz x2, 30 fps" -s 48000 -c 2 -d 108000
+compare "one hour, 22050 Hz x1, 30 fps" -s 22050 -c 1 -d 108000
+compare "one hour, 29.97 drop-frame, 48000 Hz x2" --sample-rate 48000 --channels 2 \
+  --frame-rate 29.97 --drop-frame --duration 1h
+compare "one hour, 23.976, 96000 Hz x2" --sample-rate 96000 --channels 2 \
+  --frame-rate 23.976 --duration 1h
+
+read -r _ _ one_frame < <(measure "$stampline" -s 48000 -c 2 -d 1 -o "$out")
+read -r _ _ one_frame_384 < <(measure "$stampline" --sample-rate 384000 --channels 2 \
+  --frame-rate 23.976 --duration 1 --output "$out")
+read -r _ _ minute_384 < <(measure "$stampline" --sample-rate 384000 --channels 2 \
+  --frame-rate 23.976 --duration 1m --output "$out")
+echo "peak RSS stampline: one frame at 48000 Hz x2 ${one_frame} KiB;" \
+  "at 384000 Hz x2, 23.976: one frame ${one_frame_384} KiB, one minute ${minute_384} KiB"

@@ -1,9 +1,11 @@
 // The encoder under arbitrary sample and frame rates, volumes and start words,
 // rendering at arbitrary positions with arbitrary limits into a buffer with
 // guard zones: a call must never report more than it was allowed, never touch
-// a value beyond the ones it reports, and never touch the guards.
+// a value beyond the ones it reports, and never touch the guards; and a
+// buffer brought up to date in place must hold what a fresh render writes.
 #include <cstdint>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -54,9 +56,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::memcpy(&volume, &volumeBits, sizeof volume);
   const auto start = static_cast<stampline::TimecodeWord>(in.take(4));
 
+  // A second encoder renders the same calls into a buffer nothing else
+  // touches, updating it in place; it must always agree with the first.
+  stampline::LtcEncoder updating;
+  updating.setup(start, sampleRate, channels, frameRate, dropFrame, volume, clean, 7);
+  std::vector<int16_t> kept(kMostValues);
   stampline::LtcEncoder encoder;
-  encoder.setup(start, sampleRate, channels, frameRate, dropFrame, volume, clean,
-                static_cast<uint32_t>(in.take(4)));
+  encoder.setup(start, sampleRate, channels, frameRate, dropFrame, volume, clean, 7);
 
   std::vector<int16_t> buffer(kGuardValues + kMostValues + kGuardValues);
   int16_t* const first = buffer.data() + kGuardValues;
@@ -70,6 +76,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::fill(buffer.begin(), buffer.end(), kGuard);
     const uint32_t count = encoder.render(first, position, maxValues);
     if (count > maxValues) std::abort();
+    if (updating.render(kept.data(), position, maxValues, true) != count ||
+        !std::equal(first, first + count, kept.begin())) {
+      std::abort();
+    }
     for (size_t i = 0; i < kGuardValues; ++i) {
       if (buffer[i] != kGuard) std::abort();
     }

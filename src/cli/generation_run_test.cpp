@@ -192,30 +192,47 @@ TEST_F(GenerationRunTest, Rf64RunThatFillsTheDiskKeepsItsSizes) {
 }
 
 TEST_F(GenerationRunTest, BlocksJoinExactlyWhateverTheirNumber) {
-  // The run writes about 256 KiB of whole frames at a time (44 frames of
-  // 5880 bytes here); its file must equal the frames rendered one by one.
-  for (const int32_t frames : {5, 2 * 44 + 7}) {
+  // The run renders blocks of whole frames, each over the block before; its
+  // file must equal the frames rendered one by one into fresh buffers, for
+  // runs shorter than a block and of many blocks plus a part, at rates with
+  // one frame length and with two (whose pattern a block holds whole at
+  // 48000 Hz, and not at 44100 Hz, where it repeats every 100 frames).
+  const struct {
+    int32_t sampleRate;
+    FrameRate rate;
+    bool drop;
+    int32_t frames;
+  } cases[] = {{44100, kRate30, true, 5},     {44100, kRate30, true, 517},
+               {48000, kRate2997, true, 517}, {44100, kRate2997, false, 517},
+               {22050, kRate24, false, 301}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.sampleRate << " Hz, " << c.frames << " frames");
     Settings s;
     s.outputPath = path("blocks.wav");
-    s.durationFrames = frames;
+    s.sampleRate = c.sampleRate;
+    s.frameRate = c.rate;
+    s.durationFrames = c.frames;
     s.startText = "00:59:59:20";
-    s.dropFrame = true;
+    s.dropFrame = c.drop;
     RunEnvironment environment;
     environment.noiseSeed = 99;
     ASSERT_EQ(run(s, environment), 0);
 
     LtcEncoder encoder;
-    encoder.setup(packTimecodeText(s.startText), 44100, 2, kRate30, true, 0.5, false, 99);
+    encoder.setup(packTimecodeText(s.startText), c.sampleRate, 2, c.rate, c.drop, 0.5, false, 99);
+    const FrameSchedule& schedule = encoder.schedule();
+    const uint64_t frames = static_cast<uint64_t>(c.frames);
     const WavHeader header =
-        wavHeader(WavFormat::kRiff, 44100, 2, uint64_t{5880} * static_cast<uint64_t>(frames));
+        wavHeader(WavFormat::kRiff, c.sampleRate, 2, schedule.frameStart(frames) * 4);
     std::string expected(reinterpret_cast<const char*>(header.bytes.data()), header.size);
-    std::vector<int16_t> frame(2940);
-    for (int32_t n = 0; n < frames; ++n) {
-      ASSERT_EQ(encoder.render(frame.data(), uint64_t{1470} * static_cast<uint64_t>(n), 2940), 2940U);
+    for (uint64_t n = 0; n < frames; ++n) {
+      std::vector<int16_t> frame(schedule.frameLength(n) * 2);
+      const auto values = static_cast<uint32_t>(frame.size());
+      ASSERT_EQ(encoder.render(frame.data(), schedule.frameStart(n), values), values);
       samplesToLittleEndian(frame.data(), frame.size());
       expected.append(reinterpret_cast<const char*>(frame.data()), frame.size() * 2);
     }
-    EXPECT_TRUE(readFile(s.outputPath) == expected) << frames << " frames";
+    EXPECT_TRUE(readFile(s.outputPath) == expected);
   }
 }
 

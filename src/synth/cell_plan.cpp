@@ -177,12 +177,20 @@ void CellPlan::planCells() {
   byteWaves_.assign(total, 0);
 }
 
+// The high four bits of bytes 0-7: one load and one mask, as the frame is
+// checked before every copy.
+uint64_t userBitsOf(const LtcFrame& frame) {
+  uint64_t bytes = 0;
+  std::memcpy(&bytes, frame.bytes.data(), sizeof bytes);
+  return bytes & 0xF0F0F0F0F0F0F0F0ULL;
+}
+
 // Every value of the low four bits of bytes 0-7 with the user bits of
 // `userBits`, and the sync word, written from either polarity.
 void CellPlan::buildByteWaves(const LtcFrame& userBits) {
+  userBits_ = userBitsOf(userBits);
   for (size_t k = 0; k < kBytesPerFrame; ++k) {
     const unsigned high = k < kWavedBytes ? userBits.bytes[k] & 0xF0U : userBits.bytes[k];
-    if (k < kWavedBytes) userBits_[k] = static_cast<uint8_t>(high);
     for (unsigned low = 0; low < (k < kWavedBytes ? 16U : 1U); ++low) {
       for (const int32_t entryLevel : {1, -1}) {
         writeByteCells(byteWaves_.data() + byteWave(k, high | low, entryLevel), k, high | low,
@@ -200,20 +208,25 @@ size_t CellPlan::byteWave(size_t k, unsigned value, int32_t entryLevel) const {
 // A frame byte's cells depend only on its value and the level it starts
 // from, so a frame is ten copies of the waves written in advance. A level of
 // 0 (amplitude 0) takes the Low waves, which are silence like every table.
-int32_t CellPlan::writeFrame(int16_t* out, const LtcFrame& frame, int32_t level) {
-  for (size_t k = 0; k < kWavedBytes; ++k) {
-    if ((frame.bytes[k] & 0xF0U) != userBits_[k]) {
-      // New user bits (a date that moved on): waves for them from here on.
-      buildByteWaves(frame);
-      break;
-    }
-  }
+int32_t CellPlan::writeFrame(int16_t* out, const LtcFrame& frame, int32_t level,
+                             const LtcFrame* previous) {
+  // New user bits (a date that moved on): waves for them from here on. A
+  // byte's wave depends on its value alone, so what `previous` left stays
+  // right wherever the value is the same.
+  if (userBitsOf(frame) != userBits_) buildByteWaves(frame);
+  const int16_t* waves = byteWaves_.data();
+  int32_t previousLevel = level;
   for (size_t k = 0; k < kBytesPerFrame; ++k) {
     const unsigned value = frame.bytes[k];
-    std::memcpy(out + byteStart_[k], byteWaves_.data() + byteWave(k, value, level),
-                byteValues(k) * sizeof(int16_t));
+    const size_t values = byteStart_[k + 1] - byteStart_[k];
+    if (previous == nullptr || previous->bytes[k] != value || previousLevel != level) {
+      const size_t wave = (k < kWavedBytes ? 2 * (value & 0xFU) : 0U) + (level > 0 ? 0U : 1U);
+      std::memcpy(out, waves + byteWaveStart_[k] + wave * values, values * sizeof(int16_t));
+    }
+    out += values;
     // Eight cell starts and one mid-cell reversal per one bit.
     if (kOddParity[value]) level = -level;
+    if (previous != nullptr && kOddParity[previous->bytes[k]]) previousLevel = -previousLevel;
   }
   return level;
 }

@@ -52,8 +52,11 @@ class CellPlan {
 
   // Writes all of `frame`, its cells starting from `level` (flipped at every
   // cell start and in the middle of every one-cell); returns the level after
-  // the frame. `out` has room for frameValues() values.
-  int32_t writeFrame(int16_t* out, const LtcFrame& frame, int32_t level);
+  // the frame. `out` has room for frameValues() values. When `previous` is
+  // given, `out` already holds that frame, written by this plan from the
+  // same level, and only the bytes whose waves differ are copied.
+  int32_t writeFrame(int16_t* out, const LtcFrame& frame, int32_t level,
+                     const LtcFrame* previous = nullptr);
   // The same cell by cell into `buffer` from `written` on, stopping where
   // `written` reaches `limit` (the last cell cut to the room left). False
   // when the buffer filled before the frame's end.
@@ -86,10 +89,11 @@ class CellPlan {
   size_t slotValues_ = 0;
   std::vector<int16_t> slots_;
   // The waves of each frame byte, by value and entry level, and the user
-  // bits (high four bits of bytes 0-7) they were built for.
+  // bits (high four bits of bytes 0-7, as they lie in memory) they were
+  // built for.
   std::array<size_t, kBytesPerFrame> byteWaveStart_{};
   std::vector<int16_t> byteWaves_;
-  std::array<uint8_t, kWavedBytes> userBits_{};
+  uint64_t userBits_ = 0;
 };
 
 }  // namespace stampline

@@ -64,25 +64,44 @@ CellPlan& LtcEncoder::planFor(uint64_t frameSamples) {
   return plans_.back().frameSamples() == frameSamples ? plans_.back() : plans_.front();
 }
 
-uint32_t LtcEncoder::render(int16_t* buffer, uint64_t position, uint32_t maxValues) {
+uint32_t LtcEncoder::render(int16_t* buffer, uint64_t position, uint32_t maxValues,
+                           bool update) {
   // A position inside a frame starts the output at that frame's first sample.
   uint64_t k = schedule_.frameAt(position).frame;
+  uint64_t frameStart = schedule_.frameStart(k);
   int32_t signalLevel = level_;
   uint64_t written = 0;
+  size_t slot = 0;
   // At least one frame is prepared, even for a buffer with no room at all.
-  for (;; ++k) {
+  for (;; ++k, ++slot) {
     currentTc_ = schedule_.label(k) | (currentTc_ & 0xC0000000U);
     loadFrame(frame_, currentTc_, dropFrame_);
     setPhaseBit(frame_);
-    CellPlan& plan = planFor(schedule_.frameLength(k));
+    const uint64_t nextStart = schedule_.frameStart(k + 1);
+    CellPlan& plan = planFor(nextStart - frameStart);
+    frameStart = nextStart;
     if (written + plan.frameValues() > maxValues) {
       static_cast<void>(plan.writeCutFrame(buffer, written, maxValues, frame_, signalLevel));
       break;
     }
-    signalLevel = plan.writeFrame(buffer + written, frame_, signalLevel);
+    const Rendered here{written, &plan, signalLevel, frame_};
+    const bool same = update && slot < rendered_.size() && rendered_[slot].at == here.at &&
+                      rendered_[slot].plan == here.plan && rendered_[slot].level == here.level;
+    signalLevel =
+        plan.writeFrame(buffer + written, frame_, signalLevel, same ? &rendered_[slot].frame : nullptr);
+    if (slot < rendered_.size()) {
+      rendered_[slot] = here;
+    } else {
+      rendered_.push_back(here);
+    }
     written += plan.frameValues();
-    if (written == maxValues) break;
+    if (written == maxValues) {
+      ++slot;
+      break;
+    }
   }
+  // A frame cut short is not kept: the next call writes that slot whole.
+  rendered_.resize(std::min(rendered_.size(), slot));
   level_ = signalLevel;
   return static_cast<uint32_t>(written);
 }

@@ -40,7 +40,13 @@ class LtcEncoder {
   // a frame that does not fit is cut where the buffer ends. Called with a
   // frame start and maxValues = that frame's length times channels it writes
   // exactly that frame.
-  uint32_t render(int16_t* buffer, uint64_t position, uint32_t maxValues);
+  //
+  // With `update`, the caller guarantees that `buffer` holds, untouched,
+  // what the previous call wrote into it. Frames that land where that call
+  // put a frame of the same length starting at the same polarity are then
+  // brought up to date in place: only the bytes of the frame whose cells
+  // differ are copied (in a run, mostly the frame and second digits).
+  uint32_t render(int16_t* buffer, uint64_t position, uint32_t maxValues, bool update = false);
 
   // The noise seed that setup() takes from the calendar clock.
   static uint32_t clockSeed();
@@ -72,6 +78,14 @@ class LtcEncoder {
   NoiseGenerator noise_;
   // One plan per frame length, the shorter first.
   std::vector<CellPlan> plans_;
+  // What the last call left in its buffer, frame by frame.
+  struct Rendered {
+    uint64_t at;  // first value
+    const CellPlan* plan;
+    int32_t level;  // at the frame's start
+    LtcFrame frame;
+  };
+  std::vector<Rendered> rendered_;
 };
 
 }  // namespace stampline

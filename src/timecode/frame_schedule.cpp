@@ -1,5 +1,7 @@
 #include "timecode/frame_schedule.h"
 
+#include <numeric>
+
 namespace stampline {
 
 FrameSchedule::FrameSchedule(FrameRate rate, int32_t sampleRate, TimecodeWord start,
@@ -8,15 +10,22 @@ FrameSchedule::FrameSchedule(FrameRate rate, int32_t sampleRate, TimecodeWord st
       sampleRate_(sampleRate),
       dropFrame_(dropFrame),
       samplesPerSecondTimesDen_(static_cast<uint64_t>(sampleRate) * rate.denominator),
+      shortest_(samplesPerSecondTimesDen_ / rate.numerator),
+      wholeFrames_(samplesPerSecondTimesDen_ % rate.numerator == 0),
       startNumber_(labelNumber(start, rate.nominal, dropFrame)),
-      origin_(gridSample(startNumber_)),
-      shortest_(samplesPerSecondTimesDen_ / rate.numerator) {}
+      origin_(gridSample(startNumber_)) {}
 
 uint64_t FrameSchedule::gridSample(uint64_t x) const {
+  // Where every frame is a whole number of samples, a product will do.
+  if (wholeFrames_) return x * shortest_;
   // x * a / b as (x / b) * a + (x % b) * a / b: the remainder's product stays
   // below b * a, under 2^44 for every rate and sample rate there is.
   const uint64_t b = rate_.numerator;
   return (x / b) * samplesPerSecondTimesDen_ + (x % b) * samplesPerSecondTimesDen_ / b;
+}
+
+uint64_t FrameSchedule::lengthPeriod() const {
+  return rate_.numerator / std::gcd(samplesPerSecondTimesDen_, uint64_t{rate_.numerator});
 }
 
 uint64_t FrameSchedule::frameStart(uint64_t k) const {

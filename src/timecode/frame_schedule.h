@@ -50,7 +50,10 @@ class FrameSchedule {
   uint64_t frameLength(uint64_t k) const { return frameStart(k + 1) - frameStart(k); }
   // Frames take one of these two lengths (the same where the grid is whole).
   uint64_t shortestFrame() const { return shortest_; }
-  uint64_t longestFrame() const { return shortest_ + (samplesPerSecondTimesDen_ % rate_.numerator != 0); }
+  uint64_t longestFrame() const { return shortest_ + (wholeFrames_ ? 0 : 1); }
+  // The lengths repeat every this many frames: 5 at 29.97 and 48000 Hz
+  // (1601, 1602, 1601, 1602, 1602), 1 where the grid is whole.
+  uint64_t lengthPeriod() const;
 
   // The frame that holds sample frame `position`, and how far into it the
   // position lies.
@@ -81,9 +84,10 @@ class FrameSchedule {
   int32_t sampleRate_;
   bool dropFrame_;
   uint64_t samplesPerSecondTimesDen_;  // R * DEN
+  uint64_t shortest_;                  // floor(R * DEN / NUM)
+  bool wholeFrames_;                   // every frame shortest_ samples long
   uint64_t startNumber_;
   uint64_t origin_;
-  uint64_t shortest_;
 };
 
 // Writes into `current` the label of the frame that holds sample frame
