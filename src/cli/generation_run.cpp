@@ -10,6 +10,7 @@
 #include "cli/progress.h"
 #include "synth/ltc_encoder.h"
 #include "wav/output_file.h"
+#include "wav/wav_writer.h"
 
 namespace stampline {
 namespace {
@@ -62,31 +63,6 @@ RunPlan planRun(const Settings& settings) {
   return plan;
 }
 
-// Leaves the file as a valid WAV of its complete frames: cut back to them
-// and the header written for exactly those. Streams keep what they got.
-// Sets `framesKept` to the frames the file holds; false when cutting or
-// writing the header failed.
-bool keepCompleteFrames(OutputFile& file, const Settings& settings, const RunPlan& plan,
-                        WavFormat planned, uint64_t riffLimit, uint64_t& framesKept) {
-  const uint64_t headerSize = headerBytes(planned);
-  const uint64_t appended = file.appended();
-  const uint64_t samples = appended > headerSize ? (appended - headerSize) / plan.sampleFrameBytes : 0;
-  framesKept = plan.schedule.completeFrames(samples);
-  if (!file.seekable()) return true;
-  const uint64_t dataBytes = plan.schedule.frameStart(framesKept) * plan.sampleFrameBytes;
-  const WavFormat format = finalFormat(planned, dataBytes, riffLimit);
-  const WavHeader header = wavHeader(format, settings.sampleRate, settings.channels, dataBytes);
-  // Always cut: a failed write may have left more on disk than it reported.
-  if (!file.truncate(headerSize + dataBytes)) return false;
-  if (format == WavFormat::kRiff && appended >= headerSize) {
-    // Data size first, then the RIFF size: a file cut off between the two
-    // still shows its data.
-    return file.writeAt(kRiffDataSizeOffset, header.bytes.data() + kRiffDataSizeOffset, 4) &&
-           file.writeAt(kRiffSizeOffset, header.bytes.data() + kRiffSizeOffset, 4);
-  }
-  return file.writeAt(0, header.bytes.data(), header.size);
-}
-
 // A whole decimal number from the environment, or `fallback`.
 uint64_t environmentNumber(const char* name, uint64_t fallback) {
   const char* text = std::getenv(name);
@@ -104,10 +80,6 @@ int writeFailed(std::FILE* out) {
 int runGeneration(const Settings& settings, std::FILE* out, const RunEnvironment& environment) {
   const RunPlan plan = planRun(settings);
   const StopFlag stop = environment.stopSignal;
-  if (isStandardOutput(settings.outputPath)) {
-    std::fputs("Error opening file\n", out);
-    return 1;
-  }
 
   // Everything the run needs is allocated before the file is created or
   // truncated, so running out of memory loses nothing.
@@ -119,7 +91,7 @@ int runGeneration(const Settings& settings, std::FILE* out, const RunEnvironment
         environment.noiseSeed != 0 ? environment.noiseSeed : LtcEncoder::clockSeed();
     encoder->setup(packTimecodeText(settings.startText), settings.sampleRate, settings.channels,
                    settings.frameRate, settings.dropFrame, settings.volume, settings.clean, seed);
-    block.reset(new (std::align_val_t{4096}) int16_t[plan.blockValues]);
+    block.reset(new (std::align_val_t{4096}) int16_t[plan.blockValues]());
   } catch (const std::bad_alloc&) {
     std::fputs("Out of memory\n", out);
     return 1;
@@ -133,23 +105,25 @@ int runGeneration(const Settings& settings, std::FILE* out, const RunEnvironment
   }
   if (opened == IoResult::kStopped) {
     std::fputs("Interrupted after 0 frames\n", out);
-    return 128 + *stop;
+    return 128 + stop->load();
   }
 
-  const uint64_t plannedData = plan.dataBytes;
-  const WavFormat planned = plannedFormat(plannedData, file.seekable(), environment.riffLimit);
-  // A stream cannot be completed afterwards, so it gets its final sizes now.
-  const WavHeader header =
-      file.seekable() ? wavHeader(planned, settings.sampleRate, settings.channels)
-                      : wavHeader(planned, settings.sampleRate, settings.channels, plannedData);
+  WavLayout layout;
+  layout.sampleRate = settings.sampleRate;
+  layout.channels = settings.channels;
+  const auto wholeFrames = [&plan](uint64_t dataBytes) {
+    const uint64_t frames = plan.schedule.completeFrames(dataBytes / plan.sampleFrameBytes);
+    return plan.schedule.frameStart(frames) * plan.sampleFrameBytes;
+  };
+  WavWriter wav(file, layout, plan.dataBytes, environment.riffLimit, wholeFrames);
 
   const bool showProgress = plan.schedule.frameStart(plan.frames) >
                             static_cast<uint64_t>(kProgressMinSeconds) *
                                 static_cast<uint64_t>(settings.sampleRate);
-  ProgressLine progress(showProgress ? environment.progress : nullptr, plan.frames,
-                        plan.dataBytes);
+  ProgressLine progress(showProgress ? environment.progress : Terminal{}, plan.frames,
+                        plan.dataBytes, environment.clock);
 
-  IoResult result = file.writeBlock(header.bytes.data(), header.size, stop);
+  IoResult result = wav.begin(stop);
   uint64_t framesDone = 0;
   while (result == IoResult::kDone && framesDone < plan.frames) {
     const uint64_t count = std::min(plan.framesPerBlock, plan.frames - framesDone);
@@ -158,42 +132,38 @@ int runGeneration(const Settings& settings, std::FILE* out, const RunEnvironment
         static_cast<uint32_t>((plan.schedule.frameStart(framesDone + count) - first) * plan.channels);
     // The block still holds the last one as rendered, unless its bytes had
     // to be swapped into little-endian order.
-    encoder->render(block.get(), first, values, framesDone > 0 && kRendersInPlace);
-    progress.update(framesDone + count - 1, encoder->currentTc());
-    samplesToLittleEndian(block.get(), values);
-    // cppcheck takes each call's result for a store into the method itself.
-    // cppcheck-suppress redundantAssignment
-    const IoResult written = file.writeBlock(block.get(), size_t{values} * 2, stop);
-    if (written != IoResult::kDone) {
-      result = written;
+    if (encoder->render(block.get(), first, values, framesDone > 0 && kRendersInPlace) != values) {
+      result = IoResult::kFailed;
       break;
     }
+    progress.update(framesDone + count - 1, encoder->currentTc());
+    samplesToLittleEndian(block.get(), values);
+    result = wav.append(block.get(), size_t{values} * 2, stop, environment.clock());
+    if (result != IoResult::kDone) break;
     framesDone += count;
     // A stop that comes after the last frame changes nothing: the run is done.
     if (framesDone < plan.frames && stopRequested(stop)) result = IoResult::kStopped;
   }
   progress.finish();
 
-  uint64_t framesKept = framesDone;
-  const bool kept =
-      keepCompleteFrames(file, settings, plan, planned, environment.riffLimit, framesKept);
+  if (result == IoResult::kDone && !wav.finish()) result = IoResult::kFailed;
+  uint64_t framesKept = plan.frames;
+  if (result != IoResult::kDone) {
+    framesKept = plan.schedule.completeFrames(wav.cut().dataBytes / plan.sampleFrameBytes);
+  }
   const bool closed = file.close();
-  if (result == IoResult::kFailed || !kept || !closed) return writeFailed(out);
+  if (result == IoResult::kFailed || !closed) return writeFailed(out);
   if (result == IoResult::kStopped) {
     std::fprintf(out, "Interrupted after %llu frames\n",
                  static_cast<unsigned long long>(framesKept));
-    return 128 + *stop;
+    return 128 + stop->load();
   }
   return 0;
 }
 
 int stamplineMain(int argc, char** argv) {
+  // Before anything is printed: messages go out as they are printed.
   prepareProcess();
-  // Messages reach standard output as they are printed, before the output
-  // file is opened; the buffer is static so that printing "Out of memory"
-  // needs no memory.
-  static char consoleBuffer[BUFSIZ];
-  std::setvbuf(stdout, consoleBuffer, _IOLBF, sizeof consoleBuffer);
   int status = 1;
   try {
     Settings settings;
@@ -207,13 +177,14 @@ int stamplineMain(int argc, char** argv) {
     }
     RunEnvironment environment;
     environment.stopSignal = installStopHandlers();
-    environment.progress = standardErrorIsTerminal() ? stderr : nullptr;
+    environment.progress = standardErrorTerminal();
     // Test hooks: a fixed noise seed makes runs comparable byte for byte
     // across builds, and a small limit shows the RF64 header without
-    // writing 4 GiB.
+    // writing 4 GiB (a larger one than the sizes can hold is no limit).
     environment.noiseSeed =
         static_cast<uint32_t>(environmentNumber("STAMPLINE_NOISE_SEED", 0) & 0xFFFFFFFFU);
-    environment.riffLimit = environmentNumber("STAMPLINE_RIFF_LIMIT", kMaxRiffDataBytes);
+    environment.riffLimit =
+        std::min(environmentNumber("STAMPLINE_RIFF_LIMIT", kMaxRiffDataBytes), kMaxRiffDataBytes);
     status = runGeneration(settings, stdout, environment);
   } catch (const std::bad_alloc&) {
     std::fputs("Out of memory\n", stdout);

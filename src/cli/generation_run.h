@@ -1,12 +1,15 @@
 #ifndef STAMPLINE_CLI_GENERATION_RUN_H_
 #define STAMPLINE_CLI_GENERATION_RUN_H_
 
-#include <csignal>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 
 #include "cli/options.h"
-#include "wav/wav_writer.h"
+#include "cli/progress.h"
+#include "wav/output_file.h"
+#include "wav/wav_header.h"
 
 namespace stampline {
 
@@ -15,19 +18,22 @@ struct RunEnvironment {
   // Set (from a signal handler) to the number of the signal that asks the run
   // to stop; the run then finishes the frame being written, completes the
   // file for the frames written and returns 128 + that number. Null: never.
-  const volatile std::sig_atomic_t* stopSignal = nullptr;
-  // Stream for the progress line of long runs, or null for none.
-  std::FILE* progress = nullptr;
+  StopFlag stopSignal = nullptr;
+  // Where the progress line of long runs goes (no stream: none).
+  Terminal progress;
   // Sample data beyond this many bytes needs RF64 (a test hook).
   uint64_t riffLimit = kMaxRiffDataBytes;
   // Clock seconds that seed the noise; 0 reads the calendar clock.
   uint32_t noiseSeed = 0;
+  // The time, for the progress line and for bringing the header up to date.
+  std::function<std::chrono::steady_clock::time_point()> clock = std::chrono::steady_clock::now;
 };
 
 // Writes the LTC WAV file that `settings` (already validated) describe and
-// returns the exit status: 0 when the file is complete; 1, after "Error opening
-// file" or "Error writing file" on `out`, when it could not be created or
-// written; 128 + signal after "Interrupted after N frames" when stopped early.
+// returns the exit status: 0 when the file is complete and durable; 1, after
+// "Error opening file" or "Error writing file" on `out`, when it could not
+// be created or written; 128 + signal after "Interrupted after N frames"
+// when stopped early.
 int runGeneration(const Settings& settings, std::FILE* out, const RunEnvironment& environment);
 
 // The whole program: options, then the run. Returns the exit status.

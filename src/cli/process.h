@@ -1,7 +1,8 @@
 #ifndef STAMPLINE_CLI_PROCESS_H_
 #define STAMPLINE_CLI_PROCESS_H_
 
-#include <csignal>
+#include "cli/progress.h"
+#include "wav/output_file.h"
 
 namespace stampline {
 
@@ -10,22 +11,27 @@ namespace stampline {
 
 // Before anything is printed: the standard streams are open (so the output
 // file cannot take the number of a closed one and receive the messages),
-// and a broken pipe or the file size limit make writes fail instead of
-// killing the program. On Windows console text goes out byte for byte.
+// standard output passes every message on as it is printed, and a broken
+// pipe or the file size limit make writes fail instead of killing the
+// program. On Windows console text goes out byte for byte.
 void prepareProcess();
 
-// From here on the first SIGINT, SIGTERM or SIGHUP (Ctrl-C, Ctrl-Break or a
-// closed console window on Windows) asks the run to stop: the returned flag
-// then holds the signal number. System calls that wait are not restarted.
-// A second request ends the program at once; signals ignored when the
-// program started stay ignored.
-const volatile std::sig_atomic_t* installStopHandlers();
+// From here on the first request to stop asks the run to stop: the
+// returned flag then holds its signal number. On POSIX systems that is
+// SIGINT, SIGTERM, SIGHUP, SIGXCPU, SIGALRM, SIGUSR1, SIGUSR2, SIGVTALRM or
+// SIGPROF, and system calls that wait are not restarted; on Windows Ctrl-C,
+// Ctrl-Break or a closing console (SIGINT). A second request ends the
+// program at once; signals ignored when the program started stay ignored.
+StopFlag installStopHandlers();
 
 // The run has printed its last word: a console that is closing may now end
 // the program.
 void runFinished();
 
-bool standardErrorIsTerminal();
+// Standard error as a terminal for the progress line: its width, and
+// whether it takes escape codes (on Windows once virtual-terminal
+// processing is on). No stream when standard error is no terminal.
+Terminal standardErrorTerminal();
 
 }  // namespace stampline
 

@@ -1,25 +1,32 @@
-#include "cli/process.h"
-
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
+#include <cstdio>
 #include <initializer_list>
+
+#include "cli/process.h"
 
 namespace stampline {
 namespace {
 
-volatile std::sig_atomic_t gStopSignal = 0;
+std::atomic<int> gStopSignal = 0;
+
+// Every signal that asks a process to end without a fault of its own: each
+// stops the run as SIGTERM does.
+constexpr int kStopSignals[] = {SIGINT,  SIGTERM, SIGHUP,    SIGXCPU, SIGALRM,
+                                SIGUSR1, SIGUSR2, SIGVTALRM, SIGPROF};
 
 // The first stop signal asks the run to stop; a second one, while the run
 // is still winding up, ends the program the default way.
 extern "C" void requestStop(int signalNumber) {
-  if (gStopSignal != 0) {
+  int none = 0;
+  if (!gStopSignal.compare_exchange_strong(none, signalNumber)) {
     std::signal(signalNumber, SIG_DFL);
     std::raise(signalNumber);
-    return;
   }
-  gStopSignal = signalNumber;
 }
 
 }  // namespace
@@ -30,11 +37,16 @@ void prepareProcess() {
       static_cast<void>(open("/dev/null", O_RDWR));
     }
   }
+  // Messages reach standard output as they are printed, before the output
+  // file is opened; the buffer is static so that printing "Out of memory"
+  // needs no memory.
+  static char consoleBuffer[BUFSIZ];
+  std::setvbuf(stdout, consoleBuffer, _IOLBF, sizeof consoleBuffer);
   std::signal(SIGPIPE, SIG_IGN);
   std::signal(SIGXFSZ, SIG_IGN);
 }
 
-const volatile std::sig_atomic_t* installStopHandlers() {
+StopFlag installStopHandlers() {
   gStopSignal = 0;
   struct sigaction action {};
   action.sa_handler = requestStop;
@@ -42,7 +54,7 @@ const volatile std::sig_atomic_t* installStopHandlers() {
   // No SA_RESTART: a stop must cut short an open or write that waits for a
   // FIFO's reader; the output code retries the calls a signal interrupts.
   action.sa_flags = 0;
-  for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
+  for (const int signalNumber : kStopSignals) {
     struct sigaction previous {};
     sigaction(signalNumber, nullptr, &previous);
     // Ignored at start (nohup, a background job): the user meant it so.
@@ -54,6 +66,13 @@ const volatile std::sig_atomic_t* installStopHandlers() {
 
 void runFinished() {}
 
-bool standardErrorIsTerminal() { return isatty(STDERR_FILENO) != 0; }
+Terminal standardErrorTerminal() {
+  Terminal terminal;
+  if (isatty(STDERR_FILENO) == 0) return terminal;
+  terminal.out = stderr;
+  struct winsize size {};
+  if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) terminal.width = size.ws_col;
+  return terminal;
+}
 
 }  // namespace stampline

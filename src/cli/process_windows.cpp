@@ -1,21 +1,22 @@
-#include "cli/process.h"
-
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
 
 #include <cstdio>
 
+#include "cli/process.h"
+
 namespace stampline {
 namespace {
 
-volatile std::sig_atomic_t gStopSignal = 0;
-volatile LONG gFinished = 0;
+std::atomic<int> gStopSignal = 0;
+std::atomic<bool> gFinished = false;
 
 // Ctrl-C, Ctrl-Break and closing the console stop the run as SIGINT does on
-// other systems. The handler runs on a thread of its own; when the console
-// is closing, Windows ends the process as soon as it returns, so it waits
-// (within the few seconds Windows allows) for the run to complete the file.
+// other systems. The handler runs on a thread of its own, hence the atomic
+// flags; when the console is closing, Windows ends the process as soon as
+// it returns, so it waits (within the few seconds Windows allows) for the
+// run to complete the file.
 BOOL WINAPI onConsoleEvent(DWORD event) {
   switch (event) {
     case CTRL_C_EVENT:
@@ -28,10 +29,10 @@ BOOL WINAPI onConsoleEvent(DWORD event) {
       return FALSE;
   }
   // A second request: the default handling ends the program at once.
-  if (gStopSignal != 0) return FALSE;
-  gStopSignal = SIGINT;
+  int none = 0;
+  if (!gStopSignal.compare_exchange_strong(none, SIGINT)) return FALSE;
   if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) {
-    for (int waited = 0; waited < 450 && gFinished == 0; ++waited) Sleep(10);
+    for (int waited = 0; waited < 450 && !gFinished.load(); ++waited) Sleep(10);
   }
   return TRUE;
 }
@@ -44,16 +45,35 @@ void prepareProcess() {
   _setmode(_fileno(stdout), _O_BINARY);
   _setmode(_fileno(stderr), _O_BINARY);
   SetConsoleOutputCP(CP_UTF8);
+  // The C runtime buffers a stream it is asked to buffer by lines as fully
+  // as any other, so messages would wait for the end of the run: every
+  // message goes out as it is printed instead.
+  std::setvbuf(stdout, nullptr, _IONBF, 0);
 }
 
-const volatile std::sig_atomic_t* installStopHandlers() {
+StopFlag installStopHandlers() {
   gStopSignal = 0;
   SetConsoleCtrlHandler(onConsoleEvent, TRUE);
   return &gStopSignal;
 }
 
-void runFinished() { InterlockedExchange(&gFinished, 1); }
+void runFinished() { gFinished = true; }
 
-bool standardErrorIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
+Terminal standardErrorTerminal() {
+  Terminal terminal;
+  if (_isatty(_fileno(stderr)) == 0) return terminal;
+  terminal.out = stderr;
+  const HANDLE console = GetStdHandle(STD_ERROR_HANDLE);
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  if (GetConsoleScreenBufferInfo(console, &info) != 0) {
+    terminal.width = info.srWindow.Right - info.srWindow.Left + 1;
+  }
+  // Consoles before Windows 10 show escape codes as they are; blanks then
+  // cover the line instead.
+  DWORD mode = 0;
+  terminal.escapes = GetConsoleMode(console, &mode) != 0 &&
+                     SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+  return terminal;
+}
 
 }  // namespace stampline

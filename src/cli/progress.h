@@ -2,8 +2,10 @@
 #define STAMPLINE_CLI_PROGRESS_H_
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 
 #include "timecode/timecode.h"
@@ -14,33 +16,46 @@ namespace stampline {
 // (digits above 9 show as the next characters after '9').
 std::string formatTimecode(TimecodeWord word);
 
+// A terminal to draw on: its stream (null for none), its width in columns,
+// and whether it understands the escape code that erases to the end of the
+// line.
+struct Terminal {
+  std::FILE* out = nullptr;
+  int width = 80;
+  bool escapes = true;
+};
+
 // One self-overwriting status line for long runs on a terminal: percent done,
 // the timecode being written, the time elapsed and, once a second has passed,
-// the write rate and an estimate of the time left. Redrawn at most ten times
-// a second; a disabled line prints nothing at all.
+// the write rate and an estimate of the time left. The fields at the end are
+// left out where the terminal is too narrow, so the line never wraps.
+// Redrawn at most ten times a second; a line without a stream prints nothing.
 class ProgressLine {
  public:
   using Clock = std::chrono::steady_clock;
 
-  // `out` is the terminal stream, or null for no progress line.
-  ProgressLine(std::FILE* out, uint64_t totalFrames, uint64_t totalBytes);
+  ProgressLine(const Terminal& terminal, uint64_t totalFrames, uint64_t totalBytes,
+               std::function<Clock::time_point()> clock = Clock::now);
 
   // Reports that frame `index` carrying `timecode` is being written.
   void update(uint64_t index, TimecodeWord timecode) {
-    if (out_ != nullptr && Clock::now() >= nextDraw_) draw(index, timecode);
+    if (terminal_.out == nullptr) return;
+    const Clock::time_point now = clock_();
+    if (now >= nextDraw_) draw(index, timecode, now);
   }
   // Erases the line, leaving the cursor where the line started.
   void finish();
 
  private:
-  void draw(uint64_t index, TimecodeWord timecode);
+  void draw(uint64_t index, TimecodeWord timecode, Clock::time_point now);
 
-  std::FILE* out_;
+  Terminal terminal_;
   uint64_t totalFrames_;
   uint64_t totalBytes_;
+  std::function<Clock::time_point()> clock_;
   Clock::time_point start_;
   Clock::time_point nextDraw_;
-  bool drawn_ = false;
+  size_t drawn_ = 0;  // length of the line on screen
 };
 
 }  // namespace stampline

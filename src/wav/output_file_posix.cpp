@@ -1,6 +1,5 @@
-#include "wav/output_file.h"
-
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,43 +7,75 @@
 #include <cerrno>
 #include <climits>
 
-namespace stampline {
+#include "wav/output_file.h"
 
-bool isStandardOutput(const std::string& path) {
-  struct stat target {};
-  struct stat standardOutput {};
-  if (stat(path.c_str(), &target) != 0 || fstat(STDOUT_FILENO, &standardOutput) != 0) {
-    return false;
-  }
-  if (target.st_dev != standardOutput.st_dev || target.st_ino != standardOutput.st_ino) {
-    return false;
-  }
-  return S_ISREG(target.st_mode) || S_ISFIFO(target.st_mode) || S_ISSOCK(target.st_mode) ||
-         isatty(STDOUT_FILENO) != 0;
+namespace stampline {
+namespace {
+
+bool sameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
+
+// Whether the open file `info` (descriptor `fd`) must not take the samples:
+// a terminal, or the file, FIFO or socket of standard output or input.
+bool refused(int fd, const struct stat& info) {
+  if (isatty(fd) != 0) return true;
+  if (!S_ISREG(info.st_mode) && !S_ISFIFO(info.st_mode) && !S_ISSOCK(info.st_mode)) return false;
+  for (const int standard : {STDOUT_FILENO, STDIN_FILENO}) {
+    struct stat other {};
+    if (fstat(standard, &other) == 0 && sameFile(info, other)) return true;
+  }
+  return false;
+}
+
+}  // namespace
 
 OutputFile::~OutputFile() {
   if (fd_ >= 0) ::close(fd_);
 }
 
 IoResult OutputFile::open(const std::string& path, StopFlag stop) {
+  path_ = path;
   for (;;) {
-    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    // Not truncated yet: first it must turn out to be a file this run may
+    // write. No controlling terminal is taken on by the way.
+    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666);
     if (fd_ >= 0) break;
+    lastError_ = errno;
     if (errno != EINTR) return IoResult::kFailed;
     if (stopRequested(stop)) return IoResult::kStopped;
   }
   struct stat info {};
-  seekable_ = fstat(fd_, &info) == 0 && S_ISREG(info.st_mode);
+  if (fstat(fd_, &info) != 0 || refused(fd_, info)) {
+    ::close(fd_);
+    fd_ = -1;
+    return IoResult::kFailed;
+  }
+  seekable_ = S_ISREG(info.st_mode);
   appended_ = 0;
+  if (!seekable_) return IoResult::kDone;
+  // A run that finds the file locked leaves it alone. A file system without
+  // locks is written unlocked.
+  if (flock(fd_, LOCK_EX | LOCK_NB) != 0 && (errno == EWOULDBLOCK || errno == EINTR)) {
+    lastError_ = errno;
+    ::close(fd_);
+    fd_ = -1;
+    return IoResult::kFailed;
+  }
+  if (info.st_size > 0 && !truncate(0)) {
+    ::close(fd_);
+    fd_ = -1;
+    return IoResult::kFailed;
+  }
   return IoResult::kDone;
 }
 
-IoResult OutputFile::writeBlock(const void* data, size_t bytes, StopFlag stop) {
+IoResult OutputFile::append(const void* data, size_t bytes, StopFlag stop) {
   const auto* next = static_cast<const char*>(data);
   while (bytes > 0) {
     const ssize_t n = ::write(fd_, next, std::min<size_t>(bytes, SSIZE_MAX));
     if (n < 0) {
+      lastError_ = errno;
       if (errno != EINTR) return IoResult::kFailed;
       if (stopRequested(stop)) return IoResult::kStopped;
       continue;
@@ -59,14 +90,15 @@ IoResult OutputFile::writeBlock(const void* data, size_t bytes, StopFlag stop) {
   return IoResult::kDone;
 }
 
-// Not const: they change the file, if not the object.
-// NOLINTNEXTLINE(readability-make-member-function-const)
 bool OutputFile::writeAt(uint64_t offset, const void* data, size_t bytes) {
   const auto* next = static_cast<const char*>(data);
   while (bytes > 0) {
     const ssize_t n = ::pwrite(fd_, next, bytes, static_cast<off_t>(offset));
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
+    if (n <= 0) {
+      lastError_ = n < 0 ? errno : ENOSPC;
+      return false;
+    }
     next += n;
     bytes -= static_cast<size_t>(n);
     offset += static_cast<uint64_t>(n);
@@ -74,19 +106,51 @@ bool OutputFile::writeAt(uint64_t offset, const void* data, size_t bytes) {
   return true;
 }
 
-// NOLINTNEXTLINE(readability-make-member-function-const)
 bool OutputFile::truncate(uint64_t size) {
   for (;;) {
     if (::ftruncate(fd_, static_cast<off_t>(size)) == 0) return true;
+    lastError_ = errno;
     if (errno != EINTR) return false;
   }
+}
+
+bool OutputFile::sync() {
+  if (!seekable_) return true;
+  for (;;) {
+    if (::fdatasync(fd_) == 0) return true;
+    lastError_ = errno;
+    if (errno != EINTR) return false;
+  }
+}
+
+bool OutputFile::commitFileSystem() {
+#if defined(__linux__)
+  if (::syncfs(fd_) == 0) return true;
+  lastError_ = errno;
+  return false;
+#else
+  ::sync();
+  return true;
+#endif
 }
 
 bool OutputFile::close() {
   const int fd = fd_;
   fd_ = -1;
+  if (::close(fd) == 0) return true;
+  lastError_ = errno;
   // After an interrupted close the descriptor is gone all the same.
-  return ::close(fd) == 0 || errno == EINTR;
+  return errno == EINTR;
+}
+
+void OutputFile::remove() {
+  struct stat open {};
+  struct stat named {};
+  if (fd_ >= 0 && fstat(fd_, &open) == 0 && stat(path_.c_str(), &named) == 0 &&
+      sameFile(open, named)) {
+    ::unlink(path_.c_str());
+  }
+  static_cast<void>(close());
 }
 
 }  // namespace stampline

@@ -42,25 +42,16 @@ bool sameFile(HANDLE a, HANDLE b) {
 
 }  // namespace
 
-bool isStandardOutput(const std::string& path) {
-  const HANDLE standardOutput = GetStdHandle(STD_OUTPUT_HANDLE);
-  if (standardOutput == INVALID_HANDLE_VALUE || standardOutput == nullptr) return false;
+// A file, pipe or console this run must not write to: any console, and the
+// file or pipe that standard output or standard input is.
+bool refused(HANDLE handle) {
   DWORD mode = 0;
-  if (GetConsoleMode(standardOutput, &mode) != 0) {
-    // The console has no file identity; it is reached by these names.
-    std::string upper = path;
-    std::transform(upper.begin(), upper.end(), upper.begin(),
-                   [](char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); });
-    return upper == "CON" || upper == "CONOUT$" || upper == R"(\\.\CON)" ||
-           upper == R"(\\.\CONOUT$)";
+  if (GetConsoleMode(handle, &mode) != 0) return true;
+  for (const DWORD standard : {STD_OUTPUT_HANDLE, STD_INPUT_HANDLE}) {
+    const HANDLE other = GetStdHandle(standard);
+    if (other != INVALID_HANDLE_VALUE && other != nullptr && sameFile(handle, other)) return true;
   }
-  const HANDLE target =
-      CreateFileW(widePath(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (target == INVALID_HANDLE_VALUE) return false;
-  const bool same = sameFile(target, standardOutput);
-  CloseHandle(target);
-  return same;
+  return false;
 }
 
 OutputFile::~OutputFile() {
@@ -68,19 +59,40 @@ OutputFile::~OutputFile() {
 }
 
 IoResult OutputFile::open(const std::string& path, StopFlag) {
-  fd_ = _wopen(widePath(path).c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY | _O_NOINHERIT,
-               _S_IREAD | _S_IWRITE);
-  if (fd_ < 0) return IoResult::kFailed;
-  seekable_ = GetFileType(reinterpret_cast<HANDLE>(_get_osfhandle(fd_))) == FILE_TYPE_DISK;
+  path_ = path;
+  // Others may read the file while it is written, but no second writer may
+  // open it: a second run on the same path is refused. Not truncated yet:
+  // first it must turn out to be a file this run may write.
+  const HANDLE handle = CreateFileW(widePath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return IoResult::kFailed;
+  if (refused(handle)) {
+    CloseHandle(handle);
+    return IoResult::kFailed;
+  }
+  fd_ = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
+  if (fd_ < 0) {
+    CloseHandle(handle);
+    return IoResult::kFailed;
+  }
+  seekable_ = GetFileType(handle) == FILE_TYPE_DISK;
   appended_ = 0;
+  if (seekable_ && !truncate(0)) {
+    _close(fd_);
+    fd_ = -1;
+    return IoResult::kFailed;
+  }
   return IoResult::kDone;
 }
 
-IoResult OutputFile::writeBlock(const void* data, size_t bytes, StopFlag stop) {
+IoResult OutputFile::append(const void* data, size_t bytes, StopFlag stop) {
   const auto* next = static_cast<const char*>(data);
   while (bytes > 0) {
     const int n = _write(fd_, next, static_cast<unsigned>(std::min<size_t>(bytes, INT_MAX)));
-    if (n <= 0) return stopRequested(stop) ? IoResult::kStopped : IoResult::kFailed;
+    if (n <= 0) {
+      lastError_ = errno;
+      return stopRequested(stop) ? IoResult::kStopped : IoResult::kFailed;
+    }
     next += n;
     bytes -= static_cast<size_t>(n);
     appended_ += static_cast<uint64_t>(n);
@@ -88,23 +100,51 @@ IoResult OutputFile::writeBlock(const void* data, size_t bytes, StopFlag stop) {
   return IoResult::kDone;
 }
 
-// NOLINTNEXTLINE(readability-make-member-function-const)
 bool OutputFile::writeAt(uint64_t offset, const void* data, size_t bytes) {
   const __int64 end = _lseeki64(fd_, 0, SEEK_CUR);
-  if (end < 0 || _lseeki64(fd_, static_cast<__int64>(offset), SEEK_SET) < 0) return false;
+  if (end < 0 || _lseeki64(fd_, static_cast<__int64>(offset), SEEK_SET) < 0) {
+    lastError_ = errno;
+    return false;
+  }
   const bool written = _write(fd_, data, static_cast<unsigned>(bytes)) == static_cast<int>(bytes);
+  if (!written) lastError_ = errno;
   return _lseeki64(fd_, end, SEEK_SET) >= 0 && written;
 }
 
-// NOLINTNEXTLINE(readability-make-member-function-const)
 bool OutputFile::truncate(uint64_t size) {
-  return _chsize_s(fd_, static_cast<__int64>(size)) == 0;
+  const errno_t error = _chsize_s(fd_, static_cast<__int64>(size));
+  if (error != 0) lastError_ = error;
+  return error == 0;
 }
+
+bool OutputFile::sync() {
+  if (!seekable_ || _commit(fd_) == 0) return true;
+  lastError_ = errno;
+  return false;
+}
+
+// Windows frees the space of a cut at once; committing the file will do.
+bool OutputFile::commitFileSystem() { return sync(); }
 
 bool OutputFile::close() {
   const int fd = fd_;
   fd_ = -1;
-  return _close(fd) == 0;
+  if (_close(fd) == 0) return true;
+  lastError_ = errno;
+  return false;
+}
+
+void OutputFile::remove() {
+  const HANDLE named =
+      CreateFileW(widePath(path_).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  bool same = false;
+  if (named != INVALID_HANDLE_VALUE) {
+    same = fd_ >= 0 && sameFile(named, reinterpret_cast<HANDLE>(_get_osfhandle(fd_)));
+    CloseHandle(named);
+  }
+  static_cast<void>(close());
+  if (same) _wunlink(widePath(path_).c_str());
 }
 
 }  // namespace stampline

@@ -1,128 +1,106 @@
 #include "wav/wav_writer.h"
 
-#include <bit>
-#include <cstring>
-#include <string_view>
+#include <algorithm>
+#include <cerrno>
+#include <utility>
 
 namespace stampline {
 namespace {
 
-constexpr uint32_t kUnknownSize32 = 0xFFFFFFFFU;
-constexpr uint32_t kFormatChunkBytes = 16;
-constexpr uint16_t kPcm = 1;
-constexpr uint16_t kBitsPerSample = 16;
-constexpr uint32_t kDs64ChunkBytes = 28;
-// The RIFF size counts everything after its own 8 bytes.
-constexpr uint64_t kRiffSizeExcludes = 8;
+// How far a file is cut back at first when a full disk refuses its header;
+// the step doubles at each further try.
+constexpr uint64_t kFirstCutBack = uint64_t{1} << 20;
 
-class HeaderBuilder {
- public:
-  void text(std::string_view s) {
-    std::memcpy(header_.bytes.data() + header_.size, s.data(), s.size());
-    header_.size += s.size();
-  }
-  void u16(uint32_t value) { put(value, 2); }
-  void u32(uint64_t value) { put(value, 4); }
-  void u64(uint64_t value) { put(value, 8); }
-  void zeros(size_t count) { header_.size += count; }
-  const WavHeader& header() const { return header_; }
-
- private:
-  void put(uint64_t value, int width) {
-    for (int i = 0; i < width; ++i) {
-      header_.bytes[header_.size++] = static_cast<uint8_t>(value >> (8 * i));
-    }
-  }
-  WavHeader header_;
-};
-
-void formatChunk(HeaderBuilder& h, int32_t sampleRate, int32_t channels) {
-  const auto rate = static_cast<uint32_t>(sampleRate);
-  const auto count = static_cast<uint32_t>(channels);
-  h.text("fmt ");
-  h.u32(kFormatChunkBytes);
-  h.u16(kPcm);
-  h.u16(count);
-  h.u32(rate);
-  h.u32(uint64_t{rate} * count * 2);  // the field keeps the low 32 bits
-  h.u16(count * 2);
-  h.u16(kBitsPerSample);
-}
-
-// `dataBytes` null: the placeholders of a header written before the data.
-WavHeader build(WavFormat format, int32_t sampleRate, int32_t channels, const uint64_t* dataBytes) {
-  HeaderBuilder h;
-  const uint64_t fileBytes = dataBytes != nullptr ? headerBytes(format) + *dataBytes : 0;
-  if (format == WavFormat::kRf64) {
-    h.text("RF64");
-    h.u32(kUnknownSize32);
-    h.text("WAVEds64");
-    h.u32(kDs64ChunkBytes);
-    const auto channelCount = static_cast<uint64_t>(channels);
-    h.u64(dataBytes != nullptr ? fileBytes - kRiffSizeExcludes : 0);
-    h.u64(dataBytes != nullptr ? *dataBytes : 0);
-    h.u64(dataBytes != nullptr ? *dataBytes / (2 * channelCount) : 0);
-    h.u32(0);
-  } else {
-    h.text("RIFF");
-    h.u32(dataBytes != nullptr ? fileBytes - kRiffSizeExcludes : 0);
-    h.text("WAVE");
-    if (format == WavFormat::kReservedRiff) {
-      h.text("JUNK");
-      h.u32(kDs64ChunkBytes);
-      h.zeros(kDs64ChunkBytes);
-    }
-  }
-  formatChunk(h, sampleRate, channels);
-  h.text("data");
-  if (format == WavFormat::kRf64) {
-    h.u32(kUnknownSize32);
-  } else if (dataBytes != nullptr) {
-    h.u32(*dataBytes);
-  } else {
-    // Four spaces hold the data size's place until the data is written.
-    h.text("    ");
-  }
-  return h.header();
-}
+bool outOfSpace(int error) { return error == ENOSPC || error == EDQUOT || error == EFBIG; }
 
 }  // namespace
 
-WavFormat plannedFormat(uint64_t plannedDataBytes, bool seekable, uint64_t riffLimit) {
-  if (plannedDataBytes <= riffLimit) return WavFormat::kRiff;
-  return seekable ? WavFormat::kReservedRiff : WavFormat::kRf64;
+WavWriter::WavWriter(OutputFile& file, WavLayout layout, uint64_t plannedDataBytes,
+                     uint64_t riffLimit, std::function<uint64_t(uint64_t)> wholeFrames)
+    : file_(file),
+      layout_(std::move(layout)),
+      planned_(plannedDataBytes),
+      riffLimit_(riffLimit),
+      wholeFrames_(std::move(wholeFrames)) {}
+
+IoResult WavWriter::begin(StopFlag stop) {
+  format_ = plannedFormat(layout_, planned_, file_.seekable(), riffLimit_);
+  headerSize_ = headerBytes(layout_, format_);
+  described_ = file_.seekable() ? 0 : planned_;
+  const std::vector<uint8_t> header = wavHeader(layout_, format_, described_);
+  const IoResult result = file_.append(header.data(), header.size(), stop);
+  begun_ = result == IoResult::kDone;
+  return result;
 }
 
-WavFormat finalFormat(WavFormat planned, uint64_t dataBytes, uint64_t riffLimit) {
-  // The reserved header is 36 bytes longer, and its RIFF size counts them.
-  constexpr uint64_t kLonger = kExtendedHeaderBytes - kRiffHeaderBytes;
-  const uint64_t limit = riffLimit > kLonger ? riffLimit - kLonger : 0;
-  if (planned == WavFormat::kReservedRiff && dataBytes > limit) return WavFormat::kRf64;
-  return planned;
+uint64_t WavWriter::dataAppended() const {
+  return file_.appended() > headerSize_ ? file_.appended() - headerSize_ : 0;
 }
 
-size_t headerBytes(WavFormat format) {
-  return format == WavFormat::kRiff ? kRiffHeaderBytes : kExtendedHeaderBytes;
+IoResult WavWriter::append(const void* data, size_t bytes, StopFlag stop, Clock::time_point now) {
+  const IoResult result = file_.append(data, bytes, stop);
+  if (result != IoResult::kDone || !file_.seekable()) return result;
+  const uint64_t written = dataAppended();
+  const bool first = described_ == 0;
+  const bool needsRf64 = finalFormat(layout_, format_, written, riffLimit_) != format_;
+  if (!first && !needsRf64 && now - lastUpdate_ < kUpdateInterval) return IoResult::kDone;
+  lastUpdate_ = now;
+  // The data first: a header must never describe data that a power cut
+  // could still take away.
+  return file_.sync() && rewriteHeader(written) ? IoResult::kDone : IoResult::kFailed;
 }
 
-WavHeader wavHeader(WavFormat format, int32_t sampleRate, int32_t channels) {
-  return build(format, sampleRate, channels, nullptr);
+bool WavWriter::rewriteHeader(uint64_t dataBytes) {
+  const WavFormat format = finalFormat(layout_, format_, dataBytes, riffLimit_);
+  const std::vector<uint8_t> header = wavHeader(layout_, format, dataBytes);
+  if (!file_.writeAt(0, header.data(), header.size())) return false;
+  format_ = format;
+  described_ = dataBytes;
+  return true;
 }
 
-WavHeader wavHeader(WavFormat format, int32_t sampleRate, int32_t channels, uint64_t dataBytes) {
-  return build(format, sampleRate, channels, &dataBytes);
+bool WavWriter::finish() {
+  if (!file_.seekable()) return true;
+  // Every frame is in: nothing to cut, so a file system that cannot
+  // truncate does not stand in the way.
+  return rewriteHeader(dataAppended()) && file_.sync();
 }
 
-void samplesToLittleEndian(int16_t* samples, size_t count) {
-  if constexpr (std::endian::native != std::endian::little) {
-    for (size_t i = 0; i < count; ++i) {
-      const auto v = static_cast<uint16_t>(samples[i]);
-      samples[i] = static_cast<int16_t>(static_cast<uint16_t>(v << 8 | v >> 8));
+WavWriter::Kept WavWriter::cut() {
+  const uint64_t whole = begun_ ? wholeFrames_(dataAppended()) : 0;
+  if (!file_.seekable()) return {whole, true};
+  if (!begun_) headerSize_ = headerBytes(layout_, format_);
+
+  uint64_t keep = whole;
+  uint64_t lowest = whole;  // the least data the file has been cut to
+  uint64_t step = kFirstCutBack;
+  bool committed = false;
+  for (;;) {
+    // Always cut: a failed write may have left more than it reported.
+    if (file_.truncate(headerSize_ + keep)) lowest = std::min(lowest, keep);
+    if (rewriteHeader(keep)) {
+      static_cast<void>(file_.sync());
+      return {keep, true};
     }
-  } else {
-    static_cast<void>(samples);
-    static_cast<void>(count);
+    if (!outOfSpace(file_.lastError())) break;
+    if (!committed) {
+      // The space the cut released comes back when the file system commits.
+      static_cast<void>(file_.commitFileSystem());
+      committed = true;
+      continue;
+    }
+    if (keep == 0) break;
+    keep = wholeFrames_(keep > step ? keep - step : 0);
+    step *= 2;
+    committed = false;
   }
+  // The header last written, if any, still stands: keep the data it
+  // describes, if the file still holds it. Otherwise it is no WAV at all.
+  if (begun_ && described_ <= lowest && file_.truncate(headerSize_ + described_)) {
+    return {described_, true};
+  }
+  file_.remove();
+  return {0, false};
 }
 
 }  // namespace stampline

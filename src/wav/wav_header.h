@@ -1,0 +1,72 @@
+#ifndef STAMPLINE_WAV_WAV_HEADER_H_
+#define STAMPLINE_WAV_WAV_HEADER_H_
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace stampline {
+
+// A chunk of the header between "fmt " and "data" (a Broadcast Wave "bext",
+// an "iXML"): its identifier and its contents. A chunk of odd length is
+// followed by a pad byte, as RIFF asks.
+struct WavChunk {
+  std::array<char, 4> id{};
+  std::vector<uint8_t> bytes;
+};
+
+// What a file's header says besides its sizes.
+struct WavLayout {
+  int32_t sampleRate = 44100;
+  int32_t channels = 2;
+  std::vector<WavChunk> chunks;
+};
+
+// The output is 16-bit PCM in one of three forms, each a list of chunks,
+// every number little-endian:
+//   kRiff          "RIFF" size "WAVE", "fmt " 16, [chunks], "data" size
+//   kReservedRiff  the same with a 28-byte "JUNK" chunk right after "WAVE",
+//                  holding the place of a ds64 chunk, for a file that may
+//                  outgrow 32-bit sizes and is completed in place
+//   kRf64          "RF64" 0xFFFFFFFF "WAVE", "ds64" 28 (RIFF size, data size
+//                  and sample frames as 64-bit numbers, table length 0),
+//                  "fmt ", [chunks], "data" 0xFFFFFFFF
+// With no extra chunks kRiff is the classic 44-byte header and the other
+// two are 80 bytes:
+//    0  4 "RIFF"     4  4 file length - 8     8  8 "WAVEfmt "
+//   16  4 16        20  2 1 (PCM)            22  2 channels
+//   24  4 rate      28  4 rate * channels * 2
+//   32  2 channels * 2                       34  2 16 (bits per sample)
+//   36  4 "data"    40  4 data bytes
+enum class WavFormat { kRiff, kReservedRiff, kRf64 };
+
+// The most sample data the 44-byte header describes: 2^32 - 1 less the 36
+// header bytes its RIFF size also counts.
+inline constexpr uint64_t kMaxRiffDataBytes = 4294967259ULL;
+
+// The header's length in bytes.
+size_t headerBytes(const WavLayout& layout, WavFormat format);
+// The header of a file holding `dataBytes` of samples. A RIFF form's sizes
+// must fit its 32-bit fields (see finalFormat).
+std::vector<uint8_t> wavHeader(const WavLayout& layout, WavFormat format, uint64_t dataBytes);
+
+// The form to start a file with, for `plannedDataBytes` of samples. A file
+// that is completed in place (`seekable`) reserves room for RF64 when its
+// data may pass the limit; a stream gets the form of its final size at once.
+// `riffLimit` is the most data a 44-byte header describes (lowered by
+// tests); longer headers describe that much less.
+WavFormat plannedFormat(const WavLayout& layout, uint64_t plannedDataBytes, bool seekable,
+                        uint64_t riffLimit = kMaxRiffDataBytes);
+// The form a file started as `planned` takes for `dataBytes`: a reserved
+// header becomes RF64 only when the data really needs it.
+WavFormat finalFormat(const WavLayout& layout, WavFormat planned, uint64_t dataBytes,
+                      uint64_t riffLimit = kMaxRiffDataBytes);
+
+// Converts `count` native 16-bit samples to little-endian in place (nothing
+// to do on a little-endian machine).
+void samplesToLittleEndian(int16_t* samples, size_t count);
+
+}  // namespace stampline
+
+#endif  // STAMPLINE_WAV_WAV_HEADER_H_
