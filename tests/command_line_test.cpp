@@ -131,6 +131,8 @@ std::vector<Case> cases() {
       {"huge duration", {"-d", "99999999999", "-o", "/nonexistent/x.wav"},
        "d = 100 99999999999\no = 111 /nonexistent/x.wav\nError opening file\n", false, 1},
       {"nan fps", {"-f", "nan"}, "f = 102 nan\nInvalid frame rate = 0\n\n" + u, false, 1},
+      {"fps a hair above 30", {"-f", "30.00000001"},
+       "f = 102 30.00000001\nInvalid frame rate = 30\n\n" + u, false, 1},
       {"inf fps", {"-f", "inf"}, "f = 102 inf\nInvalid frame rate = 2147483647\n\n" + u, false, 1},
       {"1e300 fps", {"-f", "1e300"}, "f = 102 1e300\nInvalid frame rate = 2147483647\n\n" + u,
        false, 1},

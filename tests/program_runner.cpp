@@ -1,6 +1,7 @@
 #include "program_runner.h"
 
 #include <fcntl.h>
+#include <pty.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -27,13 +28,29 @@ ScratchDir::~ScratchDir() {
   std::filesystem::remove_all(path_, ignored);
 }
 
-SmallDisk::SmallDisk(const std::string& where) : path_(where) {
+SmallDisk::SmallDisk(const std::string& where, const std::string& size) : path_(where) {
   std::filesystem::create_directory(path_);
-  mounted_ = mount("stampline-test", path_.c_str(), "tmpfs", 0, "size=20m") == 0;
+  mounted_ = mount("stampline-test", path_.c_str(), "tmpfs", 0, ("size=" + size).c_str()) == 0;
+  if (!mounted_) why_ = "no permission to mount a small tmpfs";
+}
+
+SmallDisk::SmallDisk(const std::string& where, int btrfsMegabytes)
+    : path_(where), image_(where + ".img") {
+  std::filesystem::create_directory(path_);
+  if (std::system("command -v mkfs.btrfs >/dev/null && command -v losetup >/dev/null") != 0) {
+    why_ = "mkfs.btrfs or losetup is missing";
+    return;
+  }
+  const std::string setup = "truncate -s " + std::to_string(btrfsMegabytes) + "M '" + image_ +
+                            "' && mkfs.btrfs -q '" + image_ + "' >/dev/null 2>&1 && mount -o loop '" +
+                            image_ + "' '" + path_ + "' 2>/dev/null";
+  mounted_ = std::system(setup.c_str()) == 0;
+  if (!mounted_) why_ = "no loop device or no permission to mount one";
 }
 
 SmallDisk::~SmallDisk() {
   if (mounted_) umount(path_.c_str());
+  if (!image_.empty()) std::filesystem::remove(image_);
 }
 
 std::string readFile(const std::string& path) {
@@ -108,12 +125,21 @@ pid_t start(const std::vector<std::string>& args, const std::string& cwd,
     } else {
       unsetenv("POSIXLY_CORRECT");
     }
-    const auto limit = [](int resource, unsigned long bytes) {
+    for (const auto& [name, value] : options.environment) setenv(name.c_str(), value.c_str(), 1);
+    if (options.umask >= 0) ::umask(static_cast<mode_t>(options.umask));
+    if (options.fileSizeLimit >= 0) {
+      const auto bytes = static_cast<rlim_t>(options.fileSizeLimit);
       const rlimit value{bytes, bytes};
-      if (bytes != 0 && setrlimit(resource, &value) != 0) _exit(125);
-    };
-    limit(RLIMIT_FSIZE, options.fileSizeLimit);
-    limit(RLIMIT_AS, options.addressSpaceLimit);
+      if (setrlimit(RLIMIT_FSIZE, &value) != 0) _exit(125);
+    }
+    if (options.addressSpaceLimit != 0) {
+      const rlimit value{options.addressSpaceLimit, options.addressSpaceLimit};
+      if (setrlimit(RLIMIT_AS, &value) != 0) _exit(125);
+    }
+    if (options.standardStreamsClosed) {
+      // The launcher (a tracer, an emulator) starts with them closed too.
+      for (const int fd : {0, 1, 2}) close(fd);
+    }
     execvp(argv.data()[0], argv.data());
     _exit(127);
   }
@@ -149,6 +175,42 @@ ProgramResult runProgram(const std::vector<std::string>& args, const std::string
   return runProgram(args, cwd, options);
 }
 
+ProgramResult runOnTerminal(const std::vector<std::string>& args, const std::string& cwd,
+                            bool stdoutOnTerminal) {
+  ScratchDir capture;
+  const std::string outPath = capture.file("stdout");
+  std::vector<std::string> words = programLauncher();
+  words.push_back(programPath());
+  words.insert(words.end(), args.begin(), args.end());
+  ArgumentVector argv(words.front(), {words.begin() + 1, words.end()});
+
+  int terminal = -1;
+  const pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
+  if (pid == 0) {
+    if (chdir(cwd.c_str()) != 0) _exit(125);
+    if (!stdoutOnTerminal) {
+      const int file = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      if (file < 0) _exit(125);
+      dup2(file, 1);
+    }
+    execvp(argv.data()[0], argv.data());
+    _exit(127);
+  }
+  ProgramResult result;
+  char buffer[4096];
+  for (;;) {
+    const ssize_t n = read(terminal, buffer, sizeof buffer);
+    if (n <= 0) break;  // EIO once the program has closed the terminal
+    result.err.append(buffer, static_cast<size_t>(n));
+  }
+  int raw = 0;
+  waitpid(pid, &raw, 0);
+  close(terminal);
+  result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+  result.out = readFile(outPath);
+  return result;
+}
+
 RunningProgram::RunningProgram(const std::vector<std::string>& args, const std::string& cwd,
                                const RunOptions& options)
     : pid_(start(args, cwd, capture_, options)) {}
@@ -159,6 +221,8 @@ RunningProgram::~RunningProgram() {
     waitpid(pid_, nullptr, 0);
   }
 }
+
+std::string RunningProgram::outputSoFar() const { return readFile(capture_.file("stdout")); }
 
 ProgramResult RunningProgram::finish() {
   const ProgramResult result = wait(pid_, capture_);

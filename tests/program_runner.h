@@ -2,6 +2,7 @@
 #define STAMPLINE_TESTS_PROGRAM_RUNNER_H_
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace stampline::testing {
@@ -61,25 +62,43 @@ struct RunOptions {
   // or to a pipe that nobody reads from.
   std::string stdoutPath;
   bool stdoutBrokenPipe = false;
-  // Resource limits in bytes, or 0 for none.
-  unsigned long fileSizeLimit = 0;
+  // Standard input, output and error closed.
+  bool standardStreamsClosed = false;
+  // Resource limits in bytes: the file size limit applies from 0 on, -1 is
+  // none; an address space limit of 0 is none.
+  long fileSizeLimit = -1;
   unsigned long addressSpaceLimit = 0;
+  // The umask the program starts with, or -1 to keep the test's.
+  int umask = -1;
+  // Variables set in the program's environment.
+  std::vector<std::pair<std::string, std::string>> environment;
 };
 
-// A 20 MB file system of its own at `where` (a new directory), for runs that
-// fill a disk; mounted() is false where mounting is not permitted.
+// A file system of its own at `where` (a new directory), for runs that fill
+// a disk: a tmpfs of `size` ("20m", "64k"), or with `btrfsMegabytes` a
+// btrfs of that size on a loop device. mounted() is false where that cannot
+// be done here (no permission to mount, no loop device, no mkfs.btrfs);
+// why() says which.
 class SmallDisk {
  public:
-  explicit SmallDisk(const std::string& where);
+  explicit SmallDisk(const std::string& where, const std::string& size = "20m");
+  SmallDisk(const std::string& where, int btrfsMegabytes);
   ~SmallDisk();
   SmallDisk(const SmallDisk&) = delete;
   SmallDisk& operator=(const SmallDisk&) = delete;
   bool mounted() const { return mounted_; }
+  const std::string& why() const { return why_; }
 
  private:
   std::string path_;
+  std::string image_;
   bool mounted_ = false;
+  std::string why_;
 };
+
+// The whole of a file, or "" when it cannot be read.
+std::string readFile(const std::string& path);
+bool fileExists(const std::string& path);
 
 // Runs stampline with `args` in directory `cwd`, standard input from
 // /dev/null, POSIXLY_CORRECT set only when asked for.
@@ -87,6 +106,13 @@ ProgramResult runProgram(const std::vector<std::string>& args, const std::string
                          const RunOptions& options = {});
 ProgramResult runProgram(const std::vector<std::string>& args, const std::string& cwd,
                          bool posixlyCorrect);
+
+// Runs stampline on a pseudo-terminal of its own, its controlling terminal,
+// which standard error (and, with `stdoutOnTerminal`, standard output) goes
+// to; standard output otherwise to a file. Returns the run with `err`
+// holding everything the terminal received.
+ProgramResult runOnTerminal(const std::vector<std::string>& args, const std::string& cwd,
+                            bool stdoutOnTerminal = false);
 
 // A program started in the background; finish() waits for it.
 class RunningProgram {
@@ -97,6 +123,8 @@ class RunningProgram {
   RunningProgram& operator=(const RunningProgram&) = delete;
   ~RunningProgram();
   int pid() const { return pid_; }
+  // What it has printed on standard output so far (unless redirected).
+  std::string outputSoFar() const;
   ProgramResult finish();
 
  private:
@@ -104,9 +132,6 @@ class RunningProgram {
   int pid_ = -1;
 };
 
-// The whole of a file, or "" when it cannot be read.
-std::string readFile(const std::string& path);
-bool fileExists(const std::string& path);
 
 }  // namespace stampline::testing
 

@@ -103,19 +103,34 @@ TEST_F(GenerationRunTest, FilesThatCannotBeOpenedOrWritten) {
 }
 
 TEST_F(GenerationRunTest, StreamsGetTheirFinalSizesUpFront) {
-  const std::string fifo = path("pipe");
-  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  std::string received;
-  std::thread reader([&] { received = readFile(fifo); });
-  Settings s;
-  s.outputPath = fifo;
-  s.durationFrames = 5;
-  EXPECT_EQ(run(s), 0);
-  reader.join();
-  EXPECT_EQ(out_, "");
-  ASSERT_EQ(received.size(), 44U + 5 * 5880);
-  EXPECT_EQ(littleEndian(received, 40, 4), 5U * 5880);
-  EXPECT_EQ(littleEndian(received, 4, 4), 5U * 5880 + 36);
+  // A stream cannot be rewritten: a plain or, past the limit, an RF64 header
+  // with the sizes of every frame goes first.
+  for (const uint64_t riffLimit : {kMaxRiffDataBytes, uint64_t{1000}}) {
+    SCOPED_TRACE(riffLimit);
+    const std::string fifo = path("pipe" + std::to_string(riffLimit));
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::string received;
+    std::thread reader([&] { received = readFile(fifo); });
+    Settings s;
+    s.outputPath = fifo;
+    s.durationFrames = 5;
+    RunEnvironment environment;
+    environment.riffLimit = riffLimit;
+    EXPECT_EQ(run(s, environment), 0);
+    reader.join();
+    EXPECT_EQ(out_, "");
+    if (riffLimit == kMaxRiffDataBytes) {
+      ASSERT_EQ(received.size(), 44U + 5 * 5880);
+      EXPECT_EQ(littleEndian(received, 40, 4), 5U * 5880);
+      EXPECT_EQ(littleEndian(received, 4, 4), 5U * 5880 + 36);
+    } else {
+      ASSERT_EQ(received.size(), 80U + 5 * 5880);
+      EXPECT_EQ(received.substr(0, 16), std::string("RF64\xFF\xFF\xFF\xFFWAVEds64", 16));
+      EXPECT_EQ(littleEndian(received, 20, 8), 72U + 5 * 5880);
+      EXPECT_EQ(littleEndian(received, 28, 8), 5U * 5880);
+      EXPECT_EQ(littleEndian(received, 36, 8), 5U * 1470);
+    }
+  }
 }
 
 TEST_F(GenerationRunTest, LargeRunsBecomeRf64) {

@@ -50,7 +50,10 @@ StopFlag installStopHandlers() {
   gStopSignal = 0;
   struct sigaction action {};
   action.sa_handler = requestStop;
+  // One request at a time: two signals that arrive together are taken in
+  // turn, the first asking the run to stop, the second ending it.
   sigemptyset(&action.sa_mask);
+  for (const int signalNumber : kStopSignals) sigaddset(&action.sa_mask, signalNumber);
   // No SA_RESTART: a stop must cut short an open or write that waits for a
   // FIFO's reader; the output code retries the calls a signal interrupts.
   action.sa_flags = 0;

@@ -2,12 +2,21 @@
 #define STAMPLINE_SYNTH_CELL_PLAN_H_
 
 #include <array>
+#include <cfloat>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
 #include "synth/noise_generator.h"
 #include "timecode/ltc_frame.h"
+
+// The sample values come from IEEE double arithmetic rounded after every
+// operation, and a file's bytes from them. A build that keeps wider
+// intermediates (the x87 unit of 32-bit x86, without SSE2 maths) would
+// write other bytes at volumes on a rounding edge, so it is refused.
+#if !defined(FLT_EVAL_METHOD) || FLT_EVAL_METHOD != 0
+#error "Stampline needs double arithmetic rounded at every operation (FLT_EVAL_METHOD 0): on 32-bit x86 build with -msse2 -mfpmath=sse (set CMAKE_SYSTEM_PROCESSOR to i686)"
+#endif
 
 namespace stampline {
 

@@ -46,7 +46,8 @@ class LtcEncoder {
   // put a frame of the same length starting at the same polarity are then
   // brought up to date in place: only the bytes of the frame whose cells
   // differ are copied (in a run, mostly the frame and second digits).
-  uint32_t render(int16_t* buffer, uint64_t position, uint32_t maxValues, bool update = false);
+  [[nodiscard]] uint32_t render(int16_t* buffer, uint64_t position, uint32_t maxValues,
+                               bool update = false);
 
   // The noise seed that setup() takes from the calendar clock.
   static uint32_t clockSeed();

@@ -417,7 +417,7 @@ TEST(LtcEncoderRenderTest, PositionsBeyond32BitsKeepCounting) {
   LtcEncoder e = makeEncoder(48000, 30, 1, true, 0.5, 0x00000000);
   Samples buffer(1600);
   // Frame 2684354 starts at 4294966400 + 1600 > 2^32.
-  e.render(buffer.data(), 2684355ULL * 1600, 1600);
+  ASSERT_EQ(e.render(buffer.data(), 2684355ULL * 1600, 1600), 1600U);
   EXPECT_EQ(e.currentTc(), 0x15185100U);  // 24:51:18:15, the hours wrapped
 }
 

@@ -11,7 +11,12 @@ namespace {
 // the step doubles at each further try.
 constexpr uint64_t kFirstCutBack = uint64_t{1} << 20;
 
-bool outOfSpace(int error) { return error == ENOSPC || error == EDQUOT || error == EFBIG; }
+bool outOfSpace(int error) {
+#if defined(EDQUOT)
+  if (error == EDQUOT) return true;  // a quota is a disk of its own
+#endif
+  return error == ENOSPC || error == EFBIG;
+}
 
 }  // namespace
 
