@@ -237,7 +237,7 @@ TEST_F(GenerationRunTest, BlocksJoinExactlyWhateverTheirNumber) {
     LtcEncoder encoder;
     encoder.setup(packTimecodeText(s.startText), c.sampleRate, 2, c.rate, c.drop, 0.5, false, 99);
     const FrameSchedule& schedule = encoder.schedule();
-    const uint64_t frames = static_cast<uint64_t>(c.frames);
+    const auto frames = static_cast<uint64_t>(c.frames);
     WavLayout layout;
     layout.sampleRate = c.sampleRate;
     const std::vector<uint8_t> header =

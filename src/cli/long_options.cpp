@@ -147,11 +147,7 @@ bool takeEnd(const char* value, OptionScan& scan, std::string&) {
 
 // The rates LTC runs at, as they are written. 23.976 and 29.97 stand for
 // the exact NTSC rates 24000/1001 and 30000/1001.
-struct RateSpelling {
-  const char* text;
-  FrameRate rate;
-};
-constexpr RateSpelling kRateSpellings[] = {
+constexpr std::pair<const char*, FrameRate> kRateSpellings[] = {
     {"23.976", kRate23976}, {"23.98", kRate23976}, {"24000/1001", kRate23976},
     {"24", kRate24},        {"25", kRate25},       {"29.97", kRate2997},
     {"30000/1001", kRate2997}, {"30", kRate30},
@@ -332,10 +328,11 @@ bool finishLongOptions(OptionScan& scan, std::FILE* out) {
       const uint64_t units = scan.mantissa * scan.unitSeconds;
       const uint64_t whole = units / divisor;
       const uint64_t rest = units % divisor;
-      const uint64_t frames = whole > INT32_MAX ? uint64_t{INT32_MAX} + 1
-                                                : whole * s.frameRate.numerator +
-                                                      (rest * s.frameRate.numerator + divisor - 1) /
-                                                          divisor;
+      uint64_t frames = uint64_t{INT32_MAX} + 1;  // too long, unless it fits
+      if (whole <= INT32_MAX) {
+        frames = whole * s.frameRate.numerator +
+                 (rest * s.frameRate.numerator + divisor - 1) / divisor;
+      }
       if (frames > INT32_MAX) {
         printRefusal(out, "duration", scan.lengthText.c_str(),
                      "at most " + std::to_string(INT32_MAX) + " frames");

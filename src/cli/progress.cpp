@@ -67,9 +67,10 @@ void ProgressLine::draw(uint64_t index, TimecodeWord timecode, Clock::time_point
   // wraps on some terminals, and every redraw would leave a row behind.
   std::string line;
   for (const std::string& field : fields) {
-    const std::string longer = line.empty() ? field : line + "  " + field;
-    if (static_cast<int>(longer.size()) >= terminal_.width) break;
-    line = longer;
+    const size_t longer = line.size() + (line.empty() ? 0 : 2) + field.size();
+    if (static_cast<int>(longer) >= terminal_.width) break;
+    if (!line.empty()) line += "  ";
+    line += field;
   }
   std::fputc('\r', terminal_.out);
   std::fputs(line.c_str(), terminal_.out);

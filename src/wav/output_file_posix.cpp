@@ -144,10 +144,10 @@ bool OutputFile::close() {
 }
 
 void OutputFile::remove() {
-  struct stat open {};
+  struct stat ours {};
   struct stat named {};
-  if (fd_ >= 0 && fstat(fd_, &open) == 0 && stat(path_.c_str(), &named) == 0 &&
-      sameFile(open, named)) {
+  if (fd_ >= 0 && fstat(fd_, &ours) == 0 && stat(path_.c_str(), &named) == 0 &&
+      sameFile(ours, named)) {
     ::unlink(path_.c_str());
   }
   static_cast<void>(close());
