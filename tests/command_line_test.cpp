@@ -288,6 +288,23 @@ std::vector<Case> cases() {
        "n = 110 1\nframe-rate = 25\n" +
            refused("frame-rate", "25", "drop-frame counting needs 29.97 or 30 frames per second"),
        false, 1},
+      {"user bits", {"--user-bits", "0123abCD", "-d", "1"}, "user-bits = 0123abCD\nd = 100 1\n",
+       false, 0, "output.wav", 44100, 2, 5880},
+      {"user bits of seven digits", {"--user-bits", "1234567"},
+       refused("user-bits", "1234567", "eight hexadecimal digits, the first for binary group 8"),
+       false, 1},
+      {"user bits not hexadecimal", {"--user-bits=1234567G"},
+       refused("user-bits", "1234567G", "eight hexadecimal digits, the first for binary group 8"),
+       false, 1},
+      {"a leap day", {"--date", "2024-02-29", "-d", "1"}, "date = 2024-02-29\nd = 100 1\n", false,
+       0, "output.wav", 44100, 2, 5880},
+      {"a day the calendar lacks", {"--date", "2026-02-29"},
+       refused("date", "2026-02-29", "a date of the calendar, such as 2026-12-07"), false, 1},
+      {"date and user bits together", {"--date", "2026-12-07", "--user-bits", "00000000"},
+       "date = 2026-12-07\nuser-bits = 00000000\n" +
+           refused("user-bits", "00000000",
+                   "--user-bits and --date both fill the user bits; give one of them"),
+       false, 1},
       {"drop-frame cleared by -n 0", {"--drop-frame", "-n", "0", "-f", "25", "-d", "1"},
        "drop-frame\nn = 110 0\nf = 102 25\nd = 100 1\n", false, 0, "output.wav", 44100, 2, 7056},
   };
@@ -330,7 +347,8 @@ TEST(CommandLineTest, HelpAndVersionAnswerOnStandardOutput) {
   // Every option, in 80 columns.
   for (const char* option : {"--output=PATH", "--sample-rate=HZ", "--channels=N", "--start=",
                              "--duration=LENGTH", "--end=", "--frame-rate=FPS", "--drop-frame",
-                             "--volume=LINEAR", "--level=DB", "--clean", "--quiet", "--help",
+                             "--volume=LINEAR", "--level=DB", "--clean", "--bwf",
+                             "--user-bits=HHHHHHHH", "--date=YYYY-MM-DD", "--quiet", "--help",
                              "--version", "-o PATH", "-s HZ", "-c N", "-t HH:MM:SS:FF",
                              "-d FRAMES", "-f FPS", "-n 0|1", "-a VOLUME", "-q 0|1", "-h ",
                              "Exit status", "Examples"}) {

@@ -157,6 +157,34 @@ TEST(DecodeTest, EveryProductionRateOnItsSampleGrid) {
   writeAndDecode({192000, kRate23976, 1, false, false, "09:59:59:00", 30});
 }
 
+TEST(DecodeTest, UserBitsAndTheDateInEveryFrame) {
+  // Across midnight: the date moves on to the next day (and year) with the
+  // labels; at 25 fps the frames follow the EBU layout.
+  const int64_t newYearsEve = daysFromDate(2026, 12, 31);
+  const struct {
+    FrameRate fps;
+    bool drop;
+    std::vector<std::string> option;
+    UserBits bits;
+  } cases[] = {
+      {kRate25, false, {"--user-bits", "1234abcd"}, {UserBits::Kind::kWord, 0x1234ABCD, 0}},
+      {kRate25, false, {"--date", "2026-12-31"}, {UserBits::Kind::kDate, 0, newYearsEve}},
+      {kRate2997, true, {"--date", "2026-12-31"}, {UserBits::Kind::kDate, 0, newYearsEve}},
+      {kRate24, false, {"--user-bits", "00000001"}, {UserBits::Kind::kWord, 1, 0}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(spelled(c.fps) + " " + c.option[0]);
+    ScratchDir dir;
+    std::vector<std::string> args = {"--frame-rate", spelled(c.fps), "--start", "23:59:59:00",
+                                     "--duration", "2s", "-c", "1", "-o", "ub.wav"};
+    args.insert(args.end(), c.option.begin(), c.option.end());
+    if (c.drop) args.emplace_back("--drop-frame");
+    ASSERT_EQ(runProgram(args, dir.path()).status, 0);
+    const LtcRun run{44100, c.fps, 1, c.drop, "23:59:59:00", c.bits};
+    EXPECT_GT(checkLtcFile(dir.file("ub.wav"), run), c.fps.nominal);
+  }
+}
+
 TEST(DecodeTest, DefaultRunHoldsOneMinuteFromOneHour) {
   ScratchDir dir;
   ASSERT_EQ(runProgram({}, dir.path()).status, 0);

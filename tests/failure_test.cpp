@@ -81,6 +81,8 @@ struct FaultCase {
 };
 
 const LtcRun kMono22050{22050, kRate30, 1, false, "01:00:00:00"};
+const LtcRun kBroadcastMono22050{22050, kRate30, 1, false, "01:00:00:00", {}, true};
+const LtcRun kBroadcastDefaults{44100, kRate30, 2, false, "01:00:00:00", {}, true};
 const LtcRun kStereo48000{48000, kRate30, 2, false, "01:00:00:00"};
 const std::vector<std::string> kLongMono = {"-s", "22050", "-c", "1", "-d", "2000000", "-o", "out"};
 
@@ -151,6 +153,9 @@ std::vector<FaultCase> faultCases() {
       signalStops("SIGUSR2 mid-run", SIGUSR2),
       signalStops("SIGVTALRM mid-run", SIGVTALRM),
       signalStops("SIGPROF mid-run", SIGPROF),
+      {"SIGINT mid-run, Broadcast Wave", {"-s", "22050", "-c", "1", "-d", "2000000", "-o", "out", "--bwf"},
+       {}, I::kSignalsMidRun, {SIGINT}, 130, "Interrupted after", Left::kValidWav,
+       kBroadcastMono22050, -1, "RIFF....WAVEfmt "},
       {"SIGHUP ignored from the start", kLongMono, with([](RunOptions& o) { o.launcher = {"nohup"}; }),
        I::kSignalsMidRun, {SIGHUP, SIGTERM}, 143, "Interrupted after", Left::kValidWav, kMono22050},
       // Two signals sent back to back: SIGINT, the lower number, arrives first
@@ -187,6 +192,8 @@ std::vector<FaultCase> faultCases() {
        Left::kCompleteWav},
       {"disk full", {"-d", "18000", "-o", "out"}, {}, I::kSmallDisk, {}, 1, "Error writing file",
        Left::kValidWav},
+      {"disk full, Broadcast Wave", {"-d", "18000", "-o", "out", "--bwf"}, {}, I::kSmallDisk, {}, 1,
+       "Error writing file", Left::kValidWav, kBroadcastDefaults, -1, "RIFF....WAVEfmt "},
       {"disk full on btrfs of 128 MB", {"-d", "30000", "-o", "out"}, {}, I::kBtrfs128, {}, 1,
        "Error writing file", Left::kValidWav},
       {"disk full on btrfs of 300 MB", {"-d", "60000", "-o", "out"}, {}, I::kBtrfs300, {}, 1,
@@ -312,12 +319,16 @@ uint64_t wholeFrameBytes(const LtcRun& run, uint64_t dataBytes) {
   return schedule.frameStart(wholeFrames(run, dataBytes)) * static_cast<uint64_t>(2 * run.channels);
 }
 
-// The echo lines of a command line of short options.
+// The echo lines of a command line of short options and long flags.
 std::string echoLines(const FaultCase& c) {
   std::string text;
-  for (size_t i = 0; i + 1 < c.args.size(); i += 2) {
-    const char letter = c.args[i][1];
-    text += std::string(1, letter) + " = " + std::to_string(letter) + " " + c.args[i + 1] + "\n";
+  for (size_t i = 0; i < c.args.size(); ++i) {
+    if (c.args[i].rfind("--", 0) == 0) {
+      text += c.args[i].substr(2) + "\n";
+    } else if (i + 1 < c.args.size()) {
+      const char letter = c.args[i][1];
+      text += std::string(1, letter) + " = " + std::to_string(letter) + " " + c.args[++i] + "\n";
+    }
   }
   return text;
 }

@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
 
 #include "cli/options.h"
 
@@ -24,7 +26,27 @@ SoundFile readSoundFile(const std::string& path, bool withSamples) {
   result.frames = info.frames;
   char log[4096] = {};
   sf_command(file, SFC_GET_LOG_INFO, log, sizeof log);
+  // libsndfile's RF64 reader does not know the iXML chunk its WAV reader
+  // reads; it notes it and reads on.
   result.log = log;
+  for (size_t at; (at = result.log.find("*** iXML")) != std::string::npos;) {
+    result.log.erase(at, result.log.find('\n', at) - at);
+  }
+  SF_BROADCAST_INFO bext{};
+  if (sf_command(file, SFC_GET_BROADCAST_INFO, &bext, sizeof bext) == SF_TRUE) {
+    const auto field = [](const char* text, size_t width) {
+      return std::string(text, strnlen(text, width));
+    };
+    result.broadcast = true;
+    result.description = field(bext.description, sizeof bext.description);
+    result.originator = field(bext.originator, sizeof bext.originator);
+    result.originatorReference = field(bext.originator_reference, sizeof bext.originator_reference);
+    result.originationDate = field(bext.origination_date, sizeof bext.origination_date);
+    result.originationTime = field(bext.origination_time, sizeof bext.origination_time);
+    result.timeReference = uint64_t{bext.time_reference_high} << 32 | bext.time_reference_low;
+    result.version = bext.version;
+    result.codingHistory = field(bext.coding_history, bext.coding_history_size);
+  }
   if (withSamples) {
     std::vector<short> block(static_cast<size_t>(4096 * info.channels));
     for (;;) {
@@ -73,6 +95,19 @@ std::vector<DecodedFrame> decodeLtc(const std::vector<int16_t>& samples, int sam
                    field(f.mins_tens, 12) | field(f.secs_units, 16) | field(f.secs_tens, 20) |
                    field(f.frame_units, 24) | field(f.frame_tens, 28);
       d.dropFrame = f.dfbit != 0;
+      d.userBits = field(f.user1, 0) | field(f.user2, 4) | field(f.user3, 8) | field(f.user4, 12) |
+                   field(f.user5, 16) | field(f.user6, 20) | field(f.user7, 24) |
+                   field(f.user8, 28);
+      // libltc names these bits as the 30 fps layout has them.
+      d.flagBits = f.biphase_mark_phase_correction | f.binary_group_flag_bit0 << 1 |
+                   f.binary_group_flag_bit1 << 2 | f.binary_group_flag_bit2 << 3;
+      SMPTETimecode date{};
+      LTCFrame bits = f;
+      ltc_frame_to_time(&date, &bits, LTC_USE_DATE);
+      char text[32];
+      std::snprintf(text, sizeof text, "%02u%02u%02u%s", date.years, date.months, date.days,
+                    date.timezone);
+      d.date = text;
       frames.push_back(d);
     }
   }
@@ -107,19 +142,52 @@ int64_t checkLtcFile(const std::string& path, const LtcRun& run, bool clean) {
     ADD_FAILURE() << "decoded " << decoded.size() << " of " << frames << " frames";
     return -1;
   }
+  if (run.broadcastWave &&
+      (!wav.broadcast || wav.timeReference != schedule.startSample() || wav.version != 1 ||
+       wav.description.rfind("LTC ", 0) != 0 || wav.originator != "Stampline" ||
+       wav.codingHistory.rfind("A=PCM,F=" + std::to_string(run.rate) + ",W=16,M=", 0) != 0)) {
+    ADD_FAILURE() << "bext: " << wav.broadcast << ", time reference " << wav.timeReference
+                  << " instead of " << schedule.startSample() << ", version " << wav.version
+                  << ", '" << wav.description << "', '" << wav.codingHistory << "'";
+    return -1;
+  }
+  // Bits 27, 43, 58, 59 as decoded: the group flags announce a date (BGF2:
+  // bit 59, or 43 in the EBU layout 25 fps frames with user bits follow).
+  const bool ebu = run.fps.nominal == 25 && run.userBits.kind != UserBits::Kind::kNone;
+  const unsigned dateFlag = ebu ? 0x2U : 0x8U;
+  const unsigned phaseBit = ebu ? 0x8U : 0x1U;
+  const uint64_t day = labelsPerDay(run.fps.nominal, run.drop);
   const double tolerance = clean ? 3.0 : meanFrame / 40.0;
   const std::vector<int16_t>& v = wav.firstChannel;
   for (size_t i = 0; i < frames; ++i) {
     const uint64_t frameStart = schedule.frameStart(i);
     const TimecodeWord expected = schedule.label(i);
+    const uint64_t daysAfterStart = (schedule.startNumber() + i) / day;
+    const uint32_t userBits = userBitsWord(run.userBits, daysAfterStart);
+    const unsigned flags = decoded[i].flagBits & ~phaseBit;
+    std::string date = "000000+0000";
+    if (run.userBits.kind == UserBits::Kind::kDate) {
+      int64_t y = 0;
+      unsigned m = 0;
+      unsigned d = 0;
+      dateFromDays(run.userBits.startDay + static_cast<int64_t>(daysAfterStart), y, m, d);
+      char text[32];
+      std::snprintf(text, sizeof text, "%02u%02u%02u+0000", static_cast<unsigned>(y % 100), m, d);
+      date = text;
+    }
     const bool edgeOnGrid =
         !clean || frameStart == 0 || (v[frameStart - 1] > 0) != (v[frameStart] > 0);
     if (decoded[i].timecode != expected || decoded[i].dropFrame != run.drop || !edgeOnGrid ||
+        decoded[i].userBits != userBits ||
+        flags != (run.userBits.kind == UserBits::Kind::kDate ? dateFlag : 0U) ||
+        (run.userBits.kind != UserBits::Kind::kWord && decoded[i].date != date) ||
         std::abs(static_cast<double>(decoded[i].start) - static_cast<double>(frameStart)) >
             tolerance) {
       ADD_FAILURE() << "frame " << i << " decoded as " << std::hex << decoded[i].timecode
-                    << " instead of " << expected << std::dec << " at " << decoded[i].start
-                    << " instead of " << frameStart;
+                    << " instead of " << expected << ", user bits " << decoded[i].userBits
+                    << " instead of " << userBits << ", flags " << decoded[i].flagBits << std::dec
+                    << ", date " << decoded[i].date << " instead of " << date << " at "
+                    << decoded[i].start << " instead of " << frameStart;
       return -1;
     }
   }

@@ -1,11 +1,15 @@
 #include "cli/generation_run.h"
 
 #include <algorithm>
+#include <chrono>
+#include <ctime>
+#include <random>
 #include <bit>
 #include <cstdlib>
 #include <memory>
 #include <new>
 
+#include "cli/broadcast.h"
 #include "cli/process.h"
 #include "cli/progress.h"
 #include "synth/ltc_encoder.h"
@@ -63,6 +67,37 @@ RunPlan planRun(const Settings& settings) {
   return plan;
 }
 
+// When and as what a Broadcast Wave file is made: now, with a random
+// reference, or at SOURCE_DATE_EPOCH, with a reference drawn from it and
+// the settings.
+Origination origination(const Settings& s, const RunEnvironment& environment) {
+  Origination o;
+  if (environment.sourceDateEpoch) {
+    o.time = static_cast<std::time_t>(*environment.sourceDateEpoch);
+    o.utc = true;
+    const std::string seen = std::to_string(*environment.sourceDateEpoch) + " " +
+                             std::to_string(s.sampleRate) + " " + std::to_string(s.channels) +
+                             " " + s.startText + " " + std::to_string(s.durationFrames) + " " +
+                             rateName(s.frameRate) + " " + std::to_string(s.dropFrame) + " " +
+                             std::to_string(s.volume) + " " + std::to_string(s.clean) + " " +
+                             std::to_string(s.userBits.word) + " " +
+                             std::to_string(s.userBits.startDay);
+    // FNV-1a: the same settings at the same time give the same reference.
+    o.unique = 14695981039346656037ULL;
+    for (const char c : seen) o.unique = (o.unique ^ static_cast<uint8_t>(c)) * 1099511628211ULL;
+    return o;
+  }
+  o.time = std::time(nullptr);
+  try {
+    std::random_device random;
+    o.unique = uint64_t{random()} << 32 | random();
+  } catch (const std::exception&) {
+    // No source of randomness: the clock's finest count will do.
+    o.unique = static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+  }
+  return o;
+}
+
 // A whole decimal number from the environment, or `fallback`.
 uint64_t environmentNumber(const char* name, uint64_t fallback) {
   const char* text = std::getenv(name);
@@ -87,10 +122,12 @@ int runGeneration(const Settings& settings, std::FILE* out, const RunEnvironment
   SampleBlock block;
   try {
     encoder = std::make_unique<LtcEncoder>();
-    const uint32_t seed =
-        environment.noiseSeed != 0 ? environment.noiseSeed : LtcEncoder::clockSeed();
+    const uint32_t seed = environment.noiseSeed.value_or(
+        environment.sourceDateEpoch ? static_cast<uint32_t>(*environment.sourceDateEpoch)
+                                    : LtcEncoder::clockSeed());
     encoder->setup(packTimecodeText(settings.startText), settings.sampleRate, settings.channels,
                    settings.frameRate, settings.dropFrame, settings.volume, settings.clean, seed);
+    encoder->setUserBits(settings.userBits);
     block.reset(new (std::align_val_t{4096}) int16_t[plan.blockValues]());
   } catch (const std::bad_alloc&) {
     std::fputs("Out of memory\n", out);
@@ -111,6 +148,9 @@ int runGeneration(const Settings& settings, std::FILE* out, const RunEnvironment
   WavLayout layout;
   layout.sampleRate = settings.sampleRate;
   layout.channels = settings.channels;
+  if (settings.broadcastWave) {
+    layout.chunks = broadcastChunks(settings, plan.schedule, origination(settings, environment));
+  }
   const auto wholeFrames = [&plan](uint64_t dataBytes) {
     const uint64_t frames = plan.schedule.completeFrames(dataBytes / plan.sampleFrameBytes);
     return plan.schedule.frameStart(frames) * plan.sampleFrameBytes;
@@ -181,8 +221,15 @@ int stamplineMain(int argc, char** argv) {
     // Test hooks: a fixed noise seed makes runs comparable byte for byte
     // across builds, and a small limit shows the RF64 header without
     // writing 4 GiB (a larger one than the sizes can hold is no limit).
-    environment.noiseSeed =
-        static_cast<uint32_t>(environmentNumber("STAMPLINE_NOISE_SEED", 0) & 0xFFFFFFFFU);
+    if (const uint64_t seed = environmentNumber("STAMPLINE_NOISE_SEED", 0); seed != 0) {
+      environment.noiseSeed = static_cast<uint32_t>(seed & 0xFFFFFFFFU);
+    }
+    if (std::getenv("SOURCE_DATE_EPOCH") != nullptr) {
+      const uint64_t epoch = environmentNumber("SOURCE_DATE_EPOCH", UINT64_MAX);
+      if (epoch <= static_cast<uint64_t>(INT64_MAX)) {
+        environment.sourceDateEpoch = static_cast<int64_t>(epoch);
+      }
+    }
     environment.riffLimit =
         std::min(environmentNumber("STAMPLINE_RIFF_LIMIT", kMaxRiffDataBytes), kMaxRiffDataBytes);
     status = runGeneration(settings, stdout, environment);

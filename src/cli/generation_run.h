@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <optional>
 
 #include "cli/options.h"
 #include "cli/progress.h"
@@ -23,8 +24,14 @@ struct RunEnvironment {
   Terminal progress;
   // Sample data beyond this many bytes needs RF64 (a test hook).
   uint64_t riffLimit = kMaxRiffDataBytes;
-  // Clock seconds that seed the noise; 0 reads the calendar clock.
-  uint32_t noiseSeed = 0;
+  // Clock seconds that seed the noise; none: the calendar clock.
+  std::optional<uint32_t> noiseSeed;
+  // A fixed time for everything a run takes from the calendar clock (the
+  // reproducible-builds convention SOURCE_DATE_EPOCH): the noise seed, and a
+  // Broadcast Wave file's origination, shown in UTC, and its reference,
+  // derived from it and the settings, so that two such runs give the same
+  // file. None: the clock, local time and a random reference.
+  std::optional<int64_t> sourceDateEpoch;
   // The time, for the progress line and for bringing the header up to date.
   std::function<std::chrono::steady_clock::time_point()> clock = std::chrono::steady_clock::now;
 };

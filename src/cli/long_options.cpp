@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "timecode/timecode.h"
+#include "timecode/user_bits.h"
 
 namespace stampline {
 namespace {
@@ -212,6 +213,60 @@ bool takeLevel(const char* value, OptionScan& scan, std::string&) {
   return true;
 }
 
+bool takeBroadcastWave(const char*, OptionScan& scan, std::string&) {
+  scan.settings.broadcastWave = true;
+  return true;
+}
+
+// Notes the user-bit option given last, for the message when the two that
+// exclude each other are both given.
+void noteUserBits(OptionScan& scan, const char* name, const char* value) {
+  scan.userBitsOption = name;
+  scan.userBitsText = value;
+}
+
+bool takeUserBits(const char* value, OptionScan& scan, std::string&) {
+  const std::string_view text = value;
+  if (text.size() != 8) return false;
+  uint32_t word = 0;
+  for (const char c : text) {
+    const int digit = c >= '0' && c <= '9'   ? c - '0'
+                      : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                      : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                             : -1;
+    if (digit < 0) return false;
+    word = word << 4 | static_cast<uint32_t>(digit);
+  }
+  scan.settings.userBits = {UserBits::Kind::kWord, word, 0};
+  scan.userBitsGiven = true;
+  noteUserBits(scan, "user-bits", value);
+  return true;
+}
+
+bool takeDate(const char* value, OptionScan& scan, std::string&) {
+  const std::string_view text = value;
+  uint64_t year = 0;
+  uint64_t month = 0;
+  uint64_t day = 0;
+  if (text.size() != 10 || text[4] != '-' || text[7] != '-' ||
+      !wholeNumber(text.substr(0, 4), 9999, year) || !wholeNumber(text.substr(5, 2), 12, month) ||
+      !wholeNumber(text.substr(8, 2), 31, day) || year == 0 || month == 0 || day == 0) {
+    return false;
+  }
+  // A day the calendar has: it survives the trip to a day number and back.
+  const int64_t days = daysFromDate(static_cast<int64_t>(year), static_cast<unsigned>(month),
+                                    static_cast<unsigned>(day));
+  int64_t y = 0;
+  unsigned m = 0;
+  unsigned d = 0;
+  dateFromDays(days, y, m, d);
+  if (d != day) return false;
+  scan.settings.userBits = {UserBits::Kind::kDate, 0, days};
+  scan.dateGiven = true;
+  noteUserBits(scan, "date", value);
+  return true;
+}
+
 bool takeClean(const char*, OptionScan& scan, std::string&) {
   scan.settings.clean = true;
   return true;
@@ -224,7 +279,7 @@ constexpr const char* kLabelAccepted =
     "HH:MM:SS:FF, two digits each, hours below 24, minutes and seconds below 60; "
     "';' or '.' may stand before the frames";
 
-const std::array<LongOptionRow, 14> kRows{{
+const std::array<LongOptionRow, 17> kRows{{
     {"output", "PATH", "a path to write the file to",
      "file to write (output.wav)", "FILE", takeOutput},
     {"sample-rate", "HZ", "a whole number of samples per second from 16000 to 384000",
@@ -253,6 +308,16 @@ const std::array<LongOptionRow, 14> kRows{{
     {"level", "DB", "a peak level in dBFS from -60 to 0, such as -20, -20dB or -20dBFS",
      "peak level in dBFS, -60 to 0 (-6.02)", "", takeLevel},
     {"clean", nullptr, "", "no noise and no edge ramps", "", takeClean},
+    {"bwf", nullptr, "",
+     "a Broadcast Wave file: bext and iXML chunks with the\n"
+     "start's time stamp, so editors place it at its time",
+     "", takeBroadcastWave},
+    {"user-bits", "HHHHHHHH", "eight hexadecimal digits, the first for binary group 8",
+     "user bits of every frame, binary group 8 first", "", takeUserBits},
+    {"date", "YYYY-MM-DD", "a date of the calendar, such as 2026-12-07",
+     "the date in every frame's user bits (SMPTE 309M,\n"
+     "UTC), the next day after midnight",
+     "", takeDate},
     {"quiet", nullptr, "", "do not echo the options", "", takeNothing},
     {"help", nullptr, "", "show this help and exit", "", takeNothing},
     {"version", nullptr, "", "show the version and exit", "", takeNothing},
@@ -301,6 +366,11 @@ void printRefusal(std::FILE* out, const char* name, const char* value, const std
 
 bool finishLongOptions(OptionScan& scan, std::FILE* out) {
   Settings& s = scan.settings;
+  if (scan.userBitsGiven && scan.dateGiven) {
+    printRefusal(out, scan.userBitsOption.c_str(), scan.userBitsText.c_str(),
+                 "--user-bits and --date both fill the user bits; give one of them");
+    return false;
+  }
   const uint32_t nominal = s.frameRate.nominal;
   if (scan.start == Spelling::kLong && labelFrames(scan.startText) >= nominal) {
     printRefusal(out, "start", scan.startText.c_str(), framesAccepted(s));

@@ -33,6 +33,11 @@ struct OptionScan {
   std::string lengthText;
   std::string startText;  // the --start value as typed
   std::string rateText;   // the --frame-rate value as typed
+  // Which user-bit options were given, and the last one with its value.
+  bool userBitsGiven = false;
+  bool dateGiven = false;
+  std::string userBitsOption;
+  std::string userBitsText;
 };
 
 // One long option: its name, its value (null: it takes none), what a value

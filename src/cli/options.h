@@ -8,6 +8,7 @@
 
 #include "timecode/frame_schedule.h"
 #include "timecode/timecode.h"
+#include "timecode/user_bits.h"
 
 namespace stampline {
 
@@ -22,6 +23,8 @@ struct Settings {
   bool dropFrame = false;
   double volume = 0.5;
   bool clean = false;
+  bool broadcastWave = false;  // bext and iXML chunks with the start's time stamp
+  UserBits userBits;           // what every frame's user bits carry
 };
 
 // How a scan of the command line ended.

@@ -1,6 +1,8 @@
 #ifndef STAMPLINE_CLI_PROCESS_H_
 #define STAMPLINE_CLI_PROCESS_H_
 
+#include <ctime>
+
 #include "cli/progress.h"
 #include "wav/output_file.h"
 
@@ -27,6 +29,9 @@ StopFlag installStopHandlers();
 // The run has printed its last word: a console that is closing may now end
 // the program.
 void runFinished();
+
+// The calendar date and time of `time`, in UTC or in the local time zone.
+std::tm calendarTime(std::time_t time, bool utc);
 
 // Standard error as a terminal for the progress line: its width, and
 // whether it takes escape codes (on Windows once virtual-terminal

@@ -69,6 +69,16 @@ StopFlag installStopHandlers() {
 
 void runFinished() {}
 
+std::tm calendarTime(std::time_t time, bool utc) {
+  std::tm calendar{};
+  if (utc) {
+    gmtime_r(&time, &calendar);
+  } else {
+    localtime_r(&time, &calendar);
+  }
+  return calendar;
+}
+
 Terminal standardErrorTerminal() {
   Terminal terminal;
   if (isatty(STDERR_FILENO) == 0) return terminal;

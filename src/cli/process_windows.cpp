@@ -59,6 +59,16 @@ StopFlag installStopHandlers() {
 
 void runFinished() { gFinished = true; }
 
+std::tm calendarTime(std::time_t time, bool utc) {
+  std::tm calendar{};
+  if (utc) {
+    gmtime_s(&calendar, &time);
+  } else {
+    localtime_s(&calendar, &time);
+  }
+  return calendar;
+}
+
 Terminal standardErrorTerminal() {
   Terminal terminal;
   if (_isatty(_fileno(stderr)) == 0) return terminal;

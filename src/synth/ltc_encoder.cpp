@@ -45,6 +45,8 @@ bool LtcEncoder::setup(const TimecodeWord& start, int32_t sampleRate, int32_t ch
   amplitude_ = amplitudeFor(volume);
   level_ = amplitude_;
   noise_.seed(noiseSeed);
+  userBits_ = UserBits{};
+  layout_ = kLayout30;
   plans_.clear();
   plans_.reserve(2);
   for (const uint64_t length : {schedule_.shortestFrame(), schedule_.longestFrame()}) {
@@ -54,6 +56,15 @@ bool LtcEncoder::setup(const TimecodeWord& start, int32_t sampleRate, int32_t ch
     }
   }
   return true;
+}
+
+void LtcEncoder::setUserBits(const UserBits& bits) {
+  userBits_ = bits;
+  const bool carried = bits.kind != UserBits::Kind::kNone;
+  layout_ = carried && schedule_.rate().nominal == 25 ? kLayoutEbu : kLayout30;
+  userBitsDay_ = 0;
+  ::stampline::setUserBits(frame_, userBitsWord(bits, 0));
+  setGroupFlags(frame_, layout_, groupFlags(bits));
 }
 
 const CellPlan& LtcEncoder::cellPlan(uint64_t frameSamples) const {
@@ -76,7 +87,16 @@ uint32_t LtcEncoder::render(int16_t* buffer, uint64_t position, uint32_t maxValu
   for (;; ++k, ++slot) {
     currentTc_ = schedule_.label(k) | (currentTc_ & 0xC0000000U);
     loadFrame(frame_, currentTc_, dropFrame_);
-    setPhaseBit(frame_);
+    if (userBits_.kind == UserBits::Kind::kDate) {
+      // The frame's day: how many midnights its label lies after the start.
+      const uint64_t day = (schedule_.startNumber() + k) /
+                           labelsPerDay(schedule_.rate().nominal, schedule_.dropFrame());
+      if (day != userBitsDay_) {
+        ::stampline::setUserBits(frame_, userBitsWord(userBits_, day));
+        userBitsDay_ = day;
+      }
+    }
+    setPhaseBit(frame_, layout_.phaseBit);
     const uint64_t nextStart = schedule_.frameStart(k + 1);
     CellPlan& plan = planFor(nextStart - frameStart);
     frameStart = nextStart;

@@ -10,6 +10,7 @@
 #include "timecode/frame_schedule.h"
 #include "timecode/ltc_frame.h"
 #include "timecode/timecode.h"
+#include "timecode/user_bits.h"
 
 namespace stampline {
 
@@ -49,6 +50,13 @@ class LtcEncoder {
   [[nodiscard]] uint32_t render(int16_t* buffer, uint64_t position, uint32_t maxValues,
                                bool update = false);
 
+  // From here on every frame carries `bits` as its user bits, with the
+  // binary group flags that announce them; frames at 25 fps then follow the
+  // EBU layout (the phase-correction bit is bit 59). A date moves on to the
+  // next day where the labels pass midnight. Without this call the user
+  // bits and flags stay 0 and every rate keeps the 30 fps layout.
+  void setUserBits(const UserBits& bits);
+
   // The noise seed that setup() takes from the calendar clock.
   static uint32_t clockSeed();
 
@@ -79,6 +87,9 @@ class LtcEncoder {
   NoiseGenerator noise_;
   // One plan per frame length, the shorter first.
   std::vector<CellPlan> plans_;
+  UserBits userBits_;
+  FrameLayout layout_ = kLayout30;
+  uint64_t userBitsDay_ = 0;  // the day whose date the frame's user bits hold
   // What the last call left in its buffer, frame by frame.
   struct Rendered {
     uint64_t at;  // first value

@@ -11,7 +11,6 @@ inline void setLowBits(uint8_t& byte, int width, uint32_t value) {
 }
 
 constexpr uint8_t kDropFrameFlag = 0x04;  // byte 1, bit 2
-constexpr uint8_t kPhaseBit = 0x08;       // byte 3, bit 3
 
 }  // namespace
 
@@ -28,14 +27,33 @@ void loadFrame(LtcFrame& frame, TimecodeWord timecode, bool dropFrame) {
   if (dropFrame) b[1] |= kDropFrameFlag;
 }
 
-void setPhaseBit(LtcFrame& frame) {
+void setPhaseBit(LtcFrame& frame, int phaseBit) {
   // The parity of the ones, folded down to one bit.
   uint8_t folded = 0;
   for (const uint8_t byte : frame.bytes) folded ^= byte;
   folded ^= static_cast<uint8_t>(folded >> 4);
   folded ^= static_cast<uint8_t>(folded >> 2);
   folded ^= static_cast<uint8_t>(folded >> 1);
-  if ((folded & 1U) != 0) frame.bytes[3] ^= kPhaseBit;
+  if ((folded & 1U) != 0) {
+    frame.bytes[static_cast<size_t>(phaseBit / 8)] ^= static_cast<uint8_t>(1U << (phaseBit % 8));
+  }
+}
+
+void setUserBits(LtcFrame& frame, uint32_t word) {
+  // Group g is the high half of byte g - 1.
+  for (size_t g = 0; g < 8; ++g) {
+    const auto nibble = static_cast<uint8_t>((word >> (4 * g)) & 0xFU);
+    frame.bytes[g] = static_cast<uint8_t>((frame.bytes[g] & 0x0FU) | nibble << 4);
+  }
+}
+
+void setGroupFlags(LtcFrame& frame, const FrameLayout& layout, unsigned flags) {
+  for (size_t i = 0; i < 3; ++i) {
+    const int bit = layout.groupFlagBits[i];
+    uint8_t& byte = frame.bytes[static_cast<size_t>(bit / 8)];
+    const auto mask = static_cast<uint8_t>(1U << (bit % 8));
+    byte = static_cast<uint8_t>(((flags >> i) & 1U) != 0 ? byte | mask : byte & ~mask);
+  }
 }
 
 }  // namespace stampline

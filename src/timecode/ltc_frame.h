@@ -35,10 +35,29 @@ struct LtcFrame {
 // never cleared.
 void loadFrame(LtcFrame& frame, TimecodeWord timecode, bool dropFrame);
 
-// Sets the phase-correction bit (frame bit 27) so that the frame holds an even
-// number of ones; the signal then ends every frame with the polarity it began
-// with.
-void setPhaseBit(LtcFrame& frame);
+// Where a frame keeps its phase-correction bit and its three binary group
+// flags BGF0, BGF1, BGF2: the layout of 24 and 30 fps (23.976 and 29.97
+// too), or the EBU layout of 25 fps, which frames carrying user bits follow.
+// Frames at 25 fps without user bits keep the first.
+struct FrameLayout {
+  int phaseBit;
+  std::array<int, 3> groupFlagBits;
+};
+inline constexpr FrameLayout kLayout30{27, {43, 58, 59}};
+inline constexpr FrameLayout kLayoutEbu{59, {27, 58, 43}};
+
+// Sets the phase-correction bit (frame bit 27 unless the layout says
+// otherwise) so that the frame holds an even number of ones; the signal then
+// ends every frame with the polarity it began with.
+void setPhaseBit(LtcFrame& frame, int phaseBit = kLayout30.phaseBit);
+
+// Writes the 32 user bits: binary group g (g = 1 ... 8, frame bits
+// 8g - 4 ... 8g - 1) takes bits 4g - 4 ... 4g - 1 of `word`, so that the word
+// read as hexadecimal shows group 8 first.
+void setUserBits(LtcFrame& frame, uint32_t word);
+// Sets the binary group flags to `flags` (BGF2 BGF1 BGF0 as its bits 2 to 0)
+// at the places `layout` gives them.
+void setGroupFlags(LtcFrame& frame, const FrameLayout& layout, unsigned flags);
 
 }  // namespace stampline
 

@@ -1,0 +1,36 @@
+#ifndef STAMPLINE_CLI_BROADCAST_H_
+#define STAMPLINE_CLI_BROADCAST_H_
+
+#include <cstdint>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "cli/options.h"
+#include "timecode/frame_schedule.h"
+#include "wav/wav_header.h"
+
+namespace stampline {
+
+// When a Broadcast Wave file says it was made, and what tells it from every
+// other file.
+struct Origination {
+  std::time_t time = 0;
+  bool utc = false;     // shown in UTC rather than local time
+  uint64_t unique = 0;  // random, or derived from a fixed time for reproducible files
+};
+
+// The bext and iXML chunks of a run: its description ("LTC 29.97 DF, start
+// 01:00:00;00, 48000 Hz", and the user bits as "sUBITS=$HHHHHHHH" when the
+// frames carry any), the origination, the time reference (the first
+// sample's place on the day's grid), the coding history, and the timecode's
+// rate in the iXML.
+std::vector<WavChunk> broadcastChunks(const Settings& settings, const FrameSchedule& schedule,
+                                      const Origination& origination);
+
+// The rate as people write it: 23.976, 24, 25, 29.97 or 30.
+std::string rateName(const FrameRate& rate);
+
+}  // namespace stampline
+
+#endif  // STAMPLINE_CLI_BROADCAST_H_

@@ -1,0 +1,62 @@
+#include "timecode/user_bits.h"
+
+namespace stampline {
+namespace {
+
+constexpr unsigned kDateAndTimeZone = 0x4;  // BGF2 set
+
+uint32_t bcd(int64_t value) {
+  return static_cast<uint32_t>((value / 10) % 10 * 16 + value % 10);
+}
+
+}  // namespace
+
+// Counting days through 400-year eras of 146097 days, each year taken from
+// March on so that the leap day falls last.
+int64_t daysFromDate(int64_t year, unsigned month, unsigned day) {
+  year -= month <= 2 ? 1 : 0;
+  const int64_t era = (year >= 0 ? year : year - 399) / 400;
+  const int64_t yearOfEra = year - era * 400;
+  const int64_t dayOfYear = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
+  const int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+  return era * 146097 + dayOfEra - 719468;
+}
+
+void dateFromDays(int64_t days, int64_t& year, unsigned& month, unsigned& day) {
+  days += 719468;
+  const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+  const int64_t dayOfEra = days - era * 146097;
+  const int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+  const int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+  const int64_t shiftedMonth = (5 * dayOfYear + 2) / 153;
+  day = static_cast<unsigned>(dayOfYear - (153 * shiftedMonth + 2) / 5 + 1);
+  month = static_cast<unsigned>(shiftedMonth < 10 ? shiftedMonth + 3 : shiftedMonth - 9);
+  year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
+}
+
+uint32_t dateUserBits(int64_t days) {
+  int64_t year = 0;
+  unsigned month = 0;
+  unsigned day = 0;
+  dateFromDays(days, year, month, day);
+  const int64_t twoDigitYear = (year % 100 + 100) % 100;
+  return bcd(day) | bcd(month) << 8 | bcd(twoDigitYear) << 16;
+}
+
+uint32_t userBitsWord(const UserBits& bits, uint64_t daysAfterStart) {
+  switch (bits.kind) {
+    case UserBits::Kind::kWord:
+      return bits.word;
+    case UserBits::Kind::kDate:
+      return dateUserBits(bits.startDay + static_cast<int64_t>(daysAfterStart));
+    case UserBits::Kind::kNone:
+      break;
+  }
+  return 0;
+}
+
+unsigned groupFlags(const UserBits& bits) {
+  return bits.kind == UserBits::Kind::kDate ? kDateAndTimeZone : 0;
+}
+
+}  // namespace stampline

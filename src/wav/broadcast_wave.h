@@ -1,0 +1,46 @@
+#ifndef STAMPLINE_WAV_BROADCAST_WAVE_H_
+#define STAMPLINE_WAV_BROADCAST_WAVE_H_
+
+#include <cstdint>
+#include <string>
+
+#include "wav/wav_header.h"
+
+namespace stampline {
+
+// What a Broadcast Wave file says about itself, so that an editor can place
+// it at its own time: a "bext" chunk (EBU Tech 3285, version 1) and an
+// "iXML" chunk with the same time stamp and the timecode's rate.
+struct BroadcastInfo {
+  std::string description;          // at most 256 bytes; lines end in CR LF
+  std::string originator;           // at most 32
+  std::string originatorReference;  // at most 32, unique to the file
+  std::string originationDate;      // "yyyy-mm-dd"
+  std::string originationTime;      // "hh:mm:ss"
+  // Sample frames from midnight to the file's first sample.
+  uint64_t timeReference = 0;
+  std::string codingHistory;        // rows ending in CR LF
+  // The timecode's rate as a fraction ("30000/1001", "25/1"), and whether
+  // its labels are drop-frame.
+  std::string timecodeRate;
+  bool dropFrame = false;
+  int32_t sampleRate = 48000;
+  int32_t channels = 1;
+};
+
+// The bext chunk, laid out little-endian and zero-padded:
+//     0 256 Description           256  32 Originator
+//   288  32 OriginatorReference   320  10 OriginationDate
+//   330   8 OriginationTime       338   8 TimeReference (low, high 32 bits)
+//   346   2 Version (1)           348  64 UMID (zeros)
+//   412  10 loudness (zeros)      422 180 reserved (zeros)
+//   602   n CodingHistory, then a zero byte if need be: both chunks come
+//           out an even number of bytes long
+WavChunk bextChunk(const BroadcastInfo& info);
+// The iXML chunk: its SPEED block (the rates, the drop-frame flag, the time
+// stamp in samples since midnight) and a TRACK_LIST naming every channel LTC.
+WavChunk ixmlChunk(const BroadcastInfo& info);
+
+}  // namespace stampline
+
+#endif  // STAMPLINE_WAV_BROADCAST_WAVE_H_
