@@ -1,7 +1,9 @@
 // Option scanning under arbitrary command lines: the first byte chooses
 // whether POSIXLY_CORRECT is set, the rest splits at NUL bytes into the
 // argument vector. Whatever comes in, scanning must not crash, and a scan
-// that lets the run go ahead must leave only values the run accepts.
+// that lets the run go ahead must leave only values the run accepts: a
+// sample rate of 16 to 384 kHz, one or two channels, a rate LTC runs at,
+// drop-frame only where it exists, an 11-character start.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -29,10 +31,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   stampline::Settings settings;
   if (stampline::scanOptions(static_cast<int>(args.size()), argv.data(), settings, sink) ==
       stampline::ScanResult::kRun) {
-    const bool valid = (settings.sampleRate == 22050 || settings.sampleRate == 44100 ||
-                        settings.sampleRate == 48000) &&
-                       (settings.channels == 1 || settings.channels == 2) &&
-                       (settings.frameRate == stampline::kRate25 || settings.frameRate == stampline::kRate30) &&
+    const stampline::FrameRate& r = settings.frameRate;
+    const bool knownRate = r == stampline::kRate23976 || r == stampline::kRate24 ||
+                           r == stampline::kRate25 || r == stampline::kRate2997 ||
+                           r == stampline::kRate30;
+    const bool valid = settings.sampleRate >= 16000 && settings.sampleRate <= 384000 &&
+                       (settings.channels == 1 || settings.channels == 2) && knownRate &&
                        settings.startText.size() == 11 &&
                        (!settings.dropFrame || settings.frameRate.nominal == 30);
     if (!valid) std::abort();

@@ -1,7 +1,10 @@
 #include "cli/broadcast.h"
 
+#include <chrono>
 #include <cinttypes>
 #include <cstdio>
+#include <exception>
+#include <random>
 
 #include "cli/process.h"
 #include "cli/progress.h"
@@ -15,8 +18,36 @@ std::string rateName(const FrameRate& rate) {
   return std::to_string(rate.numerator / rate.denominator);
 }
 
+Origination origination(const Settings& s, std::optional<int64_t> sourceDateEpoch) {
+  Origination o;
+  if (sourceDateEpoch) {
+    o.time = static_cast<std::time_t>(*sourceDateEpoch);
+    o.utc = true;
+    const std::string seen = std::to_string(*sourceDateEpoch) + " " +
+                             std::to_string(s.sampleRate) + " " + std::to_string(s.channels) +
+                             " " + s.startText + " " + std::to_string(s.durationFrames) + " " +
+                             rateName(s.frameRate) + " " + std::to_string(s.dropFrame) + " " +
+                             std::to_string(s.volume) + " " + std::to_string(s.clean) + " " +
+                             std::to_string(s.userBits.word) + " " +
+                             std::to_string(s.userBits.startDay);
+    // FNV-1a: the same settings at the same time give the same reference.
+    o.unique = 14695981039346656037ULL;
+    for (const char c : seen) o.unique = (o.unique ^ static_cast<uint8_t>(c)) * 1099511628211ULL;
+    return o;
+  }
+  o.time = std::time(nullptr);
+  try {
+    std::random_device random;
+    o.unique = uint64_t{random()} << 32 | random();
+  } catch (const std::exception&) {
+    // No source of randomness: the clock's finest count will do.
+    o.unique = static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+  }
+  return o;
+}
+
 std::vector<WavChunk> broadcastChunks(const Settings& settings, const FrameSchedule& schedule,
-                                      const Origination& origination) {
+                                      const Origination& made) {
   BroadcastInfo info;
   std::string start = formatTimecode(schedule.label(0));
   if (settings.dropFrame) start[8] = ';';
@@ -29,7 +60,7 @@ std::vector<WavChunk> broadcastChunks(const Settings& settings, const FrameSched
     info.description += text;
   }
   info.originator = "Stampline";
-  const std::tm when = calendarTime(origination.time, origination.utc);
+  const std::tm when = calendarTime(made.time, made.utc);
   std::snprintf(text, sizeof text, "%04d-%02d-%02d", when.tm_year + 1900, when.tm_mon + 1,
                 when.tm_mday);
   info.originationDate = text;
@@ -37,7 +68,7 @@ std::vector<WavChunk> broadcastChunks(const Settings& settings, const FrameSched
   info.originationTime = text;
   std::snprintf(text, sizeof text, "STAMPLINE%04d%02d%02d%02d%02d%02d%08" PRIX32,
                 when.tm_year + 1900, when.tm_mon + 1, when.tm_mday, when.tm_hour, when.tm_min,
-                when.tm_sec, static_cast<uint32_t>(origination.unique));
+                when.tm_sec, static_cast<uint32_t>(made.unique));
   info.originatorReference = text;
   info.timeReference = schedule.startSample();
   info.codingHistory = "A=PCM,F=" + std::to_string(settings.sampleRate) +

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,13 +21,18 @@ struct Origination {
   uint64_t unique = 0;  // random, or derived from a fixed time for reproducible files
 };
 
+// When and as what a run's file is made: now, with a random reference, or
+// at SOURCE_DATE_EPOCH, shown in UTC, with a reference drawn from it and
+// the settings, so that the same run at the same epoch gives the same file.
+Origination origination(const Settings& settings, std::optional<int64_t> sourceDateEpoch);
+
 // The bext and iXML chunks of a run: its description ("LTC 29.97 DF, start
 // 01:00:00;00, 48000 Hz", and the user bits as "sUBITS=$HHHHHHHH" when the
 // frames carry any), the origination, the time reference (the first
 // sample's place on the day's grid), the coding history, and the timecode's
 // rate in the iXML.
 std::vector<WavChunk> broadcastChunks(const Settings& settings, const FrameSchedule& schedule,
-                                      const Origination& origination);
+                                      const Origination& made);
 
 // The rate as people write it: 23.976, 24, 25, 29.97 or 30.
 std::string rateName(const FrameRate& rate);

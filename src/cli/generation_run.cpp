@@ -1,9 +1,6 @@
 #include "cli/generation_run.h"
 
 #include <algorithm>
-#include <chrono>
-#include <ctime>
-#include <random>
 #include <bit>
 #include <cstdlib>
 #include <memory>
@@ -67,37 +64,6 @@ RunPlan planRun(const Settings& settings) {
   return plan;
 }
 
-// When and as what a Broadcast Wave file is made: now, with a random
-// reference, or at SOURCE_DATE_EPOCH, with a reference drawn from it and
-// the settings.
-Origination origination(const Settings& s, const RunEnvironment& environment) {
-  Origination o;
-  if (environment.sourceDateEpoch) {
-    o.time = static_cast<std::time_t>(*environment.sourceDateEpoch);
-    o.utc = true;
-    const std::string seen = std::to_string(*environment.sourceDateEpoch) + " " +
-                             std::to_string(s.sampleRate) + " " + std::to_string(s.channels) +
-                             " " + s.startText + " " + std::to_string(s.durationFrames) + " " +
-                             rateName(s.frameRate) + " " + std::to_string(s.dropFrame) + " " +
-                             std::to_string(s.volume) + " " + std::to_string(s.clean) + " " +
-                             std::to_string(s.userBits.word) + " " +
-                             std::to_string(s.userBits.startDay);
-    // FNV-1a: the same settings at the same time give the same reference.
-    o.unique = 14695981039346656037ULL;
-    for (const char c : seen) o.unique = (o.unique ^ static_cast<uint8_t>(c)) * 1099511628211ULL;
-    return o;
-  }
-  o.time = std::time(nullptr);
-  try {
-    std::random_device random;
-    o.unique = uint64_t{random()} << 32 | random();
-  } catch (const std::exception&) {
-    // No source of randomness: the clock's finest count will do.
-    o.unique = static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
-  }
-  return o;
-}
-
 // A whole decimal number from the environment, or `fallback`.
 uint64_t environmentNumber(const char* name, uint64_t fallback) {
   const char* text = std::getenv(name);
@@ -120,7 +86,14 @@ int runGeneration(const Settings& settings, std::FILE* out, const RunEnvironment
   // truncated, so running out of memory loses nothing.
   std::unique_ptr<LtcEncoder> encoder;
   SampleBlock block;
+  WavLayout layout;
+  layout.sampleRate = settings.sampleRate;
+  layout.channels = settings.channels;
   try {
+    if (settings.broadcastWave) {
+      layout.chunks = broadcastChunks(settings, plan.schedule,
+                                      origination(settings, environment.sourceDateEpoch));
+    }
     encoder = std::make_unique<LtcEncoder>();
     const uint32_t seed = environment.noiseSeed.value_or(
         environment.sourceDateEpoch ? static_cast<uint32_t>(*environment.sourceDateEpoch)
@@ -145,12 +118,6 @@ int runGeneration(const Settings& settings, std::FILE* out, const RunEnvironment
     return 128 + stop->load();
   }
 
-  WavLayout layout;
-  layout.sampleRate = settings.sampleRate;
-  layout.channels = settings.channels;
-  if (settings.broadcastWave) {
-    layout.chunks = broadcastChunks(settings, plan.schedule, origination(settings, environment));
-  }
   const auto wholeFrames = [&plan](uint64_t dataBytes) {
     const uint64_t frames = plan.schedule.completeFrames(dataBytes / plan.sampleFrameBytes);
     return plan.schedule.frameStart(frames) * plan.sampleFrameBytes;

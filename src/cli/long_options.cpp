@@ -323,8 +323,7 @@ const std::array<LongOptionRow, 17> kRows{{
     {"version", nullptr, "", "show the version and exit", "", takeNothing},
 }};
 
-// The labels of the run's counting that a label stands for, and the frames
-// it may carry.
+// What the frames of a label given as a long option may be at the run's rate.
 std::string framesAccepted(const Settings& s) {
   const uint32_t last = s.frameRate.nominal - 1;
   return "frames 00 to " + std::to_string(last) + " at " + std::to_string(s.frameRate.nominal) +

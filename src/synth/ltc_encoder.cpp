@@ -36,8 +36,6 @@ bool LtcEncoder::setup(const TimecodeWord& start, int32_t sampleRate, int32_t ch
                        uint32_t noiseSeed) {
   currentTc_ = 0;
   channels_ = channels;
-  dropFrame_ = dropFrame;
-  clean_ = clean;
   schedule_ = FrameSchedule(rate, sampleRate, start, dropFrame);
   const double riseSamples =
       static_cast<double>(int64_t{sampleRate} * kRiseTimeMicroseconds) * kMicrosecond;
@@ -52,7 +50,7 @@ bool LtcEncoder::setup(const TimecodeWord& start, int32_t sampleRate, int32_t ch
   for (const uint64_t length : {schedule_.shortestFrame(), schedule_.longestFrame()}) {
     if (plans_.empty() || plans_.back().frameSamples() != length) {
       plans_.emplace_back(static_cast<uint32_t>(length), channels_, amplitude_, rampSamples_,
-                          clean_, noise_);
+                          clean, noise_);
     }
   }
   return true;
@@ -86,7 +84,7 @@ uint32_t LtcEncoder::render(int16_t* buffer, uint64_t position, uint32_t maxValu
   // At least one frame is prepared, even for a buffer with no room at all.
   for (;; ++k, ++slot) {
     currentTc_ = schedule_.label(k) | (currentTc_ & 0xC0000000U);
-    loadFrame(frame_, currentTc_, dropFrame_);
+    loadFrame(frame_, currentTc_, schedule_.dropFrame());
     if (userBits_.kind == UserBits::Kind::kDate) {
       // The frame's day: how many midnights its label lies after the start.
       const uint64_t day = (schedule_.startNumber() + k) /

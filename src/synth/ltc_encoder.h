@@ -75,9 +75,7 @@ class LtcEncoder {
 
   LtcFrame frame_;
   TimecodeWord currentTc_ = 0;
-  bool clean_ = false;
   int32_t channels_ = 0;
-  bool dropFrame_ = false;
   FrameSchedule schedule_;
   int32_t rampSamples_ = 0;
   int32_t amplitude_ = 0;
