@@ -39,7 +39,8 @@ TEST(OptionScannerTest, AgreesWithGlibcOnGeneratedVectors) {
       "--output", "--output=x.wav", "--out", "--sample-rate", "--samp=48000", "--s", "--s=1",
       "--start", "--channels=1", "--c", "--cl", "--clean", "--clean=1", "--quiet", "--q",
       "--drop-frame", "--d", "--dr=x", "--end=", "--e", "--frame-rate=25", "--level=-20dB",
-      "--help", "--version", "--v", "--=", "---", "--=x", "--output=", "--volume"};
+      "--help", "--version", "--v", "--=", "---", "--=x", "--output=", "--volume", "--bwf",
+      "--b=1", "--u", "--user-bits=12345678", "--da", "--date", "--dat=2026-12-07"};
   // A few thousand in the everyday suite; the CI's fuzzing stage asks for
   // 100,000 through STAMPLINE_SCANNER_VECTORS.
   const char* wanted = std::getenv("STAMPLINE_SCANNER_VECTORS");
