@@ -305,10 +305,11 @@ int64_t describedPart(const std::string& path, const std::string& part) {
     uint64_t size = littleEndian(bytes, at + 4, 4);
     if (bytes.compare(at, 4, "data") == 0) {
       if (bytes.compare(0, 4, "RF64") == 0) size = littleEndian(bytes, 28, 8);
-      std::ofstream(part, std::ios::binary) << bytes.substr(0, std::min<uint64_t>(at + 8 + size, bytes.size()));
+      const auto end = static_cast<size_t>(std::min<uint64_t>(at + 8 + size, bytes.size()));
+      std::ofstream(part, std::ios::binary) << bytes.substr(0, end);
       return static_cast<int64_t>(size);
     }
-    at += 8 + size + size % 2;
+    at += static_cast<size_t>(8 + size + size % 2);
   }
   return -1;
 }

@@ -176,7 +176,8 @@ int64_t checkLtcFile(const std::string& path, const LtcRun& run, bool clean) {
       date = text;
     }
     const bool edgeOnGrid =
-        !clean || frameStart == 0 || (v[frameStart - 1] > 0) != (v[frameStart] > 0);
+        !clean || frameStart == 0 ||
+        (v[static_cast<size_t>(frameStart - 1)] > 0) != (v[static_cast<size_t>(frameStart)] > 0);
     if (decoded[i].timecode != expected || decoded[i].dropFrame != run.drop || !edgeOnGrid ||
         decoded[i].userBits != userBits ||
         flags != (run.userBits.kind == UserBits::Kind::kDate ? dateFlag : 0U) ||

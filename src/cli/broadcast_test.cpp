@@ -31,7 +31,7 @@ std::vector<Chunk> chunksOf(const std::string& bytes) {
     const uint64_t size = littleEndian(bytes, at + 4, 4);
     chunks.push_back({bytes.substr(at, 4), at + 8, size});
     if (chunks.back().id == "data") break;
-    at += 8 + size + size % 2;
+    at += static_cast<size_t>(8 + size + size % 2);
   }
   return chunks;
 }
@@ -96,10 +96,10 @@ TEST(BroadcastWaveTest, EveryBextFieldInEveryForm) {
     EXPECT_EQ(littleEndian(bytes, b + 338, 8), 107892ULL * 48000 * 1001 / 30000);
     EXPECT_EQ(littleEndian(bytes, b + 346, 2), 1U);
     EXPECT_EQ(bytes.substr(b + 348, 254), std::string(254, '\0'));
-    EXPECT_EQ(text(bytes, b + 602, bext.size - 602),
+    EXPECT_EQ(text(bytes, b + 602, static_cast<size_t>(bext.size - 602)),
               "A=PCM,F=48000,W=16,M=stereo,T=Stampline " STAMPLINE_VERSION "\r\n");
     const Chunk& ixml = chunks[f.first.empty() ? 2 : 3];
-    const std::string xml = bytes.substr(ixml.at, ixml.size);
+    const std::string xml = bytes.substr(ixml.at, static_cast<size_t>(ixml.size));
     for (const char* element :
          {"<IXML_VERSION>", "<TIMECODE_RATE>30000/1001</TIMECODE_RATE>",
           "<TIMECODE_FLAG>DF</TIMECODE_FLAG>", "<MASTER_SPEED>30000/1001</MASTER_SPEED>",

@@ -244,7 +244,7 @@ TEST_F(GenerationRunTest, BlocksJoinExactlyWhateverTheirNumber) {
         wavHeader(layout, WavFormat::kRiff, schedule.frameStart(frames) * 4);
     std::string expected(header.begin(), header.end());
     for (uint64_t n = 0; n < frames; ++n) {
-      std::vector<int16_t> frame(schedule.frameLength(n) * 2);
+      std::vector<int16_t> frame(static_cast<size_t>(schedule.frameLength(n) * 2));
       const auto values = static_cast<uint32_t>(frame.size());
       ASSERT_EQ(encoder.render(frame.data(), schedule.frameStart(n), values), values);
       samplesToLittleEndian(frame.data(), frame.size());

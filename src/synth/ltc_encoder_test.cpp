@@ -276,7 +276,7 @@ TEST(LtcEncoderRenderTest, FramesOfEveryLengthOnTheGrid) {
     const FrameSchedule& schedule = e.schedule();
     for (uint64_t k = 0; k < 12; ++k) {
       const uint64_t length = schedule.frameLength(k);
-      Samples frame(length);
+      Samples frame(static_cast<size_t>(length));
       ASSERT_EQ(e.render(frame.data(), schedule.frameStart(k), static_cast<uint32_t>(length)),
                 length);
       const CellPlan& p = e.cellPlan(length);

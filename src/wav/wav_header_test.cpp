@@ -120,7 +120,7 @@ TEST(WavHeaderTest, ExtraChunksSitBeforeTheDataPaddedToEvenLengths) {
       ids += h.substr(at, 4) + " ";
       const uint64_t size = littleEndian(h, at + 4, 4);
       if (h.substr(at, 4) == "data") break;
-      at += 8 + size + size % 2;
+      at += static_cast<size_t>(8 + size + size % 2);
     }
     EXPECT_EQ(at + 8, h.size());
     const std::string first = format == WavFormat::kRiff ? "" : format == WavFormat::kRf64 ? "ds64 " : "JUNK ";
