@@ -99,8 +99,8 @@ std::vector<DecodedFrame> decodeLtc(const std::vector<int16_t>& samples, int sam
                    field(f.user5, 16) | field(f.user6, 20) | field(f.user7, 24) |
                    field(f.user8, 28);
       // libltc names these bits as the 30 fps layout has them.
-      d.flagBits = f.biphase_mark_phase_correction | f.binary_group_flag_bit0 << 1 |
-                   f.binary_group_flag_bit1 << 2 | f.binary_group_flag_bit2 << 3;
+      d.flagBits = unsigned{f.biphase_mark_phase_correction} | unsigned{f.binary_group_flag_bit0} << 1 |
+                   unsigned{f.binary_group_flag_bit1} << 2 | unsigned{f.binary_group_flag_bit2} << 3;
       SMPTETimecode date{};
       LTCFrame bits = f;
       ltc_frame_to_time(&date, &bits, LTC_USE_DATE);

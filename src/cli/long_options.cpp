@@ -1,9 +1,9 @@
 #include "cli/long_options.h"
 
 #include <array>
-#include <charconv>
 #include <climits>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <string_view>
 #include <utility>
@@ -55,15 +55,16 @@ bool decimal(std::string_view text, uint64_t& mantissa, uint32_t& scaleDigits) {
 }
 
 // The nearest double to a decimal number written as `decimal` accepts it,
-// with an optional sign.
+// with an optional sign. The text is checked first, so the C library's
+// conversion (the program keeps the "C" locale) reads exactly it.
 bool decimalValue(std::string_view text, double& value) {
   std::string_view digits = text;
   if (!digits.empty() && (digits[0] == '-' || digits[0] == '+')) digits.remove_prefix(1);
   uint64_t mantissa = 0;
   uint32_t scale = 0;
   if (!decimal(digits, mantissa, scale)) return false;
-  if (text[0] == '+') text.remove_prefix(1);
-  return std::from_chars(text.data(), text.data() + text.size(), value).ec == std::errc{};
+  value = std::strtod(std::string(text).c_str(), nullptr);
+  return true;
 }
 
 // "HH:MM:SS:FF", two digits each, hours below 24, minutes and seconds below
@@ -74,7 +75,7 @@ bool timecodeLabel(std::string_view text) {
       std::strchr(":;.", text[8]) == nullptr || text[8] == '\0') {
     return false;
   }
-  for (const size_t at : {0, 1, 3, 4, 6, 7, 9, 10}) {
+  for (const size_t at : {0U, 1U, 3U, 4U, 6U, 7U, 9U, 10U}) {
     if (text[at] < '0' || text[at] > '9') return false;
   }
   const auto field = [text](size_t at) { return (text[at] - '0') * 10 + (text[at + 1] - '0'); };

@@ -43,7 +43,7 @@ void setUserBits(LtcFrame& frame, uint32_t word) {
   // Group g is the high half of byte g - 1.
   for (size_t g = 0; g < 8; ++g) {
     const auto nibble = static_cast<uint8_t>((word >> (4 * g)) & 0xFU);
-    frame.bytes[g] = static_cast<uint8_t>((frame.bytes[g] & 0x0FU) | nibble << 4);
+    frame.bytes[g] = static_cast<uint8_t>((frame.bytes[g] & 0x0FU) | unsigned{nibble} << 4);
   }
 }
 
