@@ -35,36 +35,40 @@ class Input {
 
 constexpr int16_t kGuard = 0x5A5A;
 constexpr size_t kGuardValues = 256;
-constexpr uint32_t kMostValues = 3 * 16016 * 2 + 77;  // a bit over three of the longest frames
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Input in(data, size);
   const uint64_t choice = in.take(1);
-  const int32_t rates[] = {16000, 22050, 44100, 48000, 96000, 192000, 384000, 44056};
+  // Every rate, the highest (whose set-up costs most) less often.
+  const int32_t rates[] = {16000, 22050, 44100, 48000, 44056, 32000, 47999, 96000,
+                           16001, 22050, 44100, 48000, 88200, 24000, 192000, 384000};
   const stampline::FrameRate frameRates[] = {stampline::kRate23976, stampline::kRate24,
                                              stampline::kRate25, stampline::kRate2997,
                                              stampline::kRate30};
-  const int32_t sampleRate = rates[choice & 7U];
-  const stampline::FrameRate frameRate = frameRates[((choice >> 3) & 7U) % 5];
-  const int32_t channels = (choice & 64U) != 0 ? 2 : 1;
-  const bool dropFrame = (choice & 128U) != 0;
-  const bool clean = (in.take(1) & 1U) != 0;
+  const uint64_t more = in.take(1);
+  const int32_t sampleRate = rates[choice & 15U];
+  const stampline::FrameRate frameRate = frameRates[(choice >> 4) % 5];
+  const int32_t channels = (more & 1U) != 0 ? 2 : 1;
+  const bool dropFrame = (more & 2U) != 0;
+  const bool clean = (more & 4U) != 0;
   double volume = 0;
   const uint64_t volumeBits = in.take(8);
   std::memcpy(&volume, &volumeBits, sizeof volume);
   const auto start = static_cast<stampline::TimecodeWord>(in.take(4));
 
-  // A second encoder renders the same calls into a buffer nothing else
-  // touches, updating it in place; it must always agree with the first.
-  stampline::LtcEncoder updating;
-  updating.setup(start, sampleRate, channels, frameRate, dropFrame, volume, clean, 7);
-  std::vector<int16_t> kept(kMostValues);
   stampline::LtcEncoder encoder;
   encoder.setup(start, sampleRate, channels, frameRate, dropFrame, volume, clean, 7);
+  // A second encoder renders the same calls into a buffer nothing else
+  // touches, updating it in place; it must always agree with the first.
+  stampline::LtcEncoder updating = encoder;
+  // Room for a bit over three of the run's longest frames.
+  const auto mostValues =
+      static_cast<uint32_t>(3 * encoder.schedule().longestFrame() * static_cast<uint64_t>(channels) + 77);
+  std::vector<int16_t> kept(mostValues);
 
-  std::vector<int16_t> buffer(kGuardValues + kMostValues + kGuardValues);
+  std::vector<int16_t> buffer(kGuardValues + mostValues + kGuardValues);
   int16_t* const first = buffer.data() + kGuardValues;
   for (int call = 0; call < 8 && !in.done(); ++call) {
     // Positions mostly near frame starts, sometimes anywhere below 2^48.
@@ -72,7 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if ((position & 1U) == 0) {
       position = encoder.schedule().frameStart((position >> 1) % 100000000);
     }
-    const auto maxValues = static_cast<uint32_t>(in.take(2) % (kMostValues + 1));
+    const auto maxValues = static_cast<uint32_t>(in.take(2) % (mostValues + 1));
     std::fill(buffer.begin(), buffer.end(), kGuard);
     const uint32_t count = encoder.render(first, position, maxValues);
     if (count > maxValues) std::abort();
