@@ -156,7 +156,7 @@ int runGeneration(const Settings& settings, std::FILE* out, const RunEnvironment
   if (result == IoResult::kDone && !wav.finish()) result = IoResult::kFailed;
   uint64_t framesKept = plan.frames;
   if (result != IoResult::kDone) {
-    framesKept = plan.schedule.completeFrames(wav.cut().dataBytes / plan.sampleFrameBytes);
+    framesKept = plan.schedule.completeFrames(wav.cut() / plan.sampleFrameBytes);
   }
   const bool closed = file.close();
   if (result == IoResult::kFailed || !closed) return writeFailed(out);

@@ -69,7 +69,6 @@ class FrameSchedule {
   TimecodeWord label(uint64_t k) const;
 
   const FrameRate& rate() const { return rate_; }
-  int32_t sampleRate() const { return sampleRate_; }
   bool dropFrame() const { return dropFrame_; }
   // N, the start label's number in the run's counting.
   uint64_t startNumber() const { return startNumber_; }
@@ -81,7 +80,6 @@ class FrameSchedule {
   uint64_t gridSample(uint64_t x) const;
 
   FrameRate rate_;
-  int32_t sampleRate_;
   bool dropFrame_;
   uint64_t samplesPerSecondTimesDen_;  // R * DEN
   uint64_t shortest_;                  // floor(R * DEN / NUM)

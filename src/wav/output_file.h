@@ -61,7 +61,7 @@ class OutputFile {
   int lastError() const { return lastError_; }
 
   // Closes the file; false when the system reports that it could not keep
-  // what was written.
+  // what was written. A file already closed (or removed) stays so.
   [[nodiscard]] bool close();
   // Closes the file and removes it, if the path still names it.
   void remove();

@@ -135,6 +135,7 @@ bool OutputFile::commitFileSystem() {
 }
 
 bool OutputFile::close() {
+  if (fd_ < 0) return true;  // already closed (or removed)
   const int fd = fd_;
   fd_ = -1;
   if (::close(fd) == 0) return true;

@@ -127,6 +127,7 @@ bool OutputFile::sync() {
 bool OutputFile::commitFileSystem() { return sync(); }
 
 bool OutputFile::close() {
+  if (fd_ < 0) return true;  // already closed (or removed)
   const int fd = fd_;
   fd_ = -1;
   if (_close(fd) == 0) return true;

@@ -71,9 +71,9 @@ bool WavWriter::finish() {
   return rewriteHeader(dataAppended()) && file_.sync();
 }
 
-WavWriter::Kept WavWriter::cut() {
+uint64_t WavWriter::cut() {
   const uint64_t whole = begun_ ? wholeFrames_(dataAppended()) : 0;
-  if (!file_.seekable()) return {whole, true};
+  if (!file_.seekable()) return whole;
   if (!begun_) headerSize_ = headerBytes(layout_, format_);
 
   uint64_t keep = whole;
@@ -85,7 +85,7 @@ WavWriter::Kept WavWriter::cut() {
     if (file_.truncate(headerSize_ + keep)) lowest = std::min(lowest, keep);
     if (rewriteHeader(keep)) {
       static_cast<void>(file_.sync());
-      return {keep, true};
+      return keep;
     }
     if (!outOfSpace(file_.lastError())) break;
     if (!committed) {
@@ -102,10 +102,10 @@ WavWriter::Kept WavWriter::cut() {
   // The header last written, if any, still stands: keep the data it
   // describes, if the file still holds it. Otherwise it is no WAV at all.
   if (begun_ && described_ <= lowest && file_.truncate(headerSize_ + described_)) {
-    return {described_, true};
+    return described_;
   }
   file_.remove();
-  return {0, false};
+  return 0;
 }
 
 }  // namespace stampline

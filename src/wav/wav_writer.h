@@ -43,19 +43,15 @@ class WavWriter {
   // data and header made durable. False when that failed; cut() then.
   [[nodiscard]] bool finish();
 
-  // What cut() leaves.
-  struct Kept {
-    uint64_t dataBytes = 0;  // the sample data the file holds
-    bool file = true;        // false: no valid file could be left, and none is
-  };
   // After a failure or a stop: a regular file is cut back to the whole
   // frames that reached it and given the header for exactly those. When a
   // full disk will not take even that header (a copy-on-write file system
   // needs fresh space to overwrite one), the file system is committed, which
   // frees the space the cut released, and the file cut further back, whole
   // frames at a time, until it does. A file that cannot keep a valid header
-  // at all is removed. A stream keeps what it got.
-  Kept cut();
+  // at all is removed. A stream keeps what it got. Returns the sample data
+  // bytes the file (or stream) holds in whole frames.
+  uint64_t cut();
 
   // Sample data bytes that reached the file, possibly ending inside a frame.
   uint64_t dataAppended() const;
