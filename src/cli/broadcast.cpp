@@ -26,8 +26,8 @@ Origination origination(const Settings& s, std::optional<int64_t> sourceDateEpoc
     const std::string seen = std::to_string(*sourceDateEpoch) + " " +
                              std::to_string(s.sampleRate) + " " + std::to_string(s.channels) +
                              " " + s.startText + " " + std::to_string(s.durationFrames) + " " +
-                             rateName(s.frameRate) + " " + std::to_string(s.dropFrame) + " " +
-                             std::to_string(s.volume) + " " + std::to_string(s.clean) + " " +
+                             rateName(s.frameRate) + (s.dropFrame ? " DF " : " NDF ") +
+                             std::to_string(s.volume) + (s.clean ? " clean " : " noisy ") +
                              std::to_string(s.userBits.word) + " " +
                              std::to_string(s.userBits.startDay);
     // FNV-1a: the same settings at the same time give the same reference.

@@ -129,10 +129,10 @@ TEST(BroadcastWaveTest, TimeReferenceIsTheFirstSampleOnTheDaysGrid) {
     uint64_t labelNumber;
     const char* description;
   } cases[] = {
-      {kRate25, false, 3600 * 25, "LTC 25 NDF, start 01:00:00:00, 48000 Hz"},
-      {kRate2997, true, 3600 * 30 - 108, "LTC 29.97 DF, start 01:00:00;00, 48000 Hz"},
-      {kRate2997, false, 3600 * 30, "LTC 29.97 NDF, start 01:00:00:00, 48000 Hz"},
-      {kRate23976, false, 3600 * 24, "LTC 23.976 NDF, start 01:00:00:00, 48000 Hz"},
+      {kRate25, false, 3600ULL * 25, "LTC 25 NDF, start 01:00:00:00, 48000 Hz"},
+      {kRate2997, true, 3600ULL * 30 - 108, "LTC 29.97 DF, start 01:00:00;00, 48000 Hz"},
+      {kRate2997, false, 3600ULL * 30, "LTC 29.97 NDF, start 01:00:00:00, 48000 Hz"},
+      {kRate23976, false, 3600ULL * 24, "LTC 23.976 NDF, start 01:00:00:00, 48000 Hz"},
   };
   for (const auto& c : cases) {
     Settings s;
