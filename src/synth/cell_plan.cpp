@@ -214,14 +214,12 @@ int32_t CellPlan::writeFrame(int16_t* out, const LtcFrame& frame, int32_t level,
   // byte's wave depends on its value alone, so what `previous` left stays
   // right wherever the value is the same.
   if (userBitsOf(frame) != userBits_) buildByteWaves(frame);
-  const int16_t* waves = byteWaves_.data();
   int32_t previousLevel = level;
   for (size_t k = 0; k < kBytesPerFrame; ++k) {
     const unsigned value = frame.bytes[k];
-    const size_t values = byteStart_[k + 1] - byteStart_[k];
+    const size_t values = byteValues(k);
     if (previous == nullptr || previous->bytes[k] != value || previousLevel != level) {
-      const size_t wave = (k < kWavedBytes ? 2 * (value & 0xFU) : 0U) + (level > 0 ? 0U : 1U);
-      std::memcpy(out, waves + byteWaveStart_[k] + wave * values, values * sizeof(int16_t));
+      std::memcpy(out, byteWaves_.data() + byteWave(k, value, level), values * sizeof(int16_t));
     }
     out += values;
     // Eight cell starts and one mid-cell reversal per one bit.
