@@ -9,6 +9,7 @@
 #include <cstring>
 #include <vector>
 
+#include "cli/output_coding.h"
 #include "synth/ltc_encoder.h"
 
 namespace {
@@ -58,11 +59,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::memcpy(&volume, &volumeBits, sizeof volume);
   const auto start = static_cast<stampline::TimecodeWord>(in.take(4));
 
-  stampline::LtcEncoder encoder;
-  encoder.setup(start, sampleRate, channels, frameRate, dropFrame, volume, clean, 7);
+  stampline::EncoderConfig config;
+  config.volume = volume;
+  config.clean = clean;
+  config.noiseSeed = 7;
+  config.channels = channels;
+  config.coding = stampline::outputCoding(stampline::kPcm16);
+  const stampline::FrameSchedule schedule(frameRate, sampleRate, start, dropFrame);
+  stampline::LtcEncoder encoder(schedule, config);
   // A second encoder renders the same calls into a buffer nothing else
   // touches, updating it in place; it must always agree with the first.
-  stampline::LtcEncoder updating = encoder;
+  stampline::LtcEncoder updating(schedule, config);
   // Room for a bit over three of the run's longest frames.
   const auto mostValues =
       static_cast<uint32_t>(3 * encoder.schedule().longestFrame() * static_cast<uint64_t>(channels) + 77);
@@ -78,9 +85,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     const auto maxValues = static_cast<uint32_t>(in.take(2) % (mostValues + 1));
     std::fill(buffer.begin(), buffer.end(), kGuard);
-    const uint32_t count = encoder.render(first, position, maxValues);
+    const uint32_t count = encoder.render(reinterpret_cast<uint8_t*>(first), position, maxValues);
     if (count > maxValues) std::abort();
-    if (updating.render(kept.data(), position, maxValues, true) != count ||
+    if (updating.render(reinterpret_cast<uint8_t*>(kept.data()), position, maxValues, true) != count ||
         !std::equal(first, first + count, kept.begin())) {
       std::abort();
     }

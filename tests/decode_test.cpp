@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "cli/options.h"
+#include "timecode/label_text.h"
 #include "program_runner.h"
 #include "timecode/timecode.h"
 #include "timecode_labels.h"

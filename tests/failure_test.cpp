@@ -24,7 +24,7 @@
 #include <utility>
 #include <vector>
 
-#include "cli/options.h"
+#include "timecode/label_text.h"
 #include "program_runner.h"
 #include "test_bytes.h"
 #include "wav_reader.h"

@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "cli/options.h"
+#include "timecode/label_text.h"
 
 namespace stampline::testing {
 

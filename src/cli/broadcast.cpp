@@ -6,17 +6,12 @@
 #include <exception>
 #include <random>
 
-#include "cli/process.h"
-#include "cli/progress.h"
+#include "platform/process.h"
+#include "timecode/frame_rate.h"
+#include "timecode/label_text.h"
 #include "wav/broadcast_wave.h"
 
 namespace stampline {
-
-std::string rateName(const FrameRate& rate) {
-  if (rate == kRate23976) return "23.976";
-  if (rate == kRate2997) return "29.97";
-  return std::to_string(rate.numerator / rate.denominator);
-}
 
 Origination origination(const Settings& s, std::optional<int64_t> sourceDateEpoch) {
   Origination o;
@@ -47,10 +42,9 @@ Origination origination(const Settings& s, std::optional<int64_t> sourceDateEpoc
 }
 
 std::vector<WavChunk> broadcastChunks(const Settings& settings, const FrameSchedule& schedule,
-                                      const Origination& made) {
+                                      SampleFormat format, const Origination& made) {
   BroadcastInfo info;
-  std::string start = formatTimecode(schedule.label(0));
-  if (settings.dropFrame) start[8] = ';';
+  const std::string start = formatLabel(schedule.label(0), settings.dropFrame);
   info.description = "LTC " + rateName(settings.frameRate) + (settings.dropFrame ? " DF" : " NDF") +
                      ", start " + start + ", " + std::to_string(settings.sampleRate) + " Hz";
   char text[64];
@@ -71,14 +65,13 @@ std::vector<WavChunk> broadcastChunks(const Settings& settings, const FrameSched
                 when.tm_sec, static_cast<uint32_t>(made.unique));
   info.originatorReference = text;
   info.timeReference = schedule.startSample();
-  info.codingHistory = "A=PCM,F=" + std::to_string(settings.sampleRate) +
-                       ",W=16,M=" + (settings.channels == 1 ? "mono" : "stereo") +
-                       ",T=Stampline " STAMPLINE_VERSION "\r\n";
-  info.timecodeRate = std::to_string(settings.frameRate.numerator) + "/" +
-                      std::to_string(settings.frameRate.denominator);
+  info.codingTool = "Stampline " STAMPLINE_VERSION;
+  info.timecodeRate = rateFraction(settings.frameRate);
   info.dropFrame = settings.dropFrame;
   info.sampleRate = settings.sampleRate;
   info.channels = settings.channels;
+  info.format = format;
+  info.trackNames.assign(static_cast<size_t>(settings.channels), "LTC");
   return {bextChunk(info), ixmlChunk(info)};
 }
 

@@ -9,6 +9,7 @@
 
 #include "cli/options.h"
 #include "timecode/frame_schedule.h"
+#include "wav/sample_format.h"
 #include "wav/wav_header.h"
 
 namespace stampline {
@@ -32,10 +33,7 @@ Origination origination(const Settings& settings, std::optional<int64_t> sourceD
 // sample's place on the day's grid), the coding history, and the timecode's
 // rate in the iXML.
 std::vector<WavChunk> broadcastChunks(const Settings& settings, const FrameSchedule& schedule,
-                                      const Origination& made);
-
-// The rate as people write it: 23.976, 24, 25, 29.97 or 30.
-std::string rateName(const FrameRate& rate);
+                                      SampleFormat format, const Origination& made);
 
 }  // namespace stampline
 

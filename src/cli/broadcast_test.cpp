@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cli/generation_run.h"
+#include "timecode/label_text.h"
 #include "program_runner.h"
 #include "test_bytes.h"
 #include "wav_reader.h"
@@ -140,7 +141,7 @@ TEST(BroadcastWaveTest, TimeReferenceIsTheFirstSampleOnTheDaysGrid) {
     s.frameRate = c.rate;
     s.dropFrame = c.drop;
     const FrameSchedule schedule(c.rate, 48000, packTimecodeText(s.startText), c.drop);
-    const std::vector<WavChunk> chunks = broadcastChunks(s, schedule, {0, true, 0});
+    const std::vector<WavChunk> chunks = broadcastChunks(s, schedule, kPcm16, {0, true, 0});
     ASSERT_EQ(chunks.size(), 2U);
     const std::string bext(chunks[0].bytes.begin(), chunks[0].bytes.end());
     const uint64_t expected = c.labelNumber * 48000 * c.rate.denominator / c.rate.numerator;

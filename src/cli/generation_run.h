@@ -8,8 +8,8 @@
 #include <optional>
 
 #include "cli/options.h"
-#include "cli/progress.h"
-#include "wav/output_file.h"
+#include "platform/process.h"
+#include "platform/stop.h"
 #include "wav/wav_header.h"
 
 namespace stampline {
@@ -17,7 +17,7 @@ namespace stampline {
 // What a run takes from its surroundings, so tests can stand in for them.
 struct RunEnvironment {
   // Set (from a signal handler) to the number of the signal that asks the run
-  // to stop; the run then finishes the frame being written, completes the
+  // to stop; the run then finishes the block being written, completes the
   // file for the frames written and returns 128 + that number. Null: never.
   StopFlag stopSignal = nullptr;
   // Where the progress line of long runs goes (no stream: none).
@@ -38,13 +38,10 @@ struct RunEnvironment {
 
 // Writes the LTC WAV file that `settings` (already validated) describe and
 // returns the exit status: 0 when the file is complete and durable; 1, after
-// "Error opening file" or "Error writing file" on `out`, when it could not
-// be created or written; 128 + signal after "Interrupted after N frames"
-// when stopped early.
+// "Out of memory", "Error opening file" or "Error writing file" on `out`,
+// when it could not be made, created or written; 128 + signal after
+// "Interrupted after N frames" when stopped early.
 int runGeneration(const Settings& settings, std::FILE* out, const RunEnvironment& environment);
-
-// The whole program: options, then the run. Returns the exit status.
-int stamplineMain(int argc, char** argv);
 
 }  // namespace stampline
 

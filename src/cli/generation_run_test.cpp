@@ -14,8 +14,10 @@
 #include <thread>
 #include <vector>
 
+#include "cli/output_coding.h"
 #include "cli/progress.h"
 #include "synth/ltc_encoder.h"
+#include "timecode/label_text.h"
 #include "program_runner.h"
 #include "test_bytes.h"
 #include "wav_reader.h"
@@ -234,8 +236,11 @@ TEST_F(GenerationRunTest, BlocksJoinExactlyWhateverTheirNumber) {
     environment.noiseSeed = 99;
     ASSERT_EQ(run(s, environment), 0);
 
-    LtcEncoder encoder;
-    encoder.setup(packTimecodeText(s.startText), c.sampleRate, 2, c.rate, c.drop, 0.5, false, 99);
+    EncoderConfig config;
+    config.noiseSeed = 99;
+    config.coding = outputCoding(kPcm16);
+    LtcEncoder encoder(
+        FrameSchedule(c.rate, c.sampleRate, packTimecodeText(s.startText), c.drop), config);
     const FrameSchedule& schedule = encoder.schedule();
     const auto frames = static_cast<uint64_t>(c.frames);
     WavLayout layout;
@@ -244,11 +249,10 @@ TEST_F(GenerationRunTest, BlocksJoinExactlyWhateverTheirNumber) {
         wavHeader(layout, WavFormat::kRiff, schedule.frameStart(frames) * 4);
     std::string expected(header.begin(), header.end());
     for (uint64_t n = 0; n < frames; ++n) {
-      std::vector<int16_t> frame(static_cast<size_t>(schedule.frameLength(n) * 2));
-      const auto values = static_cast<uint32_t>(frame.size());
+      const auto values = static_cast<uint32_t>(schedule.frameLength(n) * 2);
+      std::vector<uint8_t> frame(size_t{values} * 2);
       ASSERT_EQ(encoder.render(frame.data(), schedule.frameStart(n), values), values);
-      samplesToLittleEndian(frame.data(), frame.size());
-      expected.append(reinterpret_cast<const char*>(frame.data()), frame.size() * 2);
+      expected.append(frame.begin(), frame.end());
     }
     EXPECT_TRUE(readFile(s.outputPath) == expected);
   }

@@ -6,7 +6,7 @@
 
 #include "cli/help.h"
 #include "cli/long_options.h"
-#include "cli/options.h"
+#include "cli/short_options.h"
 
 namespace stampline {
 namespace {
@@ -23,26 +23,32 @@ void printEntry(std::FILE* out, const std::string& left, const char* text) {
   std::fputc('\n', out);
 }
 
-struct ShortOptionLine {
-  const char* left;
-  const char* text;
-};
-
-// The short options, described as they behave; their own usage text is -h's.
-constexpr ShortOptionLine kShortOptions[] = {
-    {"-o PATH", "file to write (output.wav)"},
-    {"-s HZ", "22050, 44100 or 48000 (44100)"},
-    {"-c N", "1 or 2 (2)"},
-    {"-t HH:MM:SS:FF", "any 11 characters, the digits read (01:00:00:00)"},
-    {"-d FRAMES", "frames to write; 0 or less writes none (1800)"},
-    {"-f FPS", "25 or 30 (30)"},
-    {"-n 0|1", "non-zero for drop-frame labels (0)"},
-    {"-a VOLUME", "peak level, 1.0 full scale (0.5)"},
-    {"-q 0|1", "non-zero for a clean signal (0)"},
-    {"-h", "print the short usage and exit with status 1"},
-};
-
 }  // namespace
+
+void printUsage(std::FILE* out) {
+  static constexpr const char* kUsage[] = {
+      "\nStampline [options]\n",
+      "  -o \"output.wav\"\n",
+      "    file to write to\n",
+      "  -s 44100\n",
+      "    samplerate (valid values are 22050, 44100 and 48000)\n",
+      "  -c 2\n",
+      "    channles (valid values are 1 and 2)\n",
+      "  -t \"01:00:00:00\"\n",
+      "    Starting timecode (must be in the form of \"HH:MM:SS:FF\")\n",
+      "  -d 1800\n",
+      "    Duration in frames\n",
+      "  -f 30\n",
+      "    frames per second (valid values are 30 and 25)\n",
+      "  -n 0\n",
+      "    Dropframe = 1, NonDropFrame = 0\n",
+      "  -a 0.5\n",
+      "    Volume (1.0 = max, 0.5 = half)\n",
+      "  -h\n",
+      "    This help file\n",
+  };
+  for (const char* line : kUsage) std::fputs(line, out);
+}
 
 void printHelp(std::FILE* out) {
   std::fputs(
@@ -63,7 +69,11 @@ void printHelp(std::FILE* out) {
       "Short options, as scripts know them: each takes the next argument as its\n"
       "value, and each is echoed as \"letter = code value\".\n",
       out);
-  for (const ShortOptionLine& line : kShortOptions) printEntry(out, line.left, line.text);
+  for (const ShortOptionRow& row : shortOptionRows()) {
+    std::string left = std::string("-") + row.letter;
+    if (row.valueName != nullptr) left += std::string(" ") + row.valueName;
+    printEntry(out, left, row.help);
+  }
   std::fputs(
       "\n"
       "Exit status: 0 when the file is complete; 1 after a refused command line,\n"

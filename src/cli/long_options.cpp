@@ -9,6 +9,9 @@
 #include <utility>
 #include <vector>
 
+#include "timecode/duration.h"
+#include "timecode/frame_rate.h"
+#include "timecode/label_text.h"
 #include "timecode/timecode.h"
 #include "timecode/user_bits.h"
 
@@ -30,60 +33,17 @@ bool wholeNumber(std::string_view text, uint64_t max, uint64_t& value) {
   return value <= max;
 }
 
-// Digits with at most one decimal point and at least one digit, as
-// mantissa / 10^scaleDigits. Long enough for any sensible value, short
-// enough that the arithmetic on it cannot overflow.
-bool decimal(std::string_view text, uint64_t& mantissa, uint32_t& scaleDigits) {
-  constexpr size_t kMostWholeDigits = 9;
-  constexpr uint32_t kMostFractionDigits = 6;
-  const size_t point = text.find('.');
-  const std::string_view whole = text.substr(0, point);
-  const std::string_view fraction = point == std::string_view::npos ? "" : text.substr(point + 1);
-  if (whole.size() + fraction.size() == 0 || whole.size() > kMostWholeDigits ||
-      fraction.size() > kMostFractionDigits) {
-    return false;
-  }
-  mantissa = 0;
-  for (const std::string_view part : {whole, fraction}) {
-    for (const char c : part) {
-      if (c < '0' || c > '9') return false;
-      mantissa = mantissa * 10 + static_cast<uint64_t>(c - '0');
-    }
-  }
-  scaleDigits = static_cast<uint32_t>(fraction.size());
-  return true;
-}
-
-// The nearest double to a decimal number written as `decimal` accepts it,
-// with an optional sign. The text is checked first, so the C library's
+// The nearest double to a decimal number as parseDecimal() accepts it, with
+// an optional sign. The text is checked first, so the C library's
 // conversion (the program keeps the "C" locale) reads exactly it.
 bool decimalValue(std::string_view text, double& value) {
   std::string_view digits = text;
   if (!digits.empty() && (digits[0] == '-' || digits[0] == '+')) digits.remove_prefix(1);
   uint64_t mantissa = 0;
   uint32_t scale = 0;
-  if (!decimal(digits, mantissa, scale)) return false;
+  if (!parseDecimal(digits, mantissa, scale)) return false;
   value = std::strtod(std::string(text).c_str(), nullptr);
   return true;
-}
-
-// "HH:MM:SS:FF", two digits each, hours below 24, minutes and seconds below
-// 60; ';' or '.' may stand before the frames, as drop-frame labels are often
-// written. The frames are checked against the frame rate at the end.
-bool timecodeLabel(std::string_view text) {
-  if (text.size() != 11 || text[2] != ':' || text[5] != ':' ||
-      std::strchr(":;.", text[8]) == nullptr || text[8] == '\0') {
-    return false;
-  }
-  for (const size_t at : {0U, 1U, 3U, 4U, 6U, 7U, 9U, 10U}) {
-    if (text[at] < '0' || text[at] > '9') return false;
-  }
-  const auto field = [text](size_t at) { return (text[at] - '0') * 10 + (text[at + 1] - '0'); };
-  return field(0) < 24 && field(3) < 60 && field(6) < 60;
-}
-
-uint32_t labelFrames(std::string_view text) {
-  return static_cast<uint32_t>((text[9] - '0') * 10 + (text[10] - '0'));
 }
 
 bool takeOutput(const char* value, OptionScan& scan, std::string&) {
@@ -110,7 +70,8 @@ bool takeChannels(const char* value, OptionScan& scan, std::string&) {
 }
 
 bool takeStart(const char* value, OptionScan& scan, std::string&) {
-  if (!timecodeLabel(value)) return false;
+  TimecodeFields label;
+  if (!parseLabel(value, label)) return false;
   scan.settings.startText = value;
   scan.startText = value;
   scan.start = Spelling::kLong;
@@ -125,57 +86,28 @@ bool takeDuration(const char* value, OptionScan& scan, std::string&) {
     scan.length = OptionScan::Length::kFrames;
     return true;
   }
-  if (text.empty()) return false;
-  uint32_t unit = 0;
-  switch (text.back()) {
-    case 's': unit = 1; break;
-    case 'm': unit = 60; break;
-    case 'h': unit = 3600; break;
-    default: return false;
-  }
-  if (!decimal(text.substr(0, text.size() - 1), scan.mantissa, scan.scaleDigits)) return false;
-  scan.unitSeconds = unit;
+  if (!parseTimeLength(text, scan.time)) return false;
   scan.length = OptionScan::Length::kTime;
   scan.lengthText = value;
   return true;
 }
 
 bool takeEnd(const char* value, OptionScan& scan, std::string&) {
-  if (!timecodeLabel(value)) return false;
+  if (!parseLabel(value, scan.end)) return false;
   scan.length = OptionScan::Length::kEnd;
   scan.lengthText = value;
   return true;
 }
 
-// The rates LTC runs at, as they are written. 23.976 and 29.97 stand for
-// the exact NTSC rates 24000/1001 and 30000/1001.
-constexpr std::pair<const char*, FrameRate> kRateSpellings[] = {
-    {"23.976", kRate23976}, {"23.98", kRate23976}, {"24000/1001", kRate23976},
-    {"24", kRate24},        {"25", kRate25},       {"29.97", kRate2997},
-    {"30000/1001", kRate2997}, {"30", kRate30},
-};
-// Video rates above 30 frames per second, and the LTC rate that carries
-// their timecode.
-constexpr std::pair<const char*, const char*> kVideoRates[] = {
-    {"47.95", "23.976"}, {"47.952", "23.976"}, {"48000/1001", "23.976"}, {"48", "24"},
-    {"50", "25"},        {"59.94", "29.97"},   {"60000/1001", "29.97"},  {"60", "30"},
-};
-
 bool takeFrameRate(const char* value, OptionScan& scan, std::string& why) {
-  const std::string_view text = value;
-  for (const auto& [spelling, rate] : kRateSpellings) {
-    if (text == spelling) {
-      scan.settings.frameRate = rate;
-      scan.rate = Spelling::kLong;
-      scan.rateText = value;
-      return true;
-    }
+  if (parseFrameRate(value, scan.settings.frameRate)) {
+    scan.rate = Spelling::kLong;
+    scan.rateText = value;
+    return true;
   }
-  for (const auto& [video, carried] : kVideoRates) {
-    if (text == video) {
-      why = std::string("LTC runs at 23.976, 24, 25, 29.97 or 30 frames per second; ") + video +
-            " fps video carries " + carried + " fps LTC";
-    }
+  if (const char* carried = ltcRateForVideo(value); carried != nullptr) {
+    why = std::string("LTC runs at 23.976, 24, 25, 29.97 or 30 frames per second; ") + value +
+          " fps video carries " + carried + " fps LTC";
   }
   return false;
 }
@@ -372,43 +304,30 @@ bool finishLongOptions(OptionScan& scan, std::FILE* out) {
     return false;
   }
   const uint32_t nominal = s.frameRate.nominal;
-  if (scan.start == Spelling::kLong && labelFrames(scan.startText) >= nominal) {
+  TimecodeFields start;
+  if (scan.start == Spelling::kLong && parseLabel(scan.startText, start) && !framesFit(start, nominal)) {
     printRefusal(out, "start", scan.startText.c_str(), framesAccepted(s));
     return false;
   }
   switch (scan.length) {
     case OptionScan::Length::kFrames:
       break;
-    case OptionScan::Length::kEnd: {
-      if (labelFrames(scan.lengthText) >= nominal) {
+    case OptionScan::Length::kEnd:
+      if (!framesFit(scan.end, nominal)) {
         printRefusal(out, "end", scan.lengthText.c_str(), framesAccepted(s));
         return false;
       }
-      const uint64_t day = labelsPerDay(nominal, s.dropFrame);
-      const uint64_t first = labelNumber(packTimecodeText(s.startText), nominal, s.dropFrame);
-      const uint64_t end = labelNumber(packTimecodeText(scan.lengthText), nominal, s.dropFrame);
-      s.durationFrames = static_cast<int32_t>((end + day - first) % day);
+      s.durationFrames = static_cast<int32_t>(
+          framesUntil(packTimecodeText(s.startText), wordOf(scan.end), nominal, s.dropFrame));
       break;
-    }
     case OptionScan::Length::kTime: {
-      // Real time in frames, rounded up: mantissa * unitSeconds * rate /
-      // 10^scale, in integers, split so that no product can overflow.
-      uint64_t divisor = s.frameRate.denominator;
-      for (uint32_t i = 0; i < scan.scaleDigits; ++i) divisor *= 10;
-      const uint64_t units = scan.mantissa * scan.unitSeconds;
-      const uint64_t whole = units / divisor;
-      const uint64_t rest = units % divisor;
-      uint64_t frames = uint64_t{INT32_MAX} + 1;  // too long, unless it fits
-      if (whole <= INT32_MAX) {
-        frames = whole * s.frameRate.numerator +
-                 (rest * s.frameRate.numerator + divisor - 1) / divisor;
-      }
-      if (frames > INT32_MAX) {
+      const std::optional<uint64_t> frames = framesCovering(scan.time, s.frameRate, INT32_MAX);
+      if (!frames) {
         printRefusal(out, "duration", scan.lengthText.c_str(),
                      "at most " + std::to_string(INT32_MAX) + " frames");
         return false;
       }
-      s.durationFrames = static_cast<int32_t>(frames);
+      s.durationFrames = static_cast<int32_t>(*frames);
       break;
     }
   }

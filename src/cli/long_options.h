@@ -6,39 +6,10 @@
 #include <span>
 #include <string>
 
+#include "cli/option_scan.h"
 #include "cli/option_scanner.h"
-#include "cli/options.h"
 
 namespace stampline {
-
-// How a setting was last given. The short options keep their own fixed
-// checks; a setting given by a long option gets the full ones.
-enum class Spelling { kDefault, kShort, kLong };
-
-// Everything a scan gathers: the settings, and what the checks that need the
-// whole command line must know.
-struct OptionScan {
-  Settings settings;
-  Spelling start = Spelling::kDefault;
-  Spelling dropFrame = Spelling::kDefault;
-  Spelling rate = Spelling::kDefault;
-  // The run's length, when a long option gave it in a form that needs the
-  // final frame rate or counting: a time (`mantissa` / 10^`scaleDigits`
-  // units of `unitSeconds`), or the label after the last frame. `lengthText`
-  // is the value as typed, for messages.
-  enum class Length { kFrames, kTime, kEnd } length = Length::kFrames;
-  uint64_t mantissa = 0;
-  uint32_t scaleDigits = 0;
-  uint32_t unitSeconds = 0;
-  std::string lengthText;
-  std::string startText;  // the --start value as typed
-  std::string rateText;   // the --frame-rate value as typed
-  // Which user-bit options were given, and the last one with its value.
-  bool userBitsGiven = false;
-  bool dateGiven = false;
-  std::string userBitsOption;
-  std::string userBitsText;
-};
 
 // One long option: its name, its value (null: it takes none), what a value
 // may be (for messages), its line in --help, the fixed values shell

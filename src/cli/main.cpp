@@ -1,4 +1,4 @@
-#include "cli/generation_run.h"
+#include "cli/stampline_main.h"
 
 #if defined(_WIN32)
 #include <windows.h>

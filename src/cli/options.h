@@ -4,10 +4,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
-#include <string_view>
 
-#include "timecode/frame_schedule.h"
-#include "timecode/timecode.h"
+#include "timecode/frame_rate.h"
 #include "timecode/user_bits.h"
 
 namespace stampline {
@@ -41,19 +39,6 @@ enum class ScanResult {
 // for the short options the usage text) has then been printed to `out`.
 // Scanning restarts from scratch on every call and permutes argv.
 [[nodiscard]] ScanResult scanOptions(int argc, char** argv, Settings& settings, std::FILE* out);
-
-// The short usage text of -h.
-void printUsage(std::FILE* out);
-// The full help of --help: every option with its default and accepted
-// values, the exit statuses and examples, in 80 columns.
-void printHelp(std::FILE* out);
-// "stampline VERSION", for --version.
-void printVersion(std::FILE* out);
-
-// Packs "HH:MM:SS:FF" into a TimecodeWord from the low four bits of each digit
-// character (two bits for the frame tens). The separators are never read and
-// nothing is range-checked; `text` must hold at least 11 characters.
-TimecodeWord packTimecodeText(std::string_view text);
 
 }  // namespace stampline
 

@@ -128,17 +128,5 @@ TEST(ScanOptionsTest, LongOptionsSettleOnceTheRateIsKnown) {
             "Try 'stampline --help' for more information.\n");
 }
 
-TEST(PackTimecodeTextTest, PacksLowBitsOfEachDigit) {
-  const struct {
-    const char* text;
-    TimecodeWord word;
-  } cases[] = {
-      {"01:00:00:00", 0x00000001U}, {"10:20:30:24", 0x24302010U}, {"23:59:59:29", 0x29595923U},
-      {"99:99:99:99", 0x19999999U}, {"12:34:56:29", 0x29563412U}, {"01-00-00-00", 0x00000001U},
-      {"01x00;00.00", 0x00000001U}, {"00:00:00:39", 0x39000000U},
-  };
-  for (const auto& c : cases) EXPECT_EQ(packTimecodeText(c.text), c.word) << c.text;
-}
-
 }  // namespace
 }  // namespace stampline

@@ -5,6 +5,8 @@
 #include <utility>
 #include <vector>
 
+#include "timecode/label_text.h"
+
 namespace stampline {
 namespace {
 
@@ -17,22 +19,6 @@ std::string printed(const char* format, double value) {
 }
 
 }  // namespace
-
-std::string formatTimecode(TimecodeWord word) {
-  std::string text = "00:00:00:00";
-  const auto digit = [word](int shift, uint32_t mask) {
-    return static_cast<char>('0' + ((word >> shift) & mask));
-  };
-  text[0] = digit(4, 0xF);
-  text[1] = digit(0, 0xF);
-  text[3] = digit(12, 0xF);
-  text[4] = digit(8, 0xF);
-  text[6] = digit(20, 0xF);
-  text[7] = digit(16, 0xF);
-  text[9] = digit(28, 0x3);
-  text[10] = digit(24, 0xF);
-  return text;
-}
 
 ProgressLine::ProgressLine(const Terminal& terminal, uint64_t totalFrames, uint64_t totalBytes,
                            std::function<Clock::time_point()> clock)
@@ -48,7 +34,7 @@ void ProgressLine::draw(uint64_t index, TimecodeWord timecode, Clock::time_point
   const double elapsed = std::chrono::duration<double>(now - start_).count();
   const double percent = totalFrames_ == 0 ? 100.0 : 100.0 * static_cast<double>(index) /
                                                          static_cast<double>(totalFrames_);
-  std::vector<std::string> fields = {printed("%5.1f%%", percent), formatTimecode(timecode),
+  std::vector<std::string> fields = {printed("%5.1f%%", percent), formatLabel(timecode),
                                      printed("%.1fs", elapsed)};
   // The rate means little before a second has passed.
   if (elapsed >= 1.0 && index > 0) {

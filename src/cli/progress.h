@@ -8,22 +8,10 @@
 #include <functional>
 #include <string>
 
+#include "platform/process.h"
 #include "timecode/timecode.h"
 
 namespace stampline {
-
-// Formats a TimecodeWord as "HH:MM:SS:FF", each digit its nibble's value
-// (digits above 9 show as the next characters after '9').
-std::string formatTimecode(TimecodeWord word);
-
-// A terminal to draw on: its stream (null for none), its width in columns,
-// and whether it understands the escape code that erases to the end of the
-// line.
-struct Terminal {
-  std::FILE* out = nullptr;
-  int width = 80;
-  bool escapes = true;
-};
 
 // One self-overwriting status line for long runs on a terminal: percent done,
 // the timecode being written, the time elapsed and, once a second has passed,

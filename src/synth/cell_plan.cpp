@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cmath>
 #include <cstring>
 
 namespace stampline {
@@ -12,7 +13,10 @@ constexpr auto kCellsPerFrame = static_cast<int32_t>(kBitsPerFrame);  // one cel
 // Up to this many extra samples go to the first cells that may take one;
 // more are spread evenly over the frame.
 constexpr int32_t kMostFrontLongCells = 40;
-constexpr int64_t kMaxSample = 32767;
+// The waves of every frame byte take about 26 frames' worth of bytes; past
+// this, frames are written cell by cell instead (many channels at a high
+// rate, where cells are long and copying them one by one costs nothing).
+constexpr size_t kMostWaveBytes = size_t{4} << 20;
 // Whether a byte holds an odd number of one bits, by table: this runs ten
 // times a frame, and a portable popcount is a library call.
 constexpr std::array<bool, 256> oddParityTable() {
@@ -27,103 +31,121 @@ constexpr double kInverseFullScale = static_cast<double>(1.0F / 32767.0F);
 static_assert(kInverseFullScale == 0x1p-15 + 0x1p-30);
 constexpr double kNoiseFraction = 0.05;
 
-int16_t clipSample(int64_t value) {
-  return static_cast<int16_t>(std::clamp(value, -kMaxSample, kMaxSample));
-}
-
-// Sets sample frame `frame` of `table` to `value` on every channel.
-void put(std::vector<int16_t>& table, int frame, int channels, int16_t value) {
-  const auto first = static_cast<size_t>(frame) * static_cast<size_t>(channels);
-  std::fill_n(table.begin() + static_cast<std::ptrdiff_t>(first), channels, value);
+// Sets sample frame `frame` of `table` to `value`.
+void put(std::vector<double>& table, int frame, double value) {
+  table[static_cast<size_t>(frame)] = value;
 }
 
 // The eight cell tables for cells of `bitFrames` sample frames (and one
-// more for the Long ones), at amplitude `a`.
-void buildCellTables(CellTables& t, int bitFrames, int channels, int64_t a, int ramp, bool clean,
-                     NoiseGenerator& noiseSource) {
+// more for the Long ones). Whole-numbered samples are truncated toward zero
+// at every step that makes one, and every value is clipped to full scale.
+void buildCellTables(CellTables& t, int bitFrames, const CellShape& shape, NoiseGenerator& noiseSource) {
+  const double a = shape.amplitude;
+  const int ramp = shape.rampSamples;
+  const double fullScale = shape.coding.fullScale;
+  const bool integral = shape.coding.integral;
+  const auto clip = [fullScale](double v) { return std::clamp(v, -fullScale, fullScale); };
   const int split = bitFrames / 2;
   const int steady = bitFrames - ramp;
-  const auto shortSize = static_cast<size_t>(bitFrames) * static_cast<size_t>(channels);
-  const auto longSize = static_cast<size_t>(bitFrames + 1) * static_cast<size_t>(channels);
-  for (auto* table : {&t.zeroHigh, &t.zeroLow, &t.oneHigh, &t.oneLow}) table->assign(shortSize, 0);
+  for (auto* table : {&t.zeroHigh, &t.zeroLow, &t.oneHigh, &t.oneLow}) {
+    table->assign(static_cast<size_t>(bitFrames), 0);
+  }
   for (auto* table : {&t.zeroHighLong, &t.zeroLowLong, &t.oneHighLong, &t.oneLowLong}) {
-    table->assign(longSize, 0);
+    table->assign(static_cast<size_t>(bitFrames + 1), 0);
   }
 
   // Steady part: the full level plus a little noise whose sign alternates
   // from one sample frame to the next.
-  int64_t sign = 1;
-  int16_t last = clipSample(a);
+  double sign = 1;
+  double last = clip(a);
   for (int j = 0; j < steady; ++j) {
-    int64_t noise = 0;
-    if (!clean) {
-      noise = cellNoise(a * sign, noiseSource.next());
+    double noise = 0;
+    if (!shape.clean) {
+      noise = cellNoise(a * sign, noiseSource.next(), integral);
       sign = -sign;
     }
-    const int16_t high = clipSample(a + noise);
-    const auto low = static_cast<int16_t>(-high);
+    const double high = clip(a + noise);
+    const double low = -high;
     const bool firstHalf = j < split;
-    put(t.zeroHigh, j, channels, high);
-    put(t.zeroHighLong, j, channels, high);
-    put(t.zeroLow, j, channels, low);
-    put(t.zeroLowLong, j, channels, low);
-    put(t.oneHigh, j, channels, firstHalf ? high : low);
-    put(t.oneHighLong, j, channels, firstHalf ? high : low);
-    put(t.oneLow, j, channels, firstHalf ? low : high);
-    put(t.oneLowLong, j, channels, firstHalf ? low : high);
+    put(t.zeroHigh, j, high);
+    put(t.zeroHighLong, j, high);
+    put(t.zeroLow, j, low);
+    put(t.zeroLowLong, j, low);
+    put(t.oneHigh, j, firstHalf ? high : low);
+    put(t.oneHighLong, j, firstHalf ? high : low);
+    put(t.oneLow, j, firstHalf ? low : high);
+    put(t.oneLowLong, j, firstHalf ? low : high);
     last = high;
   }
 
   if (ramp == 0) {
     // The extra frame of a Long cell repeats the last steady frame.
-    put(t.zeroHighLong, bitFrames, channels, last);
-    put(t.oneLowLong, bitFrames, channels, last);
-    put(t.zeroLowLong, bitFrames, channels, static_cast<int16_t>(-last));
-    put(t.oneHighLong, bitFrames, channels, static_cast<int16_t>(-last));
+    put(t.zeroHighLong, bitFrames, last);
+    put(t.oneLowLong, bitFrames, last);
+    put(t.zeroLowLong, bitFrames, -last);
+    put(t.oneHighLong, bitFrames, -last);
     return;
   }
 
   // Edge ramp: the cell's last samples fall toward zero, keeping the sign of
   // its second half, and stop one step short of zero; the next cell starts at
   // full level after its polarity reversal.
-  const auto rampValue = [a](int k, int divisor) {
-    const double fallen = (static_cast<double>(k) * static_cast<double>(a)) / divisor;
-    return clipSample(static_cast<int64_t>(static_cast<double>(a) - fallen));
+  const auto rampValue = [&](int k, int divisor) {
+    const double fallen = (static_cast<double>(k) * a) / divisor;
+    return clip(integral ? std::trunc(a - fallen) : a - fallen);
   };
   for (int k = 1; k <= ramp; ++k) {
-    const int16_t v = rampValue(k, ramp + 1);
-    put(t.zeroHigh, steady + k - 1, channels, v);
-    put(t.oneLow, steady + k - 1, channels, v);
-    put(t.zeroLow, steady + k - 1, channels, static_cast<int16_t>(-v));
-    put(t.oneHigh, steady + k - 1, channels, static_cast<int16_t>(-v));
+    const double v = rampValue(k, ramp + 1);
+    put(t.zeroHigh, steady + k - 1, v);
+    put(t.oneLow, steady + k - 1, v);
+    put(t.zeroLow, steady + k - 1, -v);
+    put(t.oneHigh, steady + k - 1, -v);
   }
   for (int k = 1; k <= ramp + 1; ++k) {
-    const int16_t w = rampValue(k, ramp + 2);
-    put(t.zeroHighLong, steady + k - 1, channels, w);
-    put(t.oneLowLong, steady + k - 1, channels, w);
-    put(t.zeroLowLong, steady + k - 1, channels, static_cast<int16_t>(-w));
-    put(t.oneHighLong, steady + k - 1, channels, static_cast<int16_t>(-w));
+    const double w = rampValue(k, ramp + 2);
+    put(t.zeroHighLong, steady + k - 1, w);
+    put(t.oneLowLong, steady + k - 1, w);
+    put(t.zeroLowLong, steady + k - 1, -w);
+    put(t.oneHighLong, steady + k - 1, -w);
   }
+}
+
+// The high four bits of bytes 0-7: one load and one mask, as the frame is
+// checked before every copy.
+uint64_t userBitsOf(const LtcFrame& frame) {
+  uint64_t bytes = 0;
+  std::memcpy(&bytes, frame.bytes.data(), sizeof bytes);
+  return bytes & 0xF0F0F0F0F0F0F0F0ULL;
 }
 
 }  // namespace
 
-int64_t cellNoise(int64_t signedAmplitude, int draw) {
+double cellNoise(double signedAmplitude, int draw, bool integral) {
   if (2 * draw < NoiseGenerator::kMax) draw += NoiseGenerator::kMax / 2;
-  return static_cast<int64_t>((static_cast<double>(signedAmplitude) *
-                               (static_cast<double>(draw) * kInverseFullScale)) *
-                              kNoiseFraction);
+  const double noise =
+      (signedAmplitude * (static_cast<double>(draw) * kInverseFullScale)) * kNoiseFraction;
+  return integral ? std::trunc(noise) : noise;
 }
 
-CellPlan::CellPlan(uint32_t frameSamples, int32_t channels, int32_t amplitude,
-                   int32_t rampSamples, bool clean, NoiseGenerator& noise)
+CellPlan::CellPlan(uint32_t frameSamples, const CellShape& shape, NoiseGenerator& noise)
     : frameSamples_(frameSamples),
-      channels_(channels),
       samplesPerBit_(static_cast<int32_t>(frameSamples) / kCellsPerFrame),
-      extraSamples_(static_cast<int32_t>(frameSamples) % kCellsPerFrame) {
-  buildCellTables(tables_, samplesPerBit_, channels_, amplitude, rampSamples, clean, noise);
+      extraSamples_(static_cast<int32_t>(frameSamples) % kCellsPerFrame),
+      valueBytes_(shape.coding.valueBytes),
+      sampleFrameBytes_(static_cast<size_t>(shape.channels) * shape.coding.valueBytes) {
+  buildCellTables(tables_, samplesPerBit_, shape, noise);
   planCells();
-  buildByteWaves(LtcFrame{});
+  frameValues_ = static_cast<uint32_t>(byteStart_[kBytesPerFrame] / valueBytes_);
+  layOutSlots(shape);
+  size_t total = 0;
+  for (size_t k = 0; k < kBytesPerFrame; ++k) {
+    byteWaveStart_[k] = total;
+    total += (k < kWavedBytes ? 32U : 2U) * byteLength(k);
+  }
+  if (total <= kMostWaveBytes) {
+    byteWaves_.assign(total, 0);
+    buildByteWaves(LtcFrame{});
+  }
 }
 
 void CellPlan::planCells() {
@@ -146,43 +168,40 @@ void CellPlan::planCells() {
       };
       isLong = spread(bit + 1) > spread(bit);
     }
-    const auto cellFrames = static_cast<uint32_t>(samplesPerBit_ + (isLong ? 1 : 0));
-    cellValues_[bit] = cellFrames * static_cast<uint32_t>(channels_);
+    const auto cellFrames = static_cast<size_t>(samplesPerBit_ + (isLong ? 1 : 0));
+    cellBytes_[bit] = static_cast<uint32_t>(cellFrames * sampleFrameBytes_);
     cellSlot_[bit] = isLong ? 4 : 0;
     if (isLong) ++longCount;
   }
   byteStart_[0] = 0;
   for (size_t k = 0; k < kBytesPerFrame; ++k) {
     byteStart_[k + 1] = byteStart_[k];
-    for (size_t b = 0; b < 8; ++b) byteStart_[k + 1] += cellValues_[k * 8 + b];
+    for (size_t b = 0; b < 8; ++b) byteStart_[k + 1] += cellBytes_[k * 8 + b];
   }
-  frameValues_ = static_cast<uint32_t>(byteStart_[kBytesPerFrame]);
-
-  const CellTables& t = tables_;
-  const std::vector<int16_t>* inOrder[] = {&t.zeroHigh,     &t.zeroLow,      &t.oneHigh,
-                                           &t.oneLow,       &t.zeroHighLong, &t.zeroLowLong,
-                                           &t.oneHighLong,  &t.oneLowLong};
-  slotValues_ = t.zeroHighLong.size();
-  slots_.assign(slotValues_ * 8, 0);
-  for (size_t i = 0; i < 8; ++i) {
-    std::copy(inOrder[i]->begin(), inOrder[i]->end(),
-              slots_.begin() + static_cast<std::ptrdiff_t>(i * slotValues_));
-  }
-
-  size_t total = 0;
-  for (size_t k = 0; k < kBytesPerFrame; ++k) {
-    byteWaveStart_[k] = total;
-    total += (k < kWavedBytes ? 32U : 2U) * byteValues(k);
-  }
-  byteWaves_.assign(total, 0);
 }
 
-// The high four bits of bytes 0-7: one load and one mask, as the frame is
-// checked before every copy.
-uint64_t userBitsOf(const LtcFrame& frame) {
-  uint64_t bytes = 0;
-  std::memcpy(&bytes, frame.bytes.data(), sizeof bytes);
-  return bytes & 0xF0F0F0F0F0F0F0F0ULL;
+// The eight tables as the output's bytes, every channel interleaved: the
+// signal where it is carried, silence elsewhere.
+void CellPlan::layOutSlots(const CellShape& shape) {
+  const CellTables& t = tables_;
+  const std::vector<double>* inOrder[] = {&t.zeroHigh,     &t.zeroLow,      &t.oneHigh,
+                                          &t.oneLow,       &t.zeroHighLong, &t.zeroLowLong,
+                                          &t.oneHighLong,  &t.oneLowLong};
+  const auto channels = static_cast<size_t>(shape.channels);
+  slotBytes_ = t.zeroHighLong.size() * sampleFrameBytes_;
+  slots_.assign(slotBytes_ * 8, 0);
+  std::vector<double> interleaved;
+  for (size_t i = 0; i < 8; ++i) {
+    interleaved.assign(inOrder[i]->size() * channels, 0.0);
+    for (size_t j = 0; j < inOrder[i]->size(); ++j) {
+      for (size_t c = 0; c < channels; ++c) {
+        if (shape.signalChannel < 0 || c == static_cast<size_t>(shape.signalChannel)) {
+          interleaved[j * channels + c] = (*inOrder[i])[j];
+        }
+      }
+    }
+    shape.coding.encode(interleaved.data(), interleaved.size(), slots_.data() + i * slotBytes_);
+  }
 }
 
 // Every value of the low four bits of bytes 0-7 with the user bits of
@@ -202,26 +221,24 @@ void CellPlan::buildByteWaves(const LtcFrame& userBits) {
 
 size_t CellPlan::byteWave(size_t k, unsigned value, int32_t entryLevel) const {
   const unsigned low = k < kWavedBytes ? value & 0xFU : 0U;
-  return byteWaveStart_[k] + (2 * low + (entryLevel > 0 ? 0U : 1U)) * byteValues(k);
+  return byteWaveStart_[k] + (2 * low + (entryLevel > 0 ? 0U : 1U)) * byteLength(k);
 }
 
 // A frame byte's cells depend only on its value and the level it starts
 // from, so a frame is ten copies of the waves written in advance. A level of
 // 0 (amplitude 0) takes the Low waves, which are silence like every table.
-int32_t CellPlan::writeFrame(int16_t* out, const LtcFrame& frame, int32_t level,
+int32_t CellPlan::writeFrame(uint8_t* out, const LtcFrame& frame, int32_t level,
                              const LtcFrame* previous) {
   // New user bits (a date that moved on): waves for them from here on. A
   // byte's wave depends on its value alone, so what `previous` left stays
   // right wherever the value is the same.
-  if (userBitsOf(frame) != userBits_) buildByteWaves(frame);
+  if (!byteWaves_.empty() && userBitsOf(frame) != userBits_) buildByteWaves(frame);
   int32_t previousLevel = level;
   for (size_t k = 0; k < kBytesPerFrame; ++k) {
     const unsigned value = frame.bytes[k];
-    const size_t values = byteValues(k);
     if (previous == nullptr || previous->bytes[k] != value || previousLevel != level) {
-      std::memcpy(out, byteWaves_.data() + byteWave(k, value, level), values * sizeof(int16_t));
+      writeByte(out + byteStart_[k], k, value, level);
     }
-    out += values;
     // Eight cell starts and one mid-cell reversal per one bit.
     if (kOddParity[value]) level = -level;
     if (previous != nullptr && kOddParity[previous->bytes[k]]) previousLevel = -previousLevel;
@@ -229,39 +246,46 @@ int32_t CellPlan::writeFrame(int16_t* out, const LtcFrame& frame, int32_t level,
   return level;
 }
 
+int32_t CellPlan::writeByte(uint8_t* out, size_t k, unsigned value, int32_t level) const {
+  if (byteWaves_.empty()) return writeByteCells(out, k, value, level);
+  std::memcpy(out, byteWaves_.data() + byteWave(k, value, level), byteLength(k));
+  return kOddParity[value] ? -level : level;
+}
+
 // The table for frame bit `bit` holding `one`, given the level after the
 // flip that starts its cell: a positive level takes the High table, zero or
 // negative the Low one. Slot order: zeroHigh, zeroLow, oneHigh, oneLow, then
 // the Long ones.
-const int16_t* CellPlan::cellTable(size_t bit, bool one, int32_t level) const {
+const uint8_t* CellPlan::cellTable(size_t bit, bool one, int32_t level) const {
   const size_t slot = cellSlot_[bit] + (one ? 2U : 0U) + (level > 0 ? 0U : 1U);
-  return slots_.data() + slot * slotValues_;
+  return slots_.data() + slot * slotBytes_;
 }
 
 // The eight cells of frame byte k holding `value`: the level flips at every
 // cell start and again in the middle of a one-cell. Returns the level after
 // the byte.
-int32_t CellPlan::writeByteCells(int16_t* out, size_t k, unsigned value, int32_t level) const {
+int32_t CellPlan::writeByteCells(uint8_t* out, size_t k, unsigned value, int32_t level) const {
   for (size_t b = 0; b < 8; ++b) {
     const size_t bit = k * 8 + b;
     level = -level;
     const bool one = ((value >> b) & 1U) != 0;
-    std::memcpy(out, cellTable(bit, one, level), cellValues_[bit] * sizeof(int16_t));
-    out += cellValues_[bit];
+    std::memcpy(out, cellTable(bit, one, level), cellBytes_[bit]);
+    out += cellBytes_[bit];
     if (one) level = -level;
   }
   return level;
 }
 
-bool CellPlan::writeCutFrame(int16_t* buffer, uint64_t& written, uint64_t limit,
+bool CellPlan::writeCutFrame(uint8_t* buffer, uint64_t& written, uint64_t limit,
                              const LtcFrame& frame, int32_t& level) const {
   for (size_t bit = 0; bit < kBitsPerFrame; ++bit) {
     level = -level;
     if (written >= limit) return false;
-    const uint64_t cellValues = std::min<uint64_t>(cellValues_[bit], limit - written);
+    const uint64_t cellValues =
+        std::min<uint64_t>(cellBytes_[bit] / valueBytes_, limit - written);
     const bool one = frame.bit(static_cast<int>(bit));
-    std::memcpy(buffer + written, cellTable(bit, one, level),
-                static_cast<size_t>(cellValues) * sizeof(int16_t));
+    std::memcpy(buffer + written * valueBytes_, cellTable(bit, one, level),
+                static_cast<size_t>(cellValues) * valueBytes_);
     if (one) level = -level;
     written += cellValues;
   }

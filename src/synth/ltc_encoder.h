@@ -7,6 +7,7 @@
 
 #include "synth/cell_plan.h"
 #include "synth/noise_generator.h"
+#include "synth/sample_coding.h"
 #include "timecode/frame_schedule.h"
 #include "timecode/ltc_frame.h"
 #include "timecode/timecode.h"
@@ -14,71 +15,78 @@
 
 namespace stampline {
 
-// Turns timecodes into biphase-mark LTC audio. All waveform shaping (level,
-// noise, edge ramps) happens once in setup(); render() only picks and copies
-// cell waves, so every frame is exactly as long as the run's frame schedule
-// makes it and consecutive calls join into one continuous signal.
+// Every channel carries the signal (EncoderConfig::signalChannel).
+inline constexpr int32_t kEveryChannel = -1;
+
+// How an encoder shapes its signal, given once when it is made.
+struct EncoderConfig {
+  double volume = 0.5;  // peak level, 1.0 full scale; any value (beyond 1 clips)
+  bool clean = false;   // no noise and no edge ramps
+  uint32_t noiseSeed = 1;
+  UserBits userBits;    // what every frame's user bits carry
+  int32_t channels = 2;
+  // The channel (0-based) that alone carries the signal, the others silent;
+  // or kEveryChannel.
+  int32_t signalChannel = kEveryChannel;
+  SampleCoding coding;  // how values become the output's bytes
+};
+
+// Turns a run's frame schedule into biphase-mark LTC audio. All waveform
+// shaping (level, noise, edge ramps, the layout of the output's bytes)
+// happens once, when the encoder is made; render() only picks and copies
+// bytes, so every frame is exactly as long as the schedule makes it and
+// consecutive calls join into one continuous signal.
+//
+// Not copyable: what it keeps about its last render points into its own
+// cell plans.
 class LtcEncoder {
  public:
-  // Only the frame word is valid until setup() has run.
-  LtcEncoder() = default;
-
-  // Takes the run's settings, lays out its frame schedule, seeds the noise
-  // from the calendar clock and builds the cells for each frame length the
-  // schedule has (one, or two where a frame is not a whole number of
-  // samples). The caller guarantees sampleRate > 0, channels of 1 or 2, and
-  // a rate of at most one frame per 80 samples. Any volume is accepted:
-  // out-of-range sample values are clipped to +-32767. Always returns true.
-  bool setup(const TimecodeWord& start, int32_t sampleRate, int32_t channels, FrameRate rate,
-             bool dropFrame, double volume, bool clean);
-  // The same with an explicit noise seed, so a run can be reproduced.
-  bool setup(const TimecodeWord& start, int32_t sampleRate, int32_t channels, FrameRate rate,
-             bool dropFrame, double volume, bool clean, uint32_t noiseSeed);
+  // The caller guarantees 1 <= channels, signalChannel below channels, a
+  // coding with an encode function, and a schedule of at most one frame per
+  // 80 samples. Frames at 25 fps carrying user bits follow the EBU layout
+  // (the phase-correction bit is bit 59).
+  LtcEncoder(const FrameSchedule& schedule, const EncoderConfig& config);
+  LtcEncoder(const LtcEncoder&) = delete;
+  LtcEncoder& operator=(const LtcEncoder&) = delete;
 
   // Writes whole LTC frames, starting with the frame that holds sample frame
-  // `position`, into `buffer` and returns the number of 16-bit values written.
-  // Writes at most `maxValues` values (the buffer must have room for them);
-  // a frame that does not fit is cut where the buffer ends. Called with a
-  // frame start and maxValues = that frame's length times channels it writes
-  // exactly that frame.
+  // `position`, into `buffer` and returns the number of values written (a
+  // value is one channel's sample; the buffer holds the output's bytes).
+  // Writes at most `maxValues` values; a frame that does not fit is cut
+  // where the buffer ends. Called with a frame start and maxValues = that
+  // frame's length times channels it writes exactly that frame.
   //
   // With `update`, the caller guarantees that `buffer` holds, untouched,
-  // what the previous call wrote into it. Frames that land where that call
-  // put a frame of the same length starting at the same polarity are then
-  // brought up to date in place: only the bytes of the frame whose cells
-  // differ are copied (in a run, mostly the frame and second digits).
-  [[nodiscard]] uint32_t render(int16_t* buffer, uint64_t position, uint32_t maxValues,
+  // what this encoder's previous call wrote into it. Frames that land where
+  // that call put a frame of the same length starting at the same polarity
+  // are then brought up to date in place: only the bytes of the frame whose
+  // cells differ are copied (in a run, mostly the frame and second digits).
+  [[nodiscard]] uint32_t render(uint8_t* buffer, uint64_t position, uint32_t maxValues,
                                bool update = false);
 
-  // From here on every frame carries `bits` as its user bits, with the
-  // binary group flags that announce them; frames at 25 fps then follow the
-  // EBU layout (the phase-correction bit is bit 59). A date moves on to the
-  // next day where the labels pass midnight. Without this call the user
-  // bits and flags stay 0 and every rate keeps the 30 fps layout.
-  void setUserBits(const UserBits& bits);
-
-  // The noise seed that setup() takes from the calendar clock.
-  static uint32_t clockSeed();
-
   const FrameSchedule& schedule() const { return schedule_; }
-  // The cells of frames `frameSamples` long, one of the schedule's lengths.
-  const CellPlan& cellPlan(uint64_t frameSamples) const;
-  int32_t rampSamples() const { return rampSamples_; }
-  int32_t amplitude() const { return amplitude_; }
-  int32_t level() const { return level_; }
   int32_t channels() const { return channels_; }
+  size_t valueBytes() const { return plans_.front().valueBytes(); }
+  // The cells of frames `frameSamples` long, one of the schedule's lengths.
+  const CellPlan& planFor(uint64_t frameSamples) const;
+  int32_t rampSamples() const { return rampSamples_; }
+  double amplitude() const { return amplitude_; }
+  // The polarity of the signal where the last call left it: +1, -1, or 0
+  // for silence.
+  int32_t level() const { return level_; }
   TimecodeWord currentTc() const { return currentTc_; }
   const LtcFrame& frame() const { return frame_; }
 
  private:
-  CellPlan& planFor(uint64_t frameSamples);
+  CellPlan& plan(uint64_t frameSamples);
+  void prepareFrame(uint64_t k);
 
+  const FrameSchedule schedule_;
+  const int32_t channels_;
   LtcFrame frame_;
   TimecodeWord currentTc_ = 0;
-  int32_t channels_ = 0;
-  FrameSchedule schedule_;
   int32_t rampSamples_ = 0;
-  int32_t amplitude_ = 0;
+  double amplitude_ = 0;
   // Sign of the last half-cell written: negated at every cell start and after
   // every one-cell's mid-point transition; carried from call to call.
   int32_t level_ = 0;

@@ -3,13 +3,18 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
+#include <memory>
 #include <vector>
+
+#include "cli/output_coding.h"
 
 namespace stampline {
 namespace {
 
 using Samples = std::vector<int16_t>;
+using Values = std::vector<double>;
 
 struct Rate {
   int32_t sampleRate;
@@ -18,28 +23,58 @@ struct Rate {
 constexpr Rate kRates[] = {{22050, 25}, {22050, 30}, {44100, 25},
                            {44100, 30}, {48000, 25}, {48000, 30}};
 
-LtcEncoder makeEncoder(int32_t rate, int32_t fps, int32_t channels, bool clean, double volume = 0.5,
-                       TimecodeWord start = 0x00000001, bool drop = false, uint32_t seed = 1) {
-  LtcEncoder encoder;
+std::unique_ptr<LtcEncoder> makeEncoder(int32_t rate, FrameRate fps, int32_t channels, bool clean,
+                                        double volume = 0.5, TimecodeWord start = 0x00000001,
+                                        bool drop = false, uint32_t seed = 1) {
+  EncoderConfig config;
+  config.volume = volume;
+  config.clean = clean;
+  config.noiseSeed = seed;
+  config.channels = channels;
+  config.coding = outputCoding(kPcm16);
+  return std::make_unique<LtcEncoder>(FrameSchedule(fps, rate, start, drop), config);
+}
+std::unique_ptr<LtcEncoder> makeEncoder(int32_t rate, int32_t fps, int32_t channels, bool clean,
+                                        double volume = 0.5, TimecodeWord start = 0x00000001,
+                                        bool drop = false, uint32_t seed = 1) {
   const auto whole = static_cast<uint32_t>(fps);
-  encoder.setup(start, rate, channels, {whole, 1, whole}, drop, volume, clean, seed);
-  return encoder;
+  return makeEncoder(rate, {whole, 1, whole}, channels, clean, volume, start, drop, seed);
 }
 
 // At whole-number rates like these every frame has one length and one plan.
 int32_t samplesPerFrame(const LtcEncoder& e) {
   return static_cast<int32_t>(e.schedule().frameLength(0));
 }
-const CellPlan& plan(const LtcEncoder& e) { return e.cellPlan(e.schedule().frameLength(0)); }
+const CellPlan& plan(const LtcEncoder& e) { return e.planFor(e.schedule().frameLength(0)); }
 
-Samples repeat(int16_t value, int count) { return Samples(static_cast<size_t>(count), value); }
-Samples join(Samples a, const Samples& b) {
+// Renders into a buffer of `room` values (at least `maxValues`) filled with
+// `fill`, and returns all of it read back as 16-bit samples; `count` gets
+// what render() returned.
+Samples renderValues(LtcEncoder& e, uint64_t position, uint32_t maxValues, uint32_t& count,
+                     size_t room = 0, int16_t fill = 0, bool update = false,
+                     std::vector<uint8_t>* bytes = nullptr) {
+  std::vector<uint8_t> own;
+  std::vector<uint8_t>& buffer = bytes != nullptr ? *bytes : own;
+  if (bytes == nullptr || buffer.empty()) {
+    buffer.resize(std::max<size_t>(room, maxValues) * 2);
+    for (size_t i = 0; i < buffer.size(); i += 2) std::memcpy(&buffer[i], &fill, 2);
+  }
+  count = e.render(buffer.data(), position, maxValues, update);
+  Samples values(buffer.size() / 2);
+  for (size_t i = 0; i < values.size(); ++i) {
+    values[i] = static_cast<int16_t>(buffer[2 * i] | buffer[2 * i + 1] << 8);
+  }
+  return values;
+}
+
+Values repeat(double value, int count) { return Values(static_cast<size_t>(count), value); }
+Values join(Values a, const Values& b) {
   a.insert(a.end(), b.begin(), b.end());
   return a;
 }
-Samples negated(const Samples& s) {
-  Samples out;
-  for (const int16_t v : s) out.push_back(static_cast<int16_t>(-v));
+Values negated(const Values& s) {
+  Values out;
+  for (const double v : s) out.push_back(-v);
   return out;
 }
 
@@ -52,15 +87,15 @@ TEST(LtcEncoderSetupTest, DerivedConstants) {
                {{48000, 25}, 1920, 24, 0, 1}, {{48000, 30}, 1600, 20, 0, 1}};
   for (const auto& c : cases) {
     for (const bool clean : {false, true}) {
-      const LtcEncoder e = makeEncoder(c.rate.sampleRate, c.rate.fps, 2, clean);
+      const auto e = makeEncoder(c.rate.sampleRate, c.rate.fps, 2, clean);
       SCOPED_TRACE(testing::Message() << c.rate.sampleRate << "/" << c.rate.fps << " clean " << clean);
-      EXPECT_EQ(samplesPerFrame(e), c.samplesPerFrame);
-      EXPECT_EQ(plan(e).samplesPerBit(), c.samplesPerBit);
-      EXPECT_EQ(plan(e).extraSamples(), c.extraSamples);
-      EXPECT_EQ(e.rampSamples(), clean ? 0 : c.ramp);
-      EXPECT_EQ(e.amplitude(), 16383);
-      EXPECT_EQ(e.level(), 16383);
-      EXPECT_EQ(e.currentTc(), 0U);
+      EXPECT_EQ(samplesPerFrame(*e), c.samplesPerFrame);
+      EXPECT_EQ(plan(*e).samplesPerBit(), c.samplesPerBit);
+      EXPECT_EQ(plan(*e).extraSamples(), c.extraSamples);
+      EXPECT_EQ(e->rampSamples(), clean ? 0 : c.ramp);
+      EXPECT_EQ(e->amplitude(), 16383);
+      EXPECT_EQ(e->level(), 1);
+      EXPECT_EQ(e->currentTc(), 0U);
     }
   }
 }
@@ -68,51 +103,39 @@ TEST(LtcEncoderSetupTest, DerivedConstants) {
 TEST(LtcEncoderSetupTest, AmplitudeFromVolume) {
   const struct {
     double volume;
-    int32_t amplitude;
+    double amplitude;
   } cases[] = {{0.5, 16383},  {1.0, 32767},         {0.25, 8191},
                {0.8, 26213},  {0.0, 0},             {-0.5, -16383},
                {65539, 2147483647}, {1e12, 2147483647}, {-1e12, -2147483647},
                {std::numeric_limits<double>::infinity(), 2147483647},
                {std::numeric_limits<double>::quiet_NaN(), 0}};
   for (const auto& c : cases) {
-    EXPECT_EQ(makeEncoder(48000, 30, 1, true, c.volume).amplitude(), c.amplitude) << c.volume;
+    EXPECT_EQ(makeEncoder(48000, 30, 1, true, c.volume)->amplitude(), c.amplitude) << c.volume;
   }
 }
 
 TEST(LtcEncoderSetupTest, CleanTablesAt48000) {
-  const LtcEncoder mono = makeEncoder(48000, 30, 1, true);
-  const CellTables& t = plan(mono).tables();
-  const int16_t a = 16383;
-  const int16_t na = -16383;
+  const auto mono = makeEncoder(48000, 30, 1, true);
+  const CellTables& t = plan(*mono).tables();
+  const double a = 16383;
   EXPECT_EQ(t.zeroHigh, repeat(a, 20));
-  EXPECT_EQ(t.zeroLow, repeat(na, 20));
-  EXPECT_EQ(t.oneHigh, join(repeat(a, 10), repeat(na, 10)));
-  EXPECT_EQ(t.oneLow, join(repeat(na, 10), repeat(a, 10)));
+  EXPECT_EQ(t.zeroLow, repeat(-a, 20));
+  EXPECT_EQ(t.oneHigh, join(repeat(a, 10), repeat(-a, 10)));
+  EXPECT_EQ(t.oneLow, join(repeat(-a, 10), repeat(a, 10)));
   EXPECT_EQ(t.zeroHighLong, repeat(a, 21));
-  EXPECT_EQ(t.zeroLowLong, repeat(na, 21));
-  EXPECT_EQ(t.oneHighLong, join(repeat(a, 10), repeat(na, 11)));
-  EXPECT_EQ(t.oneLowLong, join(repeat(na, 10), repeat(a, 11)));
-
-  // Two channels hold every value twice in a row.
-  const LtcEncoder twoChannels = makeEncoder(48000, 30, 2, true);
-  const CellTables& stereo = plan(twoChannels).tables();
-  const auto doubled = [](const Samples& single) {
-    Samples out;
-    for (const int16_t v : single) out.insert(out.end(), {v, v});
-    return out;
-  };
-  EXPECT_EQ(stereo.oneHighLong, doubled(t.oneHighLong));
-  EXPECT_EQ(stereo.zeroLow, doubled(t.zeroLow));
+  EXPECT_EQ(t.zeroLowLong, repeat(-a, 21));
+  EXPECT_EQ(t.oneHighLong, join(repeat(a, 10), repeat(-a, 11)));
+  EXPECT_EQ(t.oneLowLong, join(repeat(-a, 10), repeat(a, 11)));
 }
 
 TEST(LtcEncoderSetupTest, SeededNoisyTables) {
-  const Samples steady = {16793, 15922, 16950, 15721, 16862, 15581, 17079, 15650, 17057,
-                          15772, 16935, 15680, 16965, 15963, 17041, 15962, 16867};
-  const LtcEncoder seeded = makeEncoder(44100, 30, 1, false);
-  const CellTables& t = plan(seeded).tables();
+  const Values steady = {16793, 15922, 16950, 15721, 16862, 15581, 17079, 15650, 17057,
+                         15772, 16935, 15680, 16965, 15963, 17041, 15962, 16867};
+  const auto seeded = makeEncoder(44100, 30, 1, false);
+  const CellTables& t = plan(*seeded).tables();
   EXPECT_EQ(t.zeroHigh, join(steady, {8191}));
-  Samples oneHigh(steady.begin(), steady.begin() + 9);
-  oneHigh = join(oneHigh, negated(Samples(steady.begin() + 9, steady.end())));
+  Values oneHigh(steady.begin(), steady.begin() + 9);
+  oneHigh = join(oneHigh, negated(Values(steady.begin() + 9, steady.end())));
   EXPECT_EQ(t.oneHigh, join(oneHigh, {-8191}));
   EXPECT_EQ(t.zeroHighLong, join(steady, {10922, 5461}));
   EXPECT_EQ(t.oneLowLong, join(negated(oneHigh), {10922, 5461}));
@@ -120,23 +143,23 @@ TEST(LtcEncoderSetupTest, SeededNoisyTables) {
   EXPECT_EQ(t.oneHighLong, negated(t.oneLowLong));
 
   // No ramp at 22050 Hz: the extra frame repeats the last steady value.
-  const LtcEncoder lowRate = makeEncoder(22050, 30, 1, false);
-  const CellTables& low = plan(lowRate).tables();
-  const Samples nine(steady.begin(), steady.begin() + 9);
+  const auto lowRate = makeEncoder(22050, 30, 1, false);
+  const CellTables& low = plan(*lowRate).tables();
+  const Values nine(steady.begin(), steady.begin() + 9);
   EXPECT_EQ(low.zeroHigh, nine);
   EXPECT_EQ(low.zeroHighLong, join(nine, {17057}));
-  EXPECT_EQ(low.oneHighLong, (Samples{16793, 15922, 16950, 15721, -16862, -15581, -17079, -15650,
-                                      -17057, -17057}));
+  EXPECT_EQ(low.oneHighLong, (Values{16793, 15922, 16950, 15721, -16862, -15581, -17079, -15650,
+                                     -17057, -17057}));
 }
 
 TEST(LtcEncoderSetupTest, NoiseMagnitudes) {
   const struct {
     int draw;
-    int64_t noise;
+    double noise;
   } cases[] = {{0, 409}, {16383, 819}, {16384, 409}, {20000, 499}, {32767, 819}};
   for (const auto& c : cases) {
-    EXPECT_EQ(cellNoise(16383, c.draw), c.noise) << c.draw;
-    EXPECT_EQ(cellNoise(-16383, c.draw), -c.noise) << c.draw;
+    EXPECT_EQ(cellNoise(16383, c.draw, true), c.noise) << c.draw;
+    EXPECT_EQ(cellNoise(-16383, c.draw, true), -c.noise) << c.draw;
   }
 }
 
@@ -146,10 +169,10 @@ TEST(LtcEncoderSetupTest, OddBitLengthsSplitShortHalfFirst) {
     int firstHalf;
   } cases[] = {{30, 4}, {25, 5}};
   for (const auto& c : cases) {
-    const LtcEncoder e = makeEncoder(22050, c.fps, 1, true);
-    const int p = plan(e).samplesPerBit();
-    EXPECT_EQ(plan(e).tables().oneHigh, join(repeat(16383, c.firstHalf), repeat(-16383, p - c.firstHalf)));
-    EXPECT_EQ(plan(e).tables().oneHighLong,
+    const auto e = makeEncoder(22050, c.fps, 1, true);
+    const int p = plan(*e).samplesPerBit();
+    EXPECT_EQ(plan(*e).tables().oneHigh, join(repeat(16383, c.firstHalf), repeat(-16383, p - c.firstHalf)));
+    EXPECT_EQ(plan(*e).tables().oneHighLong,
               join(repeat(16383, c.firstHalf), repeat(-16383, p + 1 - c.firstHalf)));
   }
 }
@@ -159,27 +182,28 @@ TEST(LtcEncoderSetupTest, OutOfRangeVolumesClipAndStaySymmetric) {
   const double inf = std::numeric_limits<double>::infinity();
   for (const double volume : {0.0, 0.96, 1.0, 2.0, -1.5, 65539.0, 1e12, -1e12, inf, -inf, nan}) {
     for (const bool clean : {false, true}) {
-      const LtcEncoder e = makeEncoder(44100, 30, 2, clean, volume);
-      const CellTables& t = plan(e).tables();
+      const auto e = makeEncoder(44100, 30, 2, clean, volume);
+      const CellTables& t = plan(*e).tables();
       SCOPED_TRACE(testing::Message() << "volume " << volume << " clean " << clean);
       EXPECT_EQ(t.zeroLow, negated(t.zeroHigh));
       EXPECT_EQ(t.oneLow, negated(t.oneHigh));
       EXPECT_EQ(t.zeroLowLong, negated(t.zeroHighLong));
       EXPECT_EQ(t.oneLowLong, negated(t.oneHighLong));
-      for (const int16_t v : t.zeroHigh) {
+      for (const double v : t.zeroHigh) {
         // The steady values keep the amplitude's sign and never wrap.
-        EXPECT_EQ((v > 0) - (v < 0), (e.amplitude() > 0) - (e.amplitude() < 0));
-        EXPECT_GE(v, -32767);
+        EXPECT_EQ((v > 0) - (v < 0), (e->amplitude() > 0) - (e->amplitude() < 0));
+        EXPECT_LE(std::abs(v), 32767);
       }
-      if (std::abs(volume) >= 1.0 && e.amplitude() != 0) {
+      if (std::abs(volume) >= 1.0 && e->amplitude() != 0) {
         EXPECT_EQ(std::abs(t.zeroHigh[0]), 32767);
       }
       // Rendering carries the level through frames without overflow.
-      LtcEncoder running = e;
-      Samples frames(static_cast<size_t>(samplesPerFrame(running) * 2 * 3));
-      EXPECT_EQ(running.render(frames.data(), 0, static_cast<uint32_t>(frames.size())),
-                frames.size());
-      EXPECT_EQ(running.level(), e.level());
+      const int32_t before = e->level();
+      const auto frames = static_cast<uint32_t>(samplesPerFrame(*e) * 2 * 3);
+      uint32_t count = 0;
+      renderValues(*e, 0, frames, count);
+      EXPECT_EQ(count, frames);
+      EXPECT_EQ(e->level(), before);
     }
   }
 }
@@ -219,13 +243,14 @@ std::vector<int> bits(std::initializer_list<std::pair<int, int>> spans) {
 
 Samples renderFrames(LtcEncoder& e, uint64_t firstFrame, int frames) {
   const auto perFrame = static_cast<uint32_t>(samplesPerFrame(e) * e.channels());
-  Samples out(static_cast<size_t>(perFrame) * static_cast<size_t>(frames));
+  Samples out;
   for (int f = 0; f < frames; ++f) {
-    const uint32_t count =
-        e.render(out.data() + static_cast<size_t>(f) * perFrame,
-                 (firstFrame + static_cast<uint64_t>(f)) * static_cast<uint64_t>(samplesPerFrame(e)),
-                 perFrame);
+    uint32_t count = 0;
+    const Samples frame = renderValues(
+        e, (firstFrame + static_cast<uint64_t>(f)) * static_cast<uint64_t>(samplesPerFrame(e)),
+        perFrame, count);
     EXPECT_EQ(count, perFrame);
+    out.insert(out.end(), frame.begin(), frame.end());
   }
   return out;
 }
@@ -246,15 +271,19 @@ TEST(LtcEncoderRenderTest, WholeFramesAndTheirLongCells) {
   for (const auto& c : cases) {
     for (const int32_t channels : {1, 2}) {
       SCOPED_TRACE(testing::Message() << c.rate.sampleRate << "/" << c.rate.fps << " x" << channels);
-      LtcEncoder e = makeEncoder(c.rate.sampleRate, c.rate.fps, channels, true);
+      const auto e = makeEncoder(c.rate.sampleRate, c.rate.fps, channels, true);
       // A buffer one value longer than asked for shows nothing is written past it.
-      const auto perFrame = static_cast<uint32_t>(samplesPerFrame(e) * channels);
-      Samples buffer(perFrame + 1, 12345);
-      ASSERT_EQ(e.render(buffer.data(), 0, perFrame), perFrame);
+      const auto perFrame = static_cast<uint32_t>(samplesPerFrame(*e) * channels);
+      uint32_t count = 0;
+      Samples buffer = renderValues(*e, 0, perFrame, count, perFrame + 1, 12345);
+      ASSERT_EQ(count, perFrame);
       EXPECT_EQ(buffer.back(), 12345);
       buffer.pop_back();
       if (channels == 1) {
-        EXPECT_EQ(longBits(e.frame(), buffer, plan(e).samplesPerBit()), c.longBits);
+        EXPECT_EQ(longBits(e->frame(), buffer, plan(*e).samplesPerBit()), c.longBits);
+      } else {
+        // Both channels carry every value.
+        for (size_t i = 0; i < buffer.size(); i += 2) ASSERT_EQ(buffer[i], buffer[i + 1]) << i;
       }
     }
   }
@@ -262,24 +291,25 @@ TEST(LtcEncoderRenderTest, WholeFramesAndTheirLongCells) {
 
 TEST(LtcEncoderRenderTest, FramesOfEveryLengthOnTheGrid) {
   // Two lengths a run: 1601/1602 (1 or 2 extra samples), 1837/1838 (77 or
-  // 78), 1839/1840 (79 or 0), 735/736 at 22050 Hz.
+  // 78), 1839/1840 (79 or 0), 735/736 at 22050 Hz; and 5880 samples at
+  // 176400 Hz, exactly 40 extra, the most that go to the front.
   const struct {
     int32_t sampleRate;
     FrameRate rate;
   } cases[] = {{48000, kRate2997}, {44100, kRate24}, {44100, kRate23976}, {22050, kRate2997},
-               {16000, kRate30}};
+               {16000, kRate30},   {176400, kRate30}};
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << c.sampleRate << " Hz at " << c.rate.numerator << "/"
                                     << c.rate.denominator);
-    LtcEncoder e;
-    e.setup(0x00000001, c.sampleRate, 1, c.rate, false, 0.5, true, 1);
-    const FrameSchedule& schedule = e.schedule();
+    const auto e = makeEncoder(c.sampleRate, c.rate, 1, true);
+    const FrameSchedule& schedule = e->schedule();
     for (uint64_t k = 0; k < 12; ++k) {
       const uint64_t length = schedule.frameLength(k);
-      Samples frame(static_cast<size_t>(length));
-      ASSERT_EQ(e.render(frame.data(), schedule.frameStart(k), static_cast<uint32_t>(length)),
-                length);
-      const CellPlan& p = e.cellPlan(length);
+      uint32_t count = 0;
+      const Samples frame =
+          renderValues(*e, schedule.frameStart(k), static_cast<uint32_t>(length), count);
+      ASSERT_EQ(count, length);
+      const CellPlan& p = e->planFor(length);
       const auto extra = static_cast<int>(length % 80);
       std::vector<int> expected;
       for (int bit = 0, candidates = 0; bit < 80; ++bit) {
@@ -290,17 +320,17 @@ TEST(LtcEncoderRenderTest, FramesOfEveryLengthOnTheGrid) {
           expected.push_back(bit);  // spread evenly
         }
       }
-      EXPECT_EQ(longBits(e.frame(), frame, p.samplesPerBit()), expected) << "frame " << k;
+      EXPECT_EQ(longBits(e->frame(), frame, p.samplesPerBit()), expected) << "frame " << k;
     }
   }
 }
 
 TEST(LtcEncoderRenderTest, CleanFrameAt48000RunsAndPolarity) {
-  LtcEncoder e = makeEncoder(48000, 30, 1, true);
-  const Samples first = renderFrames(e, 0, 1);
+  const auto e = makeEncoder(48000, 30, 1, true);
+  const Samples first = renderFrames(*e, 0, 1);
   const LtcFrame expectedFrame{{0, 0, 0, 0, 0, 0, 1, 0, 0xFC, 0xBF}};
-  EXPECT_EQ(e.frame().bytes, expectedFrame.bytes);
-  const Samples second = renderFrames(e, 1, 1);
+  EXPECT_EQ(e->frame().bytes, expectedFrame.bytes);
+  const Samples second = renderFrames(*e, 1, 1);
 
   int16_t firstValue = 0;
   const std::vector<int> runs = runLengths(first, &firstValue);
@@ -323,10 +353,10 @@ TEST(LtcEncoderRenderTest, FramesStartLowAndCallsJoinSeamlessly) {
   for (const Rate& rate : kRates) {
     for (const int32_t channels : {1, 2}) {
       SCOPED_TRACE(testing::Message() << rate.sampleRate << "/" << rate.fps << " x" << channels);
-      LtcEncoder oneByOne = makeEncoder(rate.sampleRate, rate.fps, channels, false);
-      const Samples separate = renderFrames(oneByOne, 0, 40);
-      const auto perFrame = static_cast<size_t>(samplesPerFrame(oneByOne)) * static_cast<size_t>(channels);
-      const CellTables& t = plan(oneByOne).tables();
+      const auto oneByOne = makeEncoder(rate.sampleRate, rate.fps, channels, false);
+      const Samples separate = renderFrames(*oneByOne, 0, 40);
+      const auto perFrame = static_cast<size_t>(samplesPerFrame(*oneByOne)) * static_cast<size_t>(channels);
+      const CellTables& t = plan(*oneByOne).tables();
       for (size_t f = 0; f < 40; ++f) {
         const int16_t v = separate[f * perFrame];
         EXPECT_TRUE(v == t.zeroLow[0] || v == t.zeroLowLong[0] || v == t.oneLow[0] ||
@@ -335,12 +365,13 @@ TEST(LtcEncoderRenderTest, FramesStartLowAndCallsJoinSeamlessly) {
         EXPECT_LT(v, 0) << "frame " << f;
       }
 
-      LtcEncoder together = makeEncoder(rate.sampleRate, rate.fps, channels, false);
-      Samples joined(perFrame * 40);
-      EXPECT_EQ(together.render(joined.data(), 0, static_cast<uint32_t>(joined.size())),
-                joined.size());
+      const auto together = makeEncoder(rate.sampleRate, rate.fps, channels, false);
+      uint32_t count = 0;
+      const Samples joined =
+          renderValues(*together, 0, static_cast<uint32_t>(perFrame * 40), count);
+      EXPECT_EQ(count, perFrame * 40);
       EXPECT_EQ(joined, separate);
-      EXPECT_EQ(together.level(), oneByOne.level());
+      EXPECT_EQ(together->level(), oneByOne->level());
     }
   }
 }
@@ -356,16 +387,18 @@ TEST(LtcEncoderRenderTest, WholeFramesMatchCellByCellRendering) {
           SCOPED_TRACE(testing::Message() << rate.sampleRate << "/" << rate.fps << " x" << channels
                                           << " drop " << drop << " volume " << volume);
           for (const uint64_t n : {0ULL, 1ULL, 29ULL, 1799ULL, 1800ULL, 17981ULL, 17982ULL}) {
-            LtcEncoder whole = makeEncoder(rate.sampleRate, rate.fps, channels, false, volume,
+            const auto whole = makeEncoder(rate.sampleRate, rate.fps, channels, false, volume,
                                            0x00590923, drop);
-            LtcEncoder cut = makeEncoder(rate.sampleRate, rate.fps, channels, false, volume,
+            const auto cut = makeEncoder(rate.sampleRate, rate.fps, channels, false, volume,
                                          0x00590923, drop);
-            const auto perFrame = static_cast<uint32_t>(samplesPerFrame(whole) * channels);
-            const uint64_t position = n * static_cast<uint64_t>(samplesPerFrame(whole));
-            Samples a(perFrame);
-            Samples b(perFrame, 4321);
-            ASSERT_EQ(whole.render(a.data(), position, perFrame), perFrame);
-            ASSERT_EQ(cut.render(b.data(), position, perFrame - 1), perFrame - 1);
+            const auto perFrame = static_cast<uint32_t>(samplesPerFrame(*whole) * channels);
+            const uint64_t position = n * static_cast<uint64_t>(samplesPerFrame(*whole));
+            uint32_t countA = 0;
+            uint32_t countB = 0;
+            const Samples a = renderValues(*whole, position, perFrame, countA);
+            Samples b = renderValues(*cut, position, perFrame - 1, countB, perFrame, 4321);
+            ASSERT_EQ(countA, perFrame);
+            ASSERT_EQ(countB, perFrame - 1);
             EXPECT_EQ(b.back(), 4321);
             b.back() = a.back();
             ASSERT_EQ(a, b) << "frame " << n;
@@ -377,48 +410,71 @@ TEST(LtcEncoderRenderTest, WholeFramesMatchCellByCellRendering) {
 }
 
 TEST(LtcEncoderRenderTest, ShortBuffersEndTheCall) {
-  LtcEncoder e = makeEncoder(44100, 30, 1, true);
-  Samples buffer(40, 999);
+  const auto e = makeEncoder(44100, 30, 1, true);
+  uint32_t count = 0;
   // Bit 0 is long (19 values) and is cut to the 10 values that fit.
-  EXPECT_EQ(e.render(buffer.data(), 0, 10), 10U);
-  EXPECT_EQ(Samples(buffer.begin(), buffer.begin() + 10), repeat(-16383, 10));
+  const Samples buffer = renderValues(*e, 0, 10, count, 40, 999);
+  EXPECT_EQ(count, 10U);
+  EXPECT_EQ(Samples(buffer.begin(), buffer.begin() + 10), Samples(10, -16383));
   EXPECT_EQ(buffer[10], 999);
 
-  LtcEncoder empty = makeEncoder(44100, 30, 1, true);
-  EXPECT_EQ(empty.render(buffer.data(), 0, 0), 0U);
-  EXPECT_EQ(empty.currentTc(), 0x00000001U);
-  EXPECT_EQ(empty.level(), -16383);
-  EXPECT_EQ(buffer[0], -16383);
+  const auto empty = makeEncoder(44100, 30, 1, true);
+  const Samples untouched = renderValues(*empty, 0, 0, count, 40, 999);
+  EXPECT_EQ(count, 0U);
+  EXPECT_EQ(empty->currentTc(), 0x00000001U);
+  EXPECT_EQ(empty->level(), -1);
+  EXPECT_EQ(untouched[0], 999);
 }
 
 TEST(LtcEncoderRenderTest, ZeroAmplitudeStaysSilent) {
-  LtcEncoder e = makeEncoder(48000, 25, 2, false, 0.0);
-  const Samples values = renderFrames(e, 0, 3);
+  const auto e = makeEncoder(48000, 25, 2, false, 0.0);
+  const Samples values = renderFrames(*e, 0, 3);
   for (const int16_t v : values) ASSERT_EQ(v, 0);
-  EXPECT_EQ(e.level(), 0);
+  EXPECT_EQ(e->level(), 0);
 }
 
 TEST(LtcEncoderRenderTest, PositionsInsideAFrameStartAtThatFrame) {
   for (const Rate& rate : kRates) {
-    LtcEncoder aligned = makeEncoder(rate.sampleRate, rate.fps, 2, false);
-    LtcEncoder inside = makeEncoder(rate.sampleRate, rate.fps, 2, false);
-    const auto perFrame = static_cast<uint32_t>(samplesPerFrame(aligned) * 2);
-    const uint64_t frameStart = 7 * static_cast<uint64_t>(samplesPerFrame(aligned));
-    Samples expected(perFrame + 50, 777);
-    Samples actual(perFrame + 50, 777);
-    ASSERT_EQ(aligned.render(expected.data(), frameStart, perFrame - 3), perFrame - 3);
-    ASSERT_EQ(inside.render(actual.data(), frameStart + 100, perFrame - 3), perFrame - 3);
+    const auto aligned = makeEncoder(rate.sampleRate, rate.fps, 2, false);
+    const auto inside = makeEncoder(rate.sampleRate, rate.fps, 2, false);
+    const auto perFrame = static_cast<uint32_t>(samplesPerFrame(*aligned) * 2);
+    const uint64_t frameStart = 7 * static_cast<uint64_t>(samplesPerFrame(*aligned));
+    uint32_t count = 0;
+    const Samples expected =
+        renderValues(*aligned, frameStart, perFrame - 3, count, perFrame + 50, 777);
+    ASSERT_EQ(count, perFrame - 3);
+    const Samples actual =
+        renderValues(*inside, frameStart + 100, perFrame - 3, count, perFrame + 50, 777);
+    ASSERT_EQ(count, perFrame - 3);
     EXPECT_EQ(actual, expected) << rate.sampleRate << "/" << rate.fps;
-    EXPECT_EQ(inside.currentTc(), aligned.currentTc());
+    EXPECT_EQ(inside->currentTc(), aligned->currentTc());
   }
 }
 
 TEST(LtcEncoderRenderTest, PositionsBeyond32BitsKeepCounting) {
-  LtcEncoder e = makeEncoder(48000, 30, 1, true, 0.5, 0x00000000);
-  Samples buffer(1600);
+  const auto e = makeEncoder(48000, 30, 1, true, 0.5, 0x00000000);
+  uint32_t count = 0;
   // Frame 2684354 starts at 4294966400 + 1600 > 2^32.
-  ASSERT_EQ(e.render(buffer.data(), 2684355ULL * 1600, 1600), 1600U);
-  EXPECT_EQ(e.currentTc(), 0x15185100U);  // 24:51:18:15, the hours wrapped
+  renderValues(*e, 2684355ULL * 1600, 1600, count);
+  ASSERT_EQ(count, 1600U);
+  EXPECT_EQ(e->currentTc(), 0x15185100U);  // 24:51:18:15, the hours wrapped
+}
+
+TEST(LtcEncoderRenderTest, UpdatesInPlaceOnlyWhatItRenderedItself) {
+  // A buffer another encoder (another noise seed) filled is no base for an
+  // update: the encoder renders it whole, as it would a fresh one.
+  const auto first = makeEncoder(44100, 30, 2, false, 0.5, 0x00000001, false, 1);
+  const auto second = makeEncoder(44100, 30, 2, false, 0.5, 0x00000001, false, 2);
+  const auto fresh = makeEncoder(44100, 30, 2, false, 0.5, 0x00000001, false, 2);
+  const uint32_t values = 10 * 1470 * 2;
+  std::vector<uint8_t> block;
+  uint32_t count = 0;
+  renderValues(*first, 0, values, count, 0, 0, false, &block);
+  const Samples updated = renderValues(*second, 0, values, count, 0, 0, true, &block);
+  EXPECT_EQ(updated, renderValues(*fresh, 0, values, count));
+  // Its own block it brings up to date in place, to the same values.
+  const Samples next = renderValues(*second, 10 * 1470, values, count, 0, 0, true, &block);
+  EXPECT_EQ(next, renderValues(*fresh, 10 * 1470, values, count));
 }
 
 }  // namespace

@@ -15,10 +15,7 @@ class NoiseGenerator {
   void seed(uint32_t value) { state_ = value; }
 
   // Advances the state and returns a value in 0 ... kMax.
-  int next() {
-    state_ = state_ * 214013U + 2531011U;
-    return static_cast<int>((state_ >> 16) & 0x7FFFU);
-  }
+  int next();
 
  private:
   uint32_t state_ = 1;

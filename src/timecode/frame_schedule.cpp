@@ -7,6 +7,7 @@ namespace stampline {
 FrameSchedule::FrameSchedule(FrameRate rate, int32_t sampleRate, TimecodeWord start,
                              bool dropFrame)
     : rate_(rate),
+      sampleRate_(sampleRate),
       dropFrame_(dropFrame),
       samplesPerSecondTimesDen_(static_cast<uint64_t>(sampleRate) * rate.denominator),
       shortest_(samplesPerSecondTimesDen_ / rate.numerator),

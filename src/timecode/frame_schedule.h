@@ -3,25 +3,10 @@
 
 #include <cstdint>
 
+#include "timecode/frame_rate.h"
 #include "timecode/timecode.h"
 
 namespace stampline {
-
-// A frame rate as an exact fraction of frames per second, with the number of
-// labels each second of timecode counts: 29.97 is 30000/1001 counting 30.
-struct FrameRate {
-  uint32_t numerator = 30;
-  uint32_t denominator = 1;
-  uint32_t nominal = 30;  // frame labels per timecode second
-
-  bool operator==(const FrameRate&) const = default;
-};
-
-inline constexpr FrameRate kRate23976{24000, 1001, 24};
-inline constexpr FrameRate kRate24{24, 1, 24};
-inline constexpr FrameRate kRate25{25, 1, 25};
-inline constexpr FrameRate kRate2997{30000, 1001, 30};
-inline constexpr FrameRate kRate30{30, 1, 30};
 
 // Where every frame of a run lies in its samples, and which label it
 // carries: one exact sample grid for every frame rate and sample rate,
@@ -69,6 +54,7 @@ class FrameSchedule {
   TimecodeWord label(uint64_t k) const;
 
   const FrameRate& rate() const { return rate_; }
+  int32_t sampleRate() const { return sampleRate_; }
   bool dropFrame() const { return dropFrame_; }
   // N, the start label's number in the run's counting.
   uint64_t startNumber() const { return startNumber_; }
@@ -80,6 +66,7 @@ class FrameSchedule {
   uint64_t gridSample(uint64_t x) const;
 
   FrameRate rate_;
+  int32_t sampleRate_;
   bool dropFrame_;
   uint64_t samplesPerSecondTimesDen_;  // R * DEN
   uint64_t shortest_;                  // floor(R * DEN / NUM)

@@ -21,8 +21,10 @@ namespace stampline {
 //   byte 6  bits 0-3 hour units      bits 4-7 user bits 7
 //   byte 7  bits 0-1 hour tens       bits 2-3 group flags, bits 4-7 user bits 8
 //   bytes 8-9  sync word FC BF: on the wire 0011 1111 1111 1101
-// The frame is updated in place for every timecode: only the timecode fields,
-// the drop-frame flag and the phase-correction bit ever change.
+// An encoder updates one frame in place from label to label: loadFrame()
+// rewrites the timecode fields, setPhaseBit() the parity; the user bits and
+// group flags change only where the run's user bits do (a date passing
+// midnight).
 struct LtcFrame {
   std::array<uint8_t, 10> bytes{0, 0, 0, 0, 0, 0, 0, 0, 0xFC, 0xBF};
 
@@ -58,6 +60,24 @@ void setUserBits(LtcFrame& frame, uint32_t word);
 // Sets the binary group flags to `flags` (BGF2 BGF1 BGF0 as its bits 2 to 0)
 // at the places `layout` gives them.
 void setGroupFlags(LtcFrame& frame, const FrameLayout& layout, unsigned flags);
+
+// Reading a frame back, the inverse of the above.
+
+// The eight timecode fields, each digit as the frame holds it.
+TimecodeWord frameLabel(const LtcFrame& frame);
+bool frameDropFlag(const LtcFrame& frame);
+bool frameColourFlag(const LtcFrame& frame);
+// The 32 user bits, group 8 in the top four bits.
+uint32_t frameUserBits(const LtcFrame& frame);
+// BGF2 BGF1 BGF0 as bits 2 to 0, read where `layout` puts them.
+unsigned frameGroupFlags(const LtcFrame& frame, const FrameLayout& layout);
+// Whether the 80 bits hold an even number of ones, as the phase-correction
+// bit makes them.
+bool hasEvenParity(const LtcFrame& frame);
+// Whether every timecode digit is a decimal digit within its field: units
+// 0-9, hours below 24, minutes and seconds below 60 (the frames, below 40
+// by their width, are for the frame rate to bound).
+bool digitsInRange(const LtcFrame& frame);
 
 }  // namespace stampline
 

@@ -1,5 +1,7 @@
 #include "timecode/timecode.h"
 
+#include <cstddef>
+
 namespace stampline {
 namespace {
 
@@ -14,19 +16,43 @@ constexpr uint64_t kDropFrameDay = kDropFrameTenMinutes * 6 * 24;
 
 bool countsDropFrame(uint32_t nominalFps, bool dropFrame) { return dropFrame && nominalFps == 30; }
 
-uint32_t nibble(TimecodeWord word, int shift) { return (word >> shift) & 0xFU; }
-
 // The word's digits at face value, as a nominal count of frames from
 // midnight (not wrapped: hours may read beyond 23).
 uint64_t nominalCount(TimecodeWord label, uint64_t fps) {
-  const uint64_t hours = nibble(label, 0) + 10 * nibble(label, 4);
-  const uint64_t minutes = nibble(label, 8) + 10 * nibble(label, 12);
-  const uint64_t seconds = nibble(label, 16) + 10 * nibble(label, 20);
-  const uint64_t frames = nibble(label, 24) + 10 * ((label >> 28) & 0x3U);
-  return ((hours * 60 + minutes) * 60 + seconds) * fps + frames;
+  const TimecodeFields f = fieldsOf(label);
+  return ((uint64_t{f.hours} * 60 + f.minutes) * 60 + f.seconds) * fps + f.frames;
 }
 
+// The word, read as hexadecimal, shows frames, seconds, minutes, hours:
+//   bits  0-3 hour units    4-7 hour tens     8-11 minute units  12-15 minute tens
+//   bits 16-19 second units 20-23 second tens 24-27 frame units  28-29 frame tens
+// Here in written order, HH MM SS FF, with the width of each digit.
+constexpr std::array<int, 8> kDigitShift = {4, 0, 12, 8, 20, 16, 28, 24};
+constexpr std::array<uint32_t, 8> kDigitMask = {0xF, 0xF, 0xF, 0xF, 0xF, 0xF, 0x3, 0xF};
+
 }  // namespace
+
+TimecodeDigits digitsOf(TimecodeWord word) {
+  TimecodeDigits digits{};
+  for (size_t i = 0; i < digits.size(); ++i) digits[i] = (word >> kDigitShift[i]) & kDigitMask[i];
+  return digits;
+}
+
+TimecodeWord wordOfDigits(const TimecodeDigits& digits) {
+  TimecodeWord word = 0;
+  for (size_t i = 0; i < digits.size(); ++i) word |= (digits[i] & kDigitMask[i]) << kDigitShift[i];
+  return word;
+}
+
+TimecodeFields fieldsOf(TimecodeWord word) {
+  const TimecodeDigits d = digitsOf(word);
+  return {10 * d[0] + d[1], 10 * d[2] + d[3], 10 * d[4] + d[5], 10 * d[6] + d[7]};
+}
+
+TimecodeWord wordOf(const TimecodeFields& f) {
+  return wordOfDigits({f.hours / 10, f.hours % 10, f.minutes / 10, f.minutes % 10, f.seconds / 10,
+                       f.seconds % 10, f.frames / 10, f.frames % 10});
+}
 
 uint64_t labelsPerDay(uint32_t nominalFps, bool dropFrame) {
   if (countsDropFrame(nominalFps, dropFrame)) return kDropFrameDay;
@@ -62,8 +88,7 @@ TimecodeWord labelOfNumber(uint64_t number, uint32_t nominalFps, bool dropFrame)
   const auto seconds = static_cast<uint32_t>(totalSeconds % 60);
   const auto minutes = static_cast<uint32_t>(totalMinutes % 60);
   const auto hours = static_cast<uint32_t>(totalMinutes / 60);
-  return (hours % 10) | (hours / 10) << 4 | (minutes % 10) << 8 | (minutes / 10) << 12 |
-         (seconds % 10) << 16 | (seconds / 10) << 20 | (frames % 10) << 24 | (frames / 10) << 28;
+  return wordOf({hours, minutes, seconds, frames});
 }
 
 }  // namespace stampline

@@ -1,6 +1,7 @@
 #ifndef STAMPLINE_TIMECODE_TIMECODE_H_
 #define STAMPLINE_TIMECODE_TIMECODE_H_
 
+#include <array>
 #include <cstdint>
 
 namespace stampline {
@@ -14,6 +15,31 @@ namespace stampline {
 //   bits 30-31 not part of the timecode; readers ignore them.
 // Readers take every nibble at its face value 0-15 without validating it.
 using TimecodeWord = uint32_t;
+
+// A label's four fields as numbers.
+struct TimecodeFields {
+  uint32_t hours = 0;
+  uint32_t minutes = 0;
+  uint32_t seconds = 0;
+  uint32_t frames = 0;
+
+  bool operator==(const TimecodeFields&) const = default;
+};
+
+// The eight digits of a label in written order (hours tens, hours units,
+// minute tens, ... frame units), each a nibble at face value (the frame tens
+// two bits), and the word they make. These two are the only places that
+// know where each digit lies in the word.
+using TimecodeDigits = std::array<uint32_t, 8>;
+TimecodeDigits digitsOf(TimecodeWord word);
+TimecodeWord wordOfDigits(const TimecodeDigits& digits);
+
+// The fields of a word, each from its two digits at face value (a digit
+// nibble may read 10-15; the frame tens are two bits, 0-3). Nothing wraps.
+TimecodeFields fieldsOf(TimecodeWord word);
+// The word of fields below 100 each (frames below 40), in decimal digits,
+// bits 30-31 clear.
+TimecodeWord wordOf(const TimecodeFields& fields);
 
 // Labels are counted by their number in a day of timecode with `nominalFps`
 // labels a second: without drop-frame the nominal count since midnight;

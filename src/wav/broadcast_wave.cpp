@@ -36,11 +36,18 @@ WavChunk bextChunk(const BroadcastInfo& info) {
   putText(b, 330, 8, info.originationTime);
   putNumber(b, 338, 8, info.timeReference);
   putNumber(b, 346, 2, kBextVersion);
-  b.insert(b.end(), info.codingHistory.begin(), info.codingHistory.end());
+  const std::string history = info.codingHistory + codingHistoryRow(info);
+  b.insert(b.end(), history.begin(), history.end());
   // An even size of its own: a reader of RF64 files (libsndfile's) fails on
   // an odd one, pad byte or not. The history ends at its first zero.
   if (b.size() % 2 != 0) b.push_back(0);
   return chunk;
+}
+
+std::string codingHistoryRow(const BroadcastInfo& info) {
+  const char* mode = info.channels == 1 ? "mono" : info.channels == 2 ? "stereo" : "multitrack";
+  return "A=PCM,F=" + std::to_string(info.sampleRate) + ",W=" + std::to_string(info.format.bits) +
+         ",M=" + mode + ",T=" + info.codingTool + "\r\n";
 }
 
 WavChunk ixmlChunk(const BroadcastInfo& info) {
@@ -49,18 +56,18 @@ WavChunk ixmlChunk(const BroadcastInfo& info) {
                       element("CURRENT_SPEED", info.timecodeRate) +
                       element("TIMECODE_RATE", info.timecodeRate) +
                       element("TIMECODE_FLAG", info.dropFrame ? "DF" : "NDF") +
-                      element("FILE_SAMPLE_RATE", rate) + element("AUDIO_BIT_DEPTH", "16") +
+                      element("FILE_SAMPLE_RATE", rate) + element("AUDIO_BIT_DEPTH", std::to_string(info.format.bits)) +
                       element("DIGITIZER_SAMPLE_RATE", rate) +
                       element("TIMESTAMP_SAMPLES_SINCE_MIDNIGHT_HI",
                               std::to_string(info.timeReference >> 32)) +
                       element("TIMESTAMP_SAMPLES_SINCE_MIDNIGHT_LO",
                               std::to_string(info.timeReference & 0xFFFFFFFFU)) +
                       element("TIMESTAMP_SAMPLE_RATE", rate);
-  std::string tracks = element("TRACK_COUNT", std::to_string(info.channels));
-  for (int32_t c = 1; c <= info.channels; ++c) {
-    const std::string index = std::to_string(c);
+  std::string tracks = element("TRACK_COUNT", std::to_string(info.trackNames.size()));
+  for (size_t c = 0; c < info.trackNames.size(); ++c) {
+    const std::string index = std::to_string(c + 1);
     tracks += element("TRACK", element("CHANNEL_INDEX", index) + element("INTERLEAVE_INDEX", index) +
-                                   element("NAME", "LTC"));
+                                   element("NAME", info.trackNames[c]));
   }
   std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<BWFXML>" +
                     element("IXML_VERSION", "1.61") + element("SPEED", speed) +

@@ -3,7 +3,9 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
+#include "wav/sample_format.h"
 #include "wav/wav_header.h"
 
 namespace stampline {
@@ -19,13 +21,19 @@ struct BroadcastInfo {
   std::string originationTime;      // "hh:mm:ss"
   // Sample frames from midnight to the file's first sample.
   uint64_t timeReference = 0;
-  std::string codingHistory;        // rows ending in CR LF
+  // The coding history: rows the file had before (each ending in CR LF),
+  // then one for this file, naming `codingTool` as what made it
+  // ("A=PCM,F=48000,W=16,M=stereo,T=Stampline 0.2.0").
+  std::string codingHistory;
+  std::string codingTool;
   // The timecode's rate as a fraction ("30000/1001", "25/1"), and whether
   // its labels are drop-frame.
   std::string timecodeRate;
   bool dropFrame = false;
   int32_t sampleRate = 48000;
   int32_t channels = 1;
+  SampleFormat format = kPcm16;
+  std::vector<std::string> trackNames;  // one a channel, for the iXML track list
 };
 
 // The bext chunk, laid out little-endian and zero-padded:
@@ -37,8 +45,10 @@ struct BroadcastInfo {
 //   602   n CodingHistory, then a zero byte if need be: both chunks come
 //           out an even number of bytes long
 WavChunk bextChunk(const BroadcastInfo& info);
-// The iXML chunk: its SPEED block (the rates, the drop-frame flag, the time
-// stamp in samples since midnight) and a TRACK_LIST naming every channel LTC.
+// The row a file adds to its coding history, ending in CR LF.
+std::string codingHistoryRow(const BroadcastInfo& info);
+// The iXML chunk: its SPEED block (the rates, the drop-frame flag, the bit
+// depth, the time stamp in samples since midnight) and its TRACK_LIST.
 WavChunk ixmlChunk(const BroadcastInfo& info);
 
 }  // namespace stampline

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <memory>
 
 #include "wav/output_file.h"
 
@@ -28,13 +29,40 @@ bool refused(int fd, const struct stat& info) {
   return false;
 }
 
-}  // namespace
+// A file of the system, written straight through without a library
+// buffer: the caller hands over whole blocks.
+class SystemFile final : public OutputFile {
+ public:
+  SystemFile() = default;
+  ~SystemFile() override {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  SystemFile(const SystemFile&) = delete;
+  SystemFile& operator=(const SystemFile&) = delete;
 
-OutputFile::~OutputFile() {
-  if (fd_ >= 0) ::close(fd_);
-}
+  IoResult open(const std::string& path, StopFlag stop);
+  bool seekable() const override { return seekable_; }
+  IoResult append(const void* data, size_t bytes, StopFlag stop) override;
+  uint64_t appended() const override { return appended_; }
+  void startWriteBack() override;
+  bool writeAt(uint64_t offset, const void* data, size_t bytes) override;
+  bool truncate(uint64_t size) override;
+  bool sync() override;
+  bool commitFileSystem() override;
+  int lastError() const override { return lastError_; }
+  bool close() override;
+  void remove() override;
 
-IoResult OutputFile::open(const std::string& path, StopFlag stop) {
+ private:
+  int fd_ = -1;
+  bool seekable_ = false;
+  uint64_t appended_ = 0;
+  uint64_t writeBackFrom_ = 0;  // the first byte not yet handed to write-back
+  int lastError_ = 0;
+  std::string path_;
+};
+
+IoResult SystemFile::open(const std::string& path, StopFlag stop) {
   path_ = path;
   for (;;) {
     // Not truncated yet: first it must turn out to be a file this run may
@@ -70,7 +98,7 @@ IoResult OutputFile::open(const std::string& path, StopFlag stop) {
   return IoResult::kDone;
 }
 
-IoResult OutputFile::append(const void* data, size_t bytes, StopFlag stop) {
+IoResult SystemFile::append(const void* data, size_t bytes, StopFlag stop) {
   const auto* next = static_cast<const char*>(data);
   while (bytes > 0) {
     const ssize_t n = ::write(fd_, next, std::min<size_t>(bytes, SSIZE_MAX));
@@ -90,7 +118,7 @@ IoResult OutputFile::append(const void* data, size_t bytes, StopFlag stop) {
   return IoResult::kDone;
 }
 
-bool OutputFile::writeAt(uint64_t offset, const void* data, size_t bytes) {
+bool SystemFile::writeAt(uint64_t offset, const void* data, size_t bytes) {
   const auto* next = static_cast<const char*>(data);
   while (bytes > 0) {
     const ssize_t n = ::pwrite(fd_, next, bytes, static_cast<off_t>(offset));
@@ -106,7 +134,7 @@ bool OutputFile::writeAt(uint64_t offset, const void* data, size_t bytes) {
   return true;
 }
 
-bool OutputFile::truncate(uint64_t size) {
+bool SystemFile::truncate(uint64_t size) {
   for (;;) {
     if (::ftruncate(fd_, static_cast<off_t>(size)) == 0) return true;
     lastError_ = errno;
@@ -114,7 +142,7 @@ bool OutputFile::truncate(uint64_t size) {
   }
 }
 
-bool OutputFile::sync() {
+bool SystemFile::sync() {
   if (!seekable_) return true;
   for (;;) {
     if (::fdatasync(fd_) == 0) return true;
@@ -123,7 +151,7 @@ bool OutputFile::sync() {
   }
 }
 
-bool OutputFile::commitFileSystem() {
+bool SystemFile::commitFileSystem() {
 #if defined(__linux__)
   if (::syncfs(fd_) == 0) return true;
   lastError_ = errno;
@@ -134,7 +162,7 @@ bool OutputFile::commitFileSystem() {
 #endif
 }
 
-bool OutputFile::close() {
+bool SystemFile::close() {
   if (fd_ < 0) return true;  // already closed (or removed)
   const int fd = fd_;
   fd_ = -1;
@@ -144,7 +172,18 @@ bool OutputFile::close() {
   return errno == EINTR;
 }
 
-void OutputFile::remove() {
+void SystemFile::startWriteBack() {
+#if defined(__linux__)
+  // The data appended since the last call goes to the device now, in the
+  // background; a checkpoint's fdatasync then finds most of it written.
+  if (!seekable_ || appended_ <= writeBackFrom_) return;
+  sync_file_range(fd_, static_cast<off_t>(writeBackFrom_),
+                  static_cast<off_t>(appended_ - writeBackFrom_), SYNC_FILE_RANGE_WRITE);
+  writeBackFrom_ = appended_;
+#endif
+}
+
+void SystemFile::remove() {
   struct stat ours {};
   struct stat named {};
   if (fd_ >= 0 && fstat(fd_, &ours) == 0 && stat(path_.c_str(), &named) == 0 &&
@@ -152,6 +191,15 @@ void OutputFile::remove() {
     ::unlink(path_.c_str());
   }
   static_cast<void>(close());
+}
+
+}  // namespace
+
+IoResult openOutputFile(const std::string& path, StopFlag stop, std::unique_ptr<OutputFile>& file) {
+  auto opened = std::make_unique<SystemFile>();
+  const IoResult result = opened->open(path, stop);
+  if (result == IoResult::kDone) file = std::move(opened);
+  return result;
 }
 
 }  // namespace stampline

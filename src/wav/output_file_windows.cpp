@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "wav/output_file.h"
@@ -40,8 +41,6 @@ bool sameFile(HANDLE a, HANDLE b) {
          std::memcmp(&first.FileId, &second.FileId, sizeof first.FileId) == 0;
 }
 
-}  // namespace
-
 // A file, pipe or console this run must not write to: any console, and the
 // file or pipe that standard output or standard input is.
 bool refused(HANDLE handle) {
@@ -54,11 +53,38 @@ bool refused(HANDLE handle) {
   return false;
 }
 
-OutputFile::~OutputFile() {
-  if (fd_ >= 0) _close(fd_);
-}
+// A file of the system, written straight through without a library
+// buffer: the caller hands over whole blocks.
+class SystemFile final : public OutputFile {
+ public:
+  SystemFile() = default;
+  ~SystemFile() override {
+    if (fd_ >= 0) _close(fd_);
+  }
+  SystemFile(const SystemFile&) = delete;
+  SystemFile& operator=(const SystemFile&) = delete;
 
-IoResult OutputFile::open(const std::string& path, StopFlag) {
+  IoResult open(const std::string& path, StopFlag stop);
+  bool seekable() const override { return seekable_; }
+  IoResult append(const void* data, size_t bytes, StopFlag stop) override;
+  uint64_t appended() const override { return appended_; }
+  bool writeAt(uint64_t offset, const void* data, size_t bytes) override;
+  bool truncate(uint64_t size) override;
+  bool sync() override;
+  bool commitFileSystem() override;
+  int lastError() const override { return lastError_; }
+  bool close() override;
+  void remove() override;
+
+ private:
+  int fd_ = -1;
+  bool seekable_ = false;
+  uint64_t appended_ = 0;
+  int lastError_ = 0;
+  std::string path_;
+};
+
+IoResult SystemFile::open(const std::string& path, StopFlag) {
   path_ = path;
   // Others may read the file while it is written, but no second writer may
   // open it: a second run on the same path is refused. Not truncated yet:
@@ -85,7 +111,7 @@ IoResult OutputFile::open(const std::string& path, StopFlag) {
   return IoResult::kDone;
 }
 
-IoResult OutputFile::append(const void* data, size_t bytes, StopFlag stop) {
+IoResult SystemFile::append(const void* data, size_t bytes, StopFlag stop) {
   const auto* next = static_cast<const char*>(data);
   while (bytes > 0) {
     const int n = _write(fd_, next, static_cast<unsigned>(std::min<size_t>(bytes, INT_MAX)));
@@ -100,7 +126,7 @@ IoResult OutputFile::append(const void* data, size_t bytes, StopFlag stop) {
   return IoResult::kDone;
 }
 
-bool OutputFile::writeAt(uint64_t offset, const void* data, size_t bytes) {
+bool SystemFile::writeAt(uint64_t offset, const void* data, size_t bytes) {
   const __int64 end = _lseeki64(fd_, 0, SEEK_CUR);
   if (end < 0 || _lseeki64(fd_, static_cast<__int64>(offset), SEEK_SET) < 0) {
     lastError_ = errno;
@@ -111,22 +137,22 @@ bool OutputFile::writeAt(uint64_t offset, const void* data, size_t bytes) {
   return _lseeki64(fd_, end, SEEK_SET) >= 0 && written;
 }
 
-bool OutputFile::truncate(uint64_t size) {
+bool SystemFile::truncate(uint64_t size) {
   const errno_t error = _chsize_s(fd_, static_cast<__int64>(size));
   if (error != 0) lastError_ = error;
   return error == 0;
 }
 
-bool OutputFile::sync() {
+bool SystemFile::sync() {
   if (!seekable_ || _commit(fd_) == 0) return true;
   lastError_ = errno;
   return false;
 }
 
 // Windows frees the space of a cut at once; committing the file will do.
-bool OutputFile::commitFileSystem() { return sync(); }
+bool SystemFile::commitFileSystem() { return sync(); }
 
-bool OutputFile::close() {
+bool SystemFile::close() {
   if (fd_ < 0) return true;  // already closed (or removed)
   const int fd = fd_;
   fd_ = -1;
@@ -135,7 +161,7 @@ bool OutputFile::close() {
   return false;
 }
 
-void OutputFile::remove() {
+void SystemFile::remove() {
   const HANDLE named =
       CreateFileW(widePath(path_).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                   nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
@@ -146,6 +172,15 @@ void OutputFile::remove() {
   }
   static_cast<void>(close());
   if (same) _wunlink(widePath(path_).c_str());
+}
+
+}  // namespace
+
+IoResult openOutputFile(const std::string& path, StopFlag stop, std::unique_ptr<OutputFile>& file) {
+  auto opened = std::make_unique<SystemFile>();
+  const IoResult result = opened->open(path, stop);
+  if (result == IoResult::kDone) file = std::move(opened);
+  return result;
 }
 
 }  // namespace stampline

@@ -1,15 +1,23 @@
 #include "wav/wav_header.h"
 
-#include <bit>
 #include <string_view>
 
 namespace stampline {
 namespace {
 
 constexpr uint32_t kUnknownSize32 = 0xFFFFFFFFU;
-constexpr uint32_t kFormatChunkBytes = 16;
 constexpr uint16_t kPcm = 1;
-constexpr uint16_t kBitsPerSample = 16;
+constexpr uint16_t kIeeeFloat = 3;
+constexpr uint16_t kExtensible = 0xFFFE;
+constexpr uint32_t kPcmFormatBytes = 16;
+constexpr uint32_t kFloatFormatBytes = 18;
+constexpr uint32_t kExtensibleFormatBytes = 40;
+constexpr uint16_t kExtensibleExtraBytes = 22;
+constexpr uint32_t kFactChunkBytes = 4;
+// The sub-format GUID of extensible files after its first two bytes, which
+// hold the plain format tag: xxxx0000-0000-0010-8000-00aa00389b71.
+constexpr uint8_t kSubFormatTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
+                                        0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
 constexpr uint32_t kDs64ChunkBytes = 28;
 constexpr size_t kChunkHead = 8;          // identifier and size
 constexpr size_t kPlainHeaderBytes = 44;  // what riffLimit is counted for
@@ -21,6 +29,7 @@ size_t padded(size_t bytes) { return bytes + bytes % 2; }
 class HeaderBuilder {
  public:
   void text(std::string_view s) { bytes_.insert(bytes_.end(), s.begin(), s.end()); }
+  void u8(uint32_t value) { put(value, 1); }
   void u16(uint32_t value) { put(value, 2); }
   void u32(uint64_t value) { put(value, 4); }
   void u64(uint64_t value) { put(value, 8); }
@@ -40,6 +49,42 @@ class HeaderBuilder {
   std::vector<uint8_t> bytes_;
 };
 
+bool extensible(const WavLayout& layout) {
+  return layout.channels > 2 || (!layout.format.floating && layout.format.bits > 16);
+}
+
+uint32_t formatChunkBytes(const WavLayout& layout) {
+  if (extensible(layout)) return kExtensibleFormatBytes;
+  return layout.format.floating ? kFloatFormatBytes : kPcmFormatBytes;
+}
+
+// Floating-point samples need a fact chunk, holding the sample frames.
+bool hasFact(const WavLayout& layout) { return layout.format.floating; }
+
+void formatChunk(HeaderBuilder& h, const WavLayout& layout) {
+  const auto rate = static_cast<uint32_t>(layout.sampleRate);
+  const auto count = static_cast<uint32_t>(layout.channels);
+  const auto sampleBytes = static_cast<uint32_t>(bytesPerSample(layout.format));
+  const uint16_t tag = layout.format.floating ? kIeeeFloat : kPcm;
+  h.text("fmt ");
+  h.u32(formatChunkBytes(layout));
+  h.u16(extensible(layout) ? kExtensible : tag);
+  h.u16(count);
+  h.u32(rate);
+  h.u32(uint64_t{rate} * count * sampleBytes);  // the field keeps the low 32 bits
+  h.u16(count * sampleBytes);
+  h.u16(layout.format.bits);
+  if (extensible(layout)) {
+    h.u16(kExtensibleExtraBytes);
+    h.u16(layout.format.bits);
+    h.u32(0);  // channel mask: no speaker positions
+    h.u16(tag);
+    for (const uint8_t b : kSubFormatTail) h.u8(b);
+  } else if (layout.format.floating) {
+    h.u16(0);
+  }
+}
+
 // The data a header of this length describes at most with 32-bit sizes.
 uint64_t riffDataLimit(size_t header, uint64_t riffLimit) {
   const uint64_t longer = header - kPlainHeaderBytes;
@@ -49,8 +94,9 @@ uint64_t riffDataLimit(size_t header, uint64_t riffLimit) {
 }  // namespace
 
 size_t headerBytes(const WavLayout& layout, WavFormat format) {
-  size_t bytes = 12 + kChunkHead + kFormatChunkBytes + kChunkHead;
+  size_t bytes = 12 + kChunkHead + formatChunkBytes(layout) + kChunkHead;
   if (format != WavFormat::kRiff) bytes += kChunkHead + kDs64ChunkBytes;
+  if (hasFact(layout)) bytes += kChunkHead + kFactChunkBytes;
   for (const WavChunk& c : layout.chunks) bytes += kChunkHead + padded(c.bytes.size());
   return bytes;
 }
@@ -65,7 +111,7 @@ std::vector<uint8_t> wavHeader(const WavLayout& layout, WavFormat format, uint64
     h.u32(kDs64ChunkBytes);
     h.u64(riffSize);
     h.u64(dataBytes);
-    h.u64(dataBytes / (2 * static_cast<uint64_t>(layout.channels)));
+    h.u64(dataBytes / sampleFrameBytes(layout));
     h.u32(0);
   } else {
     h.text("RIFF");
@@ -77,16 +123,13 @@ std::vector<uint8_t> wavHeader(const WavLayout& layout, WavFormat format, uint64
       h.zeros(kDs64ChunkBytes);
     }
   }
-  const auto rate = static_cast<uint32_t>(layout.sampleRate);
-  const auto count = static_cast<uint32_t>(layout.channels);
-  h.text("fmt ");
-  h.u32(kFormatChunkBytes);
-  h.u16(kPcm);
-  h.u16(count);
-  h.u32(rate);
-  h.u32(uint64_t{rate} * count * 2);  // the field keeps the low 32 bits
-  h.u16(count * 2);
-  h.u16(kBitsPerSample);
+  formatChunk(h, layout);
+  if (hasFact(layout)) {
+    const uint64_t frames = dataBytes / sampleFrameBytes(layout);
+    h.text("fact");
+    h.u32(kFactChunkBytes);
+    h.u32(format == WavFormat::kRf64 || frames > kUnknownSize32 ? kUnknownSize32 : frames);
+  }
   for (const WavChunk& c : layout.chunks) h.chunk(c);
   h.text("data");
   h.u32(format == WavFormat::kRf64 ? kUnknownSize32 : dataBytes);
@@ -106,18 +149,6 @@ WavFormat finalFormat(const WavLayout& layout, WavFormat planned, uint64_t dataB
   const uint64_t limit = riffDataLimit(headerBytes(layout, planned), riffLimit);
   if (planned == WavFormat::kReservedRiff && dataBytes > limit) return WavFormat::kRf64;
   return planned;
-}
-
-void samplesToLittleEndian(int16_t* samples, size_t count) {
-  if constexpr (std::endian::native != std::endian::little) {
-    for (size_t i = 0; i < count; ++i) {
-      const auto v = static_cast<uint16_t>(samples[i]);
-      samples[i] = static_cast<int16_t>(static_cast<uint16_t>(v << 8 | v >> 8));
-    }
-  } else {
-    static_cast<void>(samples);
-    static_cast<void>(count);
-  }
 }
 
 }  // namespace stampline

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "wav/sample_format.h"
+
 namespace stampline {
 
 // A chunk of the header between "fmt " and "data" (a Broadcast Wave "bext",
@@ -20,11 +22,27 @@ struct WavChunk {
 struct WavLayout {
   int32_t sampleRate = 44100;
   int32_t channels = 2;
+  SampleFormat format = kPcm16;
   std::vector<WavChunk> chunks;
 };
 
-// The output is 16-bit PCM in one of three forms, each a list of chunks,
-// every number little-endian:
+// Bytes of one sample frame: one sample a channel.
+inline uint64_t sampleFrameBytes(const WavLayout& layout) {
+  return static_cast<uint64_t>(layout.channels) * bytesPerSample(layout.format);
+}
+
+// The "fmt " chunk says what a sample is:
+//   WAVE_FORMAT_PCM (1), 16 bytes: one or two channels of 8 or 16 bits
+//   WAVE_FORMAT_IEEE_FLOAT (3), 18 bytes (cbSize 0): one or two channels of
+//     floating point, with a "fact" chunk (sample frames, 32 bits) after it
+//   WAVE_FORMAT_EXTENSIBLE (0xFFFE), 40 bytes: more than two channels or
+//     integer samples wider than 16 bits; cbSize 22, valid bits, channel
+//     mask 0 (no speaker positions), the sub-format GUID of PCM or float
+//      0  2 tag       2  2 channels    4  4 rate      8  4 bytes a second
+//     12  2 block    14  2 bits       16  2 cbSize   18  2 valid bits
+//     20  4 mask     24 16 sub-format
+// The file comes in one of three forms, each a list of chunks, every number
+// little-endian:
 //   kRiff          "RIFF" size "WAVE", "fmt " 16, [chunks], "data" size
 //   kReservedRiff  the same with a 28-byte "JUNK" chunk right after "WAVE",
 //                  holding the place of a ds64 chunk, for a file that may
@@ -62,10 +80,6 @@ WavFormat plannedFormat(const WavLayout& layout, uint64_t plannedDataBytes, bool
 // header becomes RF64 only when the data really needs it.
 WavFormat finalFormat(const WavLayout& layout, WavFormat planned, uint64_t dataBytes,
                       uint64_t riffLimit = kMaxRiffDataBytes);
-
-// Converts `count` native 16-bit samples to little-endian in place (nothing
-// to do on a little-endian machine).
-void samplesToLittleEndian(int16_t* samples, size_t count);
 
 }  // namespace stampline
 

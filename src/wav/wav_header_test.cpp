@@ -163,12 +163,5 @@ TEST(WavHeaderTest, FormatChoices) {
   EXPECT_EQ(plannedFormat(layout(48000, 2), 101, true, 100), WavFormat::kReservedRiff);
 }
 
-TEST(WavHeaderTest, SamplesGoOutLittleEndian) {
-  int16_t samples[] = {1, -2, 0x1234, -32767};
-  samplesToLittleEndian(samples, 4);
-  const std::string bytes(reinterpret_cast<const char*>(samples), sizeof samples);
-  EXPECT_EQ(bytes, std::string("\x01\x00\xFE\xFF\x34\x12\x01\x80", 8));
-}
-
 }  // namespace
 }  // namespace stampline

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 
+#include "platform/stop.h"
 #include "wav/output_file.h"
 #include "wav/wav_header.h"
 

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <initializer_list>
 
-#include "cli/process.h"
+#include "platform/process.h"
 
 namespace stampline {
 namespace {

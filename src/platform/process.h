@@ -1,12 +1,21 @@
-#ifndef STAMPLINE_CLI_PROCESS_H_
-#define STAMPLINE_CLI_PROCESS_H_
+#ifndef STAMPLINE_PLATFORM_PROCESS_H_
+#define STAMPLINE_PLATFORM_PROCESS_H_
 
+#include <cstdio>
 #include <ctime>
 
-#include "cli/progress.h"
-#include "wav/output_file.h"
+#include "platform/stop.h"
 
 namespace stampline {
+
+// A terminal to draw on: its stream (null for none), its width in columns,
+// and whether it understands the escape code that erases to the end of the
+// line.
+struct Terminal {
+  std::FILE* out = nullptr;
+  int width = 80;
+  bool escapes = true;
+};
 
 // What the program asks of the system it runs on, one implementation per
 // platform (POSIX signals, the Windows console).
@@ -40,4 +49,4 @@ Terminal standardErrorTerminal();
 
 }  // namespace stampline
 
-#endif  // STAMPLINE_CLI_PROCESS_H_
+#endif  // STAMPLINE_PLATFORM_PROCESS_H_

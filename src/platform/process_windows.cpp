@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "cli/process.h"
+#include "platform/process.h"
 
 namespace stampline {
 namespace {

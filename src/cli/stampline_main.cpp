@@ -1,0 +1,74 @@
+#include "cli/stampline_main.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+
+#include "cli/generation_run.h"
+#include "cli/options.h"
+#include "platform/process.h"
+
+namespace stampline {
+namespace {
+
+// A whole decimal number from the environment, or `fallback`.
+uint64_t environmentNumber(const char* name, uint64_t fallback) {
+  const char* text = std::getenv(name);
+  if (text == nullptr || *text < '0' || *text > '9') return fallback;
+  return std::strtoull(text, nullptr, 10);
+}
+
+// What a run takes from the process and its environment.
+RunEnvironment runEnvironment() {
+  RunEnvironment environment;
+  environment.stopSignal = installStopHandlers();
+  environment.progress = standardErrorTerminal();
+  // Test hooks: a fixed noise seed makes runs comparable byte for byte
+  // across builds, and a small limit shows the RF64 header without
+  // writing 4 GiB (a larger one than the sizes can hold is no limit).
+  if (const uint64_t seed = environmentNumber("STAMPLINE_NOISE_SEED", 0); seed != 0) {
+    environment.noiseSeed = static_cast<uint32_t>(seed & 0xFFFFFFFFU);
+  }
+  if (std::getenv("SOURCE_DATE_EPOCH") != nullptr) {
+    const uint64_t epoch = environmentNumber("SOURCE_DATE_EPOCH", UINT64_MAX);
+    if (epoch <= static_cast<uint64_t>(INT64_MAX)) {
+      environment.sourceDateEpoch = static_cast<int64_t>(epoch);
+    }
+  }
+  environment.riffLimit =
+      std::min(environmentNumber("STAMPLINE_RIFF_LIMIT", kMaxRiffDataBytes), kMaxRiffDataBytes);
+  return environment;
+}
+
+int run(int argc, char** argv) {
+  Settings settings;
+  switch (scanOptions(argc, argv, settings, stdout)) {
+    case ScanResult::kRun:
+      break;
+    case ScanResult::kFinished:
+      return 0;
+    case ScanResult::kRefused:
+      return 1;
+  }
+  return runGeneration(settings, stdout, runEnvironment());
+}
+
+}  // namespace
+
+int stamplineMain(int argc, char** argv) {
+  // Before anything is printed: messages go out as they are printed.
+  prepareProcess();
+  int status = 1;
+  try {
+    status = run(argc, argv);
+  } catch (const std::bad_alloc&) {
+    std::fputs("Out of memory\n", stdout);
+  }
+  std::fflush(stdout);
+  runFinished();
+  return status;
+}
+
+}  // namespace stampline

@@ -1,0 +1,42 @@
+#include "wav/sample_format.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+namespace stampline {
+namespace {
+
+std::string encoded(SampleFormat format, const std::vector<double>& values) {
+  std::string bytes(values.size() * bytesPerSample(format), '\0');
+  encodeSamples(format, values.data(), values.size(), reinterpret_cast<uint8_t*>(bytes.data()));
+  return bytes;
+}
+
+TEST(SampleFormatTest, EachByteOfEveryFormat) {
+  EXPECT_EQ(encoded(kPcm16, {1, -2, 0x1234, -32767, 40000, -40000}),
+            std::string("\x01\x00\xFE\xFF\x34\x12\x01\x80\xFF\x7F\x00\x80", 12));
+  EXPECT_EQ(encoded(kPcm24, {1, -2, 0x123456, 8388607, -8388608, 1e9}),
+            std::string("\x01\x00\x00\xFE\xFF\xFF\x56\x34\x12\xFF\xFF\x7F\x00\x00\x80\xFF\xFF\x7F", 18));
+  EXPECT_EQ(encoded(kPcm32, {-1, 2147483647}), std::string("\xFF\xFF\xFF\xFF\xFF\xFF\xFF\x7F", 8));
+  EXPECT_EQ(encoded(kPcm8, {0, 127, -128, -1}), std::string("\x80\xFF\x00\x7F", 4));
+  // 1.0 and -0.5 as IEEE single and double precision.
+  EXPECT_EQ(encoded(kFloat32, {1.0, -0.5}), std::string("\x00\x00\x80\x3F\x00\x00\x00\xBF", 8));
+  EXPECT_EQ(encoded(kFloat64, {1.0}), std::string("\x00\x00\x00\x00\x00\x00\xF0\x3F", 8));
+  // Whole parts only, and nothing from a value that is no number.
+  EXPECT_EQ(encoded(kPcm16, {2.9, -2.9, std::nan("")}), std::string("\x02\x00\xFE\xFF\x00\x00", 6));
+}
+
+TEST(SampleFormatTest, FullScaleAndWidth) {
+  EXPECT_EQ(fullScale(kPcm16), 32767);
+  EXPECT_EQ(fullScale(kPcm24), 8388607);
+  EXPECT_EQ(fullScale(kPcm32), 2147483647);
+  EXPECT_EQ(fullScale(kFloat32), 1.0);
+  EXPECT_EQ(bytesPerSample(kPcm24), 3U);
+  EXPECT_EQ(bytesPerSample(kFloat64), 8U);
+}
+
+}  // namespace
+}  // namespace stampline
