@@ -45,6 +45,8 @@ uint64_t WavWriter::dataAppended() const {
 IoResult WavWriter::append(const void* data, size_t bytes, StopFlag stop, Clock::time_point now) {
   const IoResult result = file_.append(data, bytes, stop);
   if (result != IoResult::kDone || !file_.seekable()) return result;
+  // The device starts on the data now, so the next sync finds it written.
+  file_.startWriteBack();
   const uint64_t written = dataAppended();
   const bool first = described_ == 0;
   const bool needsRf64 = finalFormat(layout_, format_, written, riffLimit_) != format_;
@@ -67,8 +69,9 @@ bool WavWriter::rewriteHeader(uint64_t dataBytes) {
 bool WavWriter::finish() {
   if (!file_.seekable()) return true;
   // Every frame is in: nothing to cut, so a file system that cannot
-  // truncate does not stand in the way.
-  return rewriteHeader(dataAppended()) && file_.sync();
+  // truncate does not stand in the way. The data is durable before the
+  // header that describes it is written, and the header after.
+  return file_.sync() && rewriteHeader(dataAppended()) && file_.sync();
 }
 
 uint64_t WavWriter::cut() {
@@ -76,13 +79,17 @@ uint64_t WavWriter::cut() {
   if (!file_.seekable()) return whole;
   if (!begun_) headerSize_ = headerBytes(layout_, format_);
 
+  // Never below what the header in the file describes: while a new header
+  // cannot be written, that one must stay true.
+  const uint64_t floor = begun_ ? described_ : 0;
   uint64_t keep = whole;
-  uint64_t lowest = whole;  // the least data the file has been cut to
   uint64_t step = kFirstCutBack;
   bool committed = false;
   for (;;) {
-    // Always cut: a failed write may have left more than it reported.
-    if (file_.truncate(headerSize_ + keep)) lowest = std::min(lowest, keep);
+    // Always cut: a failed write may have left more than it reported. What
+    // is kept is made as durable as it can be before a header describes it.
+    static_cast<void>(file_.truncate(headerSize_ + keep));
+    static_cast<void>(file_.sync());
     if (rewriteHeader(keep)) {
       static_cast<void>(file_.sync());
       return keep;
@@ -94,14 +101,15 @@ uint64_t WavWriter::cut() {
       committed = true;
       continue;
     }
-    if (keep == 0) break;
-    keep = wholeFrames_(keep > step ? keep - step : 0);
+    if (keep == floor) break;
+    keep = std::max(floor, wholeFrames_(keep > floor + step ? keep - step : floor));
     step *= 2;
     committed = false;
   }
-  // The header last written, if any, still stands: keep the data it
-  // describes, if the file still holds it. Otherwise it is no WAV at all.
-  if (begun_ && described_ <= lowest && file_.truncate(headerSize_ + described_)) {
+  // The header last written, if any, still stands, and the file holds the
+  // data it describes. Otherwise it is no WAV at all.
+  if (begun_) {
+    static_cast<void>(file_.truncate(headerSize_ + described_));
     return described_;
   }
   file_.remove();

@@ -40,8 +40,9 @@ class WavWriter {
   // due to be brought up to date. Failed: the data or the header could not
   // be written.
   IoResult append(const void* data, size_t bytes, StopFlag stop, Clock::time_point now);
-  // Completes a file that holds every planned frame: its final header, and
-  // data and header made durable. False when that failed; cut() then.
+  // Completes a file that holds every planned frame: the data made durable,
+  // then its final header, made durable too. False when that failed; cut()
+  // then.
   [[nodiscard]] bool finish();
 
   // After a failure or a stop: a regular file is cut back to the whole
@@ -49,9 +50,11 @@ class WavWriter {
   // full disk will not take even that header (a copy-on-write file system
   // needs fresh space to overwrite one), the file system is committed, which
   // frees the space the cut released, and the file cut further back, whole
-  // frames at a time, until it does. A file that cannot keep a valid header
-  // at all is removed. A stream keeps what it got. Returns the sample data
-  // bytes the file (or stream) holds in whole frames.
+  // frames at a time, until it does, but never below the data the header
+  // last written describes: if no new header can be written, that one
+  // stays true. A file whose first header never reached it is removed. A
+  // stream keeps what it got. Returns the sample data bytes the file (or
+  // stream) holds in whole frames under its header.
   uint64_t cut();
 
   // Sample data bytes that reached the file, possibly ending inside a frame.
