@@ -5,16 +5,17 @@
 # alternate, so a busy machine slows both sides of a pair alike; the figure to
 # read is the median of the per-pair ratios.
 #
-# Four formats: 48000 Hz stereo and 22050 Hz mono at 30 fps (the short
-# options), 29.97 drop-frame at 48000 Hz stereo and 23.976 at 96000 Hz
-# stereo (frames of 1601.6 and 4004 samples). Also reports CPU time (user +
-# system) and peak resident memory, the cost of fdatasync (with strace), and
-# the memory of a one-frame run and of a minute at 384000 Hz stereo, which
-# must stay flat.
+# Five formats: 48000 Hz stereo and 22050 Hz mono at 30 fps (the short
+# options), 25 fps at 44100 Hz mono, 29.97 drop-frame at 48000 Hz stereo and
+# 23.976 at 96000 Hz stereo (frames of 1601.6 and 4004 samples). Then a
+# durable run on a disk against dd conv=fdatasync writing the same bytes,
+# both made durable before they end. Also reports CPU time (user + system)
+# and peak resident memory, and the memory of a one-frame run and of a
+# minute at 384000 Hz stereo, which must stay flat.
 #
 # usage: bench/compare.sh [PAIRS] [DIR]   (default 11 pairs, /dev/shm; builds
-#                                          the bench preset; SYNC_DISK names
-#                                          the disk for the fdatasync cost)
+#                                          the bench preset; DISK names the
+#                                          directory on a disk, /var/tmp)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=${1:-11}
@@ -25,8 +26,9 @@ plain=build/bench/bench/plain_writer
 [ -x /usr/bin/time ] || { echo "needs /usr/bin/time (apt-get install time)" >&2; exit 1; }
 
 out=$dir/stampline-bench.wav
+disk=${DISK:-/var/tmp}
 timing=$(mktemp)
-trap 'rm -f "$out" "$timing"' EXIT
+trap 'rm -f "$out" "$disk/stampline-bench.wav" "$timing"' EXIT
 
 # Prints "wall cpu peak_kib" for one command: wall time to the microsecond
 # (time(1) rounds to 10 ms), then user + system seconds and peak resident
@@ -45,10 +47,15 @@ measure() {
 median() { sort -n | awk '{v[NR]=$1} END {print (NR%2 ? v[(NR+1)/2] : (v[NR/2]+v[NR/2+1])/2)}'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.4f", a / b}'; }
 
-# compare LABEL STAMPLINE-OPTIONS...
+# compare LABEL [DD-OPTION] STAMPLINE-OPTIONS...: a DD-OPTION such as
+# conv=fdatasync goes to dd.
 compare() {
-  local label=$1
+  local label=$1 dd_extra=()
   shift
+  if [[ $1 == conv=* ]]; then
+    dd_extra=("$1")
+    shift
+  fi
   "$stampline" "$@" --quiet --output "$out"
   local bytes
   bytes=$(stat -c %s "$out")
@@ -58,11 +65,11 @@ compare() {
     # freeing the last run's file while the next one starts.
     if ((i % 2)); then
       read -r sw sc sm < <(measure "$stampline" "$@" --quiet --output "$out")
-      read -r dw _ dm < <(measure dd if=/dev/zero of="$out" bs=1M count="$bytes" iflag=count_bytes)
+      read -r dw _ dm < <(measure dd if=/dev/zero of="$out" bs=1M count="$bytes" iflag=count_bytes "${dd_extra[@]}")
       read -r pw _ _ < <(measure "$plain" "$out" "$bytes")
     else
       read -r pw _ _ < <(measure "$plain" "$out" "$bytes")
-      read -r dw _ dm < <(measure dd if=/dev/zero of="$out" bs=1M count="$bytes" iflag=count_bytes)
+      read -r dw _ dm < <(measure dd if=/dev/zero of="$out" bs=1M count="$bytes" iflag=count_bytes "${dd_extra[@]}")
       read -r sw sc sm < <(measure "$stampline" "$@" --quiet --output "$out")
     fi
     s_wall+=("$sw") s_cpu+=("$sc") d_wall+=("$dw") p_wall+=("$pw") s_peak=$sm d_peak=$dm
@@ -83,36 +90,17 @@ compare() {
 
 compare "one hour, 48000 Hz x2, 30 fps" -s 48000 -c 2 -d 108000
 compare "one hour, 22050 Hz x1, 30 fps" -s 22050 -c 1 -d 108000
+compare "one hour, 25 fps, 44100 Hz x1" -s 44100 -c 1 -f 25 -d 90000
 compare "one hour, 29.97 drop-frame, 48000 Hz x2" --sample-rate 48000 --channels 2 \
   --frame-rate 29.97 --drop-frame --duration 1h
 compare "one hour, 23.976, 96000 Hz x2" --sample-rate 96000 --channels 2 \
   --frame-rate 23.976 --duration 1h
 
-# What making the data durable costs: the same run with fdatasync done and
-# with it answered at once without doing anything, both under a tracer that
-# stops for fdatasync only. Ten minutes of 48000 Hz stereo, on /dev/shm and
-# on the disk DIR (default /var/tmp).
-sync_cost() {
-  local where=$1 with=() without=() ratios=()
-  local file=$where/stampline-sync.wav
-  local tracer=(strace --seccomp-bpf -f -qq -o /dev/null -e trace=fdatasync)
-  for ((i = 1; i <= runs; i++)); do
-    read -r w _ _ < <(measure "${tracer[@]}" "$stampline" -s 48000 -c 2 -d 18000 -o "$file")
-    rm -f "$file"
-    read -r n _ _ < <(measure "${tracer[@]}" -e inject=fdatasync:retval=0 "$stampline" \
-      -s 48000 -c 2 -d 18000 -o "$file")
-    rm -f "$file"
-    with+=("$w") without+=("$n") ratios+=("$(ratio "$w" "$n")")
-  done
-  echo "== fdatasync on $where, ten minutes of 48000 Hz stereo (115 MB), $runs pairs"
-  echo "median with $(printf '%s\n' "${with[@]}" | median) s," \
-    "without $(printf '%s\n' "${without[@]}" | median) s;" \
-    "median ratio with/without $(printf '%s\n' "${ratios[@]}" | median)"
-}
-if command -v strace >/dev/null; then
-  sync_cost /dev/shm
-  sync_cost "${SYNC_DISK:-/var/tmp}"
-fi
+# Durable on a disk: stampline makes its data and header durable (fdatasync)
+# before it ends; so does dd with conv=fdatasync.
+out=$disk/stampline-bench.wav
+compare "one hour, 48000 Hz x2, on the disk $disk" conv=fdatasync -s 48000 -c 2 -d 108000
+out=$dir/stampline-bench.wav
 
 read -r _ _ one_frame < <(measure "$stampline" -s 48000 -c 2 -d 1 -o "$out")
 read -r _ _ one_frame_384 < <(measure "$stampline" --sample-rate 384000 --channels 2 \

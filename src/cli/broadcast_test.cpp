@@ -5,6 +5,9 @@
 #include <atomic>
 #include <csignal>
 #include <cstdlib>
+#include <ctime>
+#include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -150,6 +153,100 @@ TEST(BroadcastWaveTest, TimeReferenceIsTheFirstSampleOnTheDaysGrid) {
     EXPECT_EQ(text(bext, 320, 18), "1970-01-0100:00:00");
   }
   EXPECT_EQ(3600ULL * 25 * 48000 / 25, 172800000U);
+}
+
+// The iXML text of a run's chunks.
+std::string ixmlOf(const std::vector<WavChunk>& chunks) {
+  return {chunks[1].bytes.begin(), chunks[1].bytes.end()};
+}
+
+TEST(BroadcastWaveTest, TimeStampsBeyond32Bits) {
+  // 23:00:00:00 at 192 kHz is 15,897,600,000 samples after midnight: the
+  // time reference's high word is 3, iXML's HI 3 and LO the rest. 12:25:40:00
+  // at 48 kHz, 2,147,520,000, has a LO word above 2^31 and a HI of 0.
+  const struct {
+    int32_t rate;
+    const char* start;
+    uint64_t reference;
+  } cases[] = {{192000, "23:00:00:00", 15897600000ULL}, {48000, "12:25:40:00", 2147520000ULL},
+               {44100, "01:00:00:00", 158760000ULL}, {22050, "01:00:00:00", 79380000ULL}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.start);
+    Settings s;
+    s.sampleRate = c.rate;
+    s.startText = c.start;
+    const FrameSchedule schedule(s.frameRate, c.rate, packTimecodeText(c.start), false);
+    const std::vector<WavChunk> chunks = broadcastChunks(s, schedule, kPcm16, {0, true, 0});
+    const std::string bext(chunks[0].bytes.begin(), chunks[0].bytes.end());
+    EXPECT_EQ(littleEndian(bext, 338, 4), c.reference & 0xFFFFFFFFU);
+    EXPECT_EQ(littleEndian(bext, 342, 4), c.reference >> 32);
+    const std::string xml = ixmlOf(chunks);
+    const std::string rate = std::to_string(c.rate);
+    for (const std::string& element :
+         {"<TIMESTAMP_SAMPLES_SINCE_MIDNIGHT_HI>" + std::to_string(c.reference >> 32) + "<",
+          "<TIMESTAMP_SAMPLES_SINCE_MIDNIGHT_LO>" + std::to_string(c.reference & 0xFFFFFFFFU) + "<",
+          "<FILE_SAMPLE_RATE>" + rate + "<", "<DIGITIZER_SAMPLE_RATE>" + rate + "<",
+          "<TIMESTAMP_SAMPLE_RATE>" + rate + "<"}) {
+      EXPECT_NE(xml.find(element), std::string::npos) << element;
+    }
+  }
+}
+
+TEST(BroadcastWaveTest, TheDateShowsAsUserBits) {
+  Settings s;
+  s.userBits = {UserBits::Kind::kDate, 0, daysFromDate(2026, 12, 31)};
+  const FrameSchedule schedule(s.frameRate, s.sampleRate, packTimecodeText(s.startText), false);
+  const std::vector<WavChunk> chunks = broadcastChunks(s, schedule, kPcm16, {0, true, 0});
+  const std::string bext(chunks[0].bytes.begin(), chunks[0].bytes.end());
+  EXPECT_EQ(text(bext, 0, 256), "LTC 30 NDF, start 01:00:00:00, 44100 Hz\r\nsUBITS=$00261231");
+}
+
+TEST(BroadcastWaveTest, ReproducibleOriginationWhateverTheTimeZone) {
+  Settings s;
+  const FrameSchedule schedule(s.frameRate, s.sampleRate, packTimecodeText(s.startText), false);
+  const char* before = std::getenv("TZ");
+  const std::string saved = before != nullptr ? before : "";
+  std::string fields[2];
+  for (int i = 0; i < 2; ++i) {
+    setenv("TZ", i == 0 ? "UTC" : "America/New_York", 1);
+    tzset();
+    const auto chunks = broadcastChunks(s, schedule, kPcm16, origination(s, 1796683406));
+    fields[i] = std::string(chunks[0].bytes.begin() + 288, chunks[0].bytes.begin() + 338);
+  }
+  if (before != nullptr) {
+    setenv("TZ", saved.c_str(), 1);
+  } else {
+    unsetenv("TZ");
+  }
+  tzset();
+  EXPECT_EQ(fields[0], fields[1]);
+  EXPECT_EQ(text(fields[0], 32, 10), "2026-12-07");
+  EXPECT_EQ(text(fields[0], 42, 8), "22:43:26");
+}
+
+TEST(BroadcastWaveTest, ReferencesTellRunsApart) {
+  // Reproducible: the same settings at the same time give the same, any
+  // other setting (the start too) another one.
+  const Settings base;
+  std::vector<Settings> variants(11, base);
+  variants[1].sampleRate = 48000;
+  variants[2].channels = 1;
+  variants[3].startText = "01:00:00:01";
+  variants[4].durationFrames = 1801;
+  variants[5].frameRate = kRate25;
+  variants[6].dropFrame = true;
+  variants[7].volume = 0.25;
+  variants[8].clean = true;
+  variants[9].userBits = {UserBits::Kind::kWord, 1, 0};
+  variants[10].userBits = {UserBits::Kind::kDate, 0, 1};
+  std::set<uint64_t> seen;
+  for (const Settings& v : variants) seen.insert(origination(v, 1796683406).unique);
+  EXPECT_EQ(seen.size(), variants.size());
+  EXPECT_EQ(origination(base, 1796683406).unique, origination(base, 1796683406).unique);
+  EXPECT_NE(origination(base, 1796683406).unique, origination(base, 1796683407).unique);
+  // Unseeded: two runs differ even in the digits a reference shows.
+  EXPECT_NE(static_cast<uint32_t>(origination(base, std::nullopt).unique),
+            static_cast<uint32_t>(origination(base, std::nullopt).unique));
 }
 
 TEST(BroadcastWaveTest, SourceDateEpochMakesRunsIdentical) {

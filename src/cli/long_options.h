@@ -6,7 +6,7 @@
 #include <span>
 #include <string>
 
-#include "cli/option_scan.h"
+#include "cli/options.h"
 #include "cli/option_scanner.h"
 
 namespace stampline {

@@ -5,7 +5,6 @@
 
 #include "cli/help.h"
 #include "cli/long_options.h"
-#include "cli/option_scan.h"
 #include "cli/option_scanner.h"
 #include "cli/short_options.h"
 

@@ -5,7 +5,9 @@
 #include <cstdio>
 #include <string>
 
+#include "timecode/duration.h"
 #include "timecode/frame_rate.h"
+#include "timecode/timecode.h"
 #include "timecode/user_bits.h"
 
 namespace stampline {
@@ -23,6 +25,33 @@ struct Settings {
   bool clean = false;
   bool broadcastWave = false;  // bext and iXML chunks with the start's time stamp
   UserBits userBits;           // what every frame's user bits carry
+};
+
+// How a setting was last given. The short options keep their own fixed
+// checks; a setting given by a long option gets the full ones.
+enum class Spelling { kDefault, kShort, kLong };
+
+// Everything a scan of the command line gathers: the settings, and what the
+// checks that need the whole command line must know.
+struct OptionScan {
+  Settings settings;
+  Spelling start = Spelling::kDefault;
+  Spelling dropFrame = Spelling::kDefault;
+  Spelling rate = Spelling::kDefault;
+  // The run's length, when a long option gave it in a form that needs the
+  // final frame rate or counting: a time, or the label after the last
+  // frame. `lengthText` is the value as typed, for messages.
+  enum class Length { kFrames, kTime, kEnd } length = Length::kFrames;
+  TimeLength time;
+  TimecodeFields end;
+  std::string lengthText;
+  std::string startText;  // the --start value as typed
+  std::string rateText;   // the --frame-rate value as typed
+  // Which user-bit options were given, and the last one with its value.
+  bool userBitsGiven = false;
+  bool dateGiven = false;
+  std::string userBitsOption;
+  std::string userBitsText;
 };
 
 // How a scan of the command line ended.

@@ -106,6 +106,10 @@ TEST(ScanOptionsTest, LongOptionsSettleOnceTheRateIsKnown) {
       {{"--duration=90s"}, 2700, 0.5},
       {{"--duration=0.000001s"}, 1, 0.5},
       {{"--duration=2147483647"}, 2147483647, 0.5},
+      {{"--duration=85899345.88s", "--frame-rate=25"}, 2147483647, 0.5},
+      {{"--duration=.5h", "--volume", ".5"}, 54000, 0.5},
+      {{"--duration=1h", "--frame-rate=29.97"}, 107893, 0.5},
+      {{"--frame-rate=23.976", "--duration=10m"}, 14386, 0.5},
       {{"--duration=19884.1m"}, 35791380, 0.5},
       // Across midnight, and a drop-frame day's end at its last label.
       {{"--start=23:00:00:00", "--end=01:00:00:00"}, 216000, 0.5},
@@ -121,11 +125,18 @@ TEST(ScanOptionsTest, LongOptionsSettleOnceTheRateIsKnown) {
     EXPECT_EQ(s.settings.durationFrames, c.frames) << s.out;
     EXPECT_EQ(s.settings.volume, c.volume) << s.out;
   }
-  const Scan tooLong = scan({"--duration=100000h"});
-  EXPECT_FALSE(tooLong.run);
-  EXPECT_EQ(tooLong.out,
-            "duration = 100000h\nInvalid --duration '100000h': at most 2147483647 frames\n\n"
-            "Try 'stampline --help' for more information.\n");
+  // One frame more than 2^31 - 1, in frames and in time.
+  for (const char* length : {"100000h", "85899345.92s"}) {
+    const Scan tooLong = scan({"--frame-rate=25", std::string("--duration=") + length});
+    EXPECT_FALSE(tooLong.run);
+    EXPECT_EQ(tooLong.out, std::string("frame-rate = 25\nduration = ") + length +
+                               "\nInvalid --duration '" + length +
+                               "': at most 2147483647 frames\n\n"
+                               "Try 'stampline --help' for more information.\n");
+  }
+  const Scan oneMore = scan({"--duration=2147483648"});
+  EXPECT_FALSE(oneMore.run);
+  EXPECT_EQ(oneMore.out.rfind("Invalid --duration '2147483648': a whole number of frames", 0), 0U);
 }
 
 }  // namespace

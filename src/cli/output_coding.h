@@ -1,7 +1,7 @@
 #ifndef STAMPLINE_CLI_OUTPUT_CODING_H_
 #define STAMPLINE_CLI_OUTPUT_CODING_H_
 
-#include "synth/sample_coding.h"
+#include "synth/cell_plan.h"
 #include "wav/sample_format.h"
 
 namespace stampline {

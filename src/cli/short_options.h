@@ -5,7 +5,7 @@
 #include <span>
 #include <string>
 
-#include "cli/option_scan.h"
+#include "cli/options.h"
 
 namespace stampline {
 

@@ -15,9 +15,8 @@ enum class [[nodiscard]] IoResult { kDone, kFailed, kStopped };
 using StopFlag = const std::atomic<int>*;
 static_assert(std::atomic<int>::is_always_lock_free);
 
-inline bool stopRequested(StopFlag stop) {
-  return stop != nullptr && stop->load(std::memory_order_relaxed) != 0;
-}
+// Whether `stop` (which may be null: never) holds a request.
+bool stopRequested(StopFlag stop);
 
 }  // namespace stampline
 

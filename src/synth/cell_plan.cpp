@@ -31,83 +31,82 @@ constexpr double kInverseFullScale = static_cast<double>(1.0F / 32767.0F);
 static_assert(kInverseFullScale == 0x1p-15 + 0x1p-30);
 constexpr double kNoiseFraction = 0.05;
 
-// Sets sample frame `frame` of `table` to `value`.
-void put(std::vector<double>& table, int frame, double value) {
-  table[static_cast<size_t>(frame)] = value;
+// Sets sample frame `frame` of the High table and its Low twin.
+void putPair(std::vector<double>& high, std::vector<double>& low, int frame, double value) {
+  high[static_cast<size_t>(frame)] = value;
+  low[static_cast<size_t>(frame)] = -value;
+}
+
+// The steady part of every cell: the full level plus a little noise whose
+// sign alternates from one sample frame to the next, one draw a sample
+// frame for all eight tables. A one-cell reverses at `split`. Returns the
+// last steady value.
+double shapeSteadyPart(CellTables& t, int steady, int split, const CellShape& shape,
+                       NoiseGenerator& noiseSource) {
+  const double a = shape.amplitude;
+  const double fullScale = shape.coding.fullScale;
+  double sign = 1;
+  double last = std::clamp(a, -fullScale, fullScale);
+  for (int j = 0; j < steady; ++j) {
+    double noise = 0;
+    if (!shape.clean) {
+      noise = cellNoise(a * sign, noiseSource.next(), shape.coding.integral);
+      sign = -sign;
+    }
+    const double high = std::clamp(a + noise, -fullScale, fullScale);
+    const double oneFirst = j < split ? high : -high;
+    putPair(t.zeroHigh, t.zeroLow, j, high);
+    putPair(t.zeroHighLong, t.zeroLowLong, j, high);
+    putPair(t.oneHigh, t.oneLow, j, oneFirst);
+    putPair(t.oneHighLong, t.oneLowLong, j, oneFirst);
+    last = high;
+  }
+  return last;
+}
+
+// The ends of the cells after the steady part. Without a ramp, the extra
+// frame of a Long cell repeats the last steady one. With one, the cell's
+// last samples fall toward zero, keeping the sign of its second half, and
+// stop one step short of zero (R steps with divisor R + 1, R + 1 steps with
+// divisor R + 2 in a Long cell); the next cell starts at full level after
+// its polarity reversal.
+void shapeCellEnds(CellTables& t, int bitFrames, int steady, double last, const CellShape& shape) {
+  const int ramp = shape.rampSamples;
+  if (ramp == 0) {
+    putPair(t.zeroHighLong, t.zeroLowLong, bitFrames, last);
+    putPair(t.oneLowLong, t.oneHighLong, bitFrames, last);
+    return;
+  }
+  const double a = shape.amplitude;
+  const double fullScale = shape.coding.fullScale;
+  const auto rampValue = [&](int k, int divisor) {
+    const double fallen = (static_cast<double>(k) * a) / divisor;
+    return std::clamp(shape.coding.integral ? std::trunc(a - fallen) : a - fallen, -fullScale,
+                      fullScale);
+  };
+  for (int k = 1; k <= ramp; ++k) {
+    putPair(t.zeroHigh, t.zeroLow, steady + k - 1, rampValue(k, ramp + 1));
+    putPair(t.oneLow, t.oneHigh, steady + k - 1, rampValue(k, ramp + 1));
+  }
+  for (int k = 1; k <= ramp + 1; ++k) {
+    putPair(t.zeroHighLong, t.zeroLowLong, steady + k - 1, rampValue(k, ramp + 2));
+    putPair(t.oneLowLong, t.oneHighLong, steady + k - 1, rampValue(k, ramp + 2));
+  }
 }
 
 // The eight cell tables for cells of `bitFrames` sample frames (and one
 // more for the Long ones). Whole-numbered samples are truncated toward zero
 // at every step that makes one, and every value is clipped to full scale.
-void buildCellTables(CellTables& t, int bitFrames, const CellShape& shape, NoiseGenerator& noiseSource) {
-  const double a = shape.amplitude;
-  const int ramp = shape.rampSamples;
-  const double fullScale = shape.coding.fullScale;
-  const bool integral = shape.coding.integral;
-  const auto clip = [fullScale](double v) { return std::clamp(v, -fullScale, fullScale); };
-  const int split = bitFrames / 2;
-  const int steady = bitFrames - ramp;
+void buildCellTables(CellTables& t, int bitFrames, const CellShape& shape, NoiseGenerator& noise) {
   for (auto* table : {&t.zeroHigh, &t.zeroLow, &t.oneHigh, &t.oneLow}) {
     table->assign(static_cast<size_t>(bitFrames), 0);
   }
   for (auto* table : {&t.zeroHighLong, &t.zeroLowLong, &t.oneHighLong, &t.oneLowLong}) {
     table->assign(static_cast<size_t>(bitFrames + 1), 0);
   }
-
-  // Steady part: the full level plus a little noise whose sign alternates
-  // from one sample frame to the next.
-  double sign = 1;
-  double last = clip(a);
-  for (int j = 0; j < steady; ++j) {
-    double noise = 0;
-    if (!shape.clean) {
-      noise = cellNoise(a * sign, noiseSource.next(), integral);
-      sign = -sign;
-    }
-    const double high = clip(a + noise);
-    const double low = -high;
-    const bool firstHalf = j < split;
-    put(t.zeroHigh, j, high);
-    put(t.zeroHighLong, j, high);
-    put(t.zeroLow, j, low);
-    put(t.zeroLowLong, j, low);
-    put(t.oneHigh, j, firstHalf ? high : low);
-    put(t.oneHighLong, j, firstHalf ? high : low);
-    put(t.oneLow, j, firstHalf ? low : high);
-    put(t.oneLowLong, j, firstHalf ? low : high);
-    last = high;
-  }
-
-  if (ramp == 0) {
-    // The extra frame of a Long cell repeats the last steady frame.
-    put(t.zeroHighLong, bitFrames, last);
-    put(t.oneLowLong, bitFrames, last);
-    put(t.zeroLowLong, bitFrames, -last);
-    put(t.oneHighLong, bitFrames, -last);
-    return;
-  }
-
-  // Edge ramp: the cell's last samples fall toward zero, keeping the sign of
-  // its second half, and stop one step short of zero; the next cell starts at
-  // full level after its polarity reversal.
-  const auto rampValue = [&](int k, int divisor) {
-    const double fallen = (static_cast<double>(k) * a) / divisor;
-    return clip(integral ? std::trunc(a - fallen) : a - fallen);
-  };
-  for (int k = 1; k <= ramp; ++k) {
-    const double v = rampValue(k, ramp + 1);
-    put(t.zeroHigh, steady + k - 1, v);
-    put(t.oneLow, steady + k - 1, v);
-    put(t.zeroLow, steady + k - 1, -v);
-    put(t.oneHigh, steady + k - 1, -v);
-  }
-  for (int k = 1; k <= ramp + 1; ++k) {
-    const double w = rampValue(k, ramp + 2);
-    put(t.zeroHighLong, steady + k - 1, w);
-    put(t.oneLowLong, steady + k - 1, w);
-    put(t.zeroLowLong, steady + k - 1, -w);
-    put(t.oneHighLong, steady + k - 1, -w);
-  }
+  const int steady = bitFrames - shape.rampSamples;
+  const double last = shapeSteadyPart(t, steady, bitFrames / 2, shape, noise);
+  shapeCellEnds(t, bitFrames, steady, last, shape);
 }
 
 // The high four bits of bytes 0-7: one load and one mask, as the frame is
@@ -116,6 +115,22 @@ uint64_t userBitsOf(const LtcFrame& frame) {
   uint64_t bytes = 0;
   std::memcpy(&bytes, frame.bytes.data(), sizeof bytes);
   return bytes & 0xF0F0F0F0F0F0F0F0ULL;
+}
+
+// The index of the last of bytes 0-7 in which the two frames differ, or -1
+// when none does (bytes 8 and 9, the sync word, never differ).
+ptrdiff_t lastDifferingByte(const LtcFrame& a, const LtcFrame& b) {
+  uint64_t x = 0;
+  uint64_t y = 0;
+  std::memcpy(&x, a.bytes.data(), sizeof x);
+  std::memcpy(&y, b.bytes.data(), sizeof y);
+  if (x == y) return -1;
+  // Byte k of the frame is the k-th byte in memory, whatever the machine.
+  if constexpr (std::endian::native == std::endian::little) {
+    return 7 - std::countl_zero(x ^ y) / 8;
+  } else {
+    return 7 - std::countr_zero(x ^ y) / 8;
+  }
 }
 
 }  // namespace
@@ -233,17 +248,28 @@ int32_t CellPlan::writeFrame(uint8_t* out, const LtcFrame& frame, int32_t level,
   // byte's wave depends on its value alone, so what `previous` left stays
   // right wherever the value is the same.
   if (!byteWaves_.empty() && userBitsOf(frame) != userBits_) buildByteWaves(frame);
-  int32_t previousLevel = level;
-  for (size_t k = 0; k < kBytesPerFrame; ++k) {
-    const unsigned value = frame.bytes[k];
-    if (previous == nullptr || previous->bytes[k] != value || previousLevel != level) {
-      writeByte(out + byteStart_[k], k, value, level);
+  if (previous == nullptr) {
+    for (size_t k = 0; k < kBytesPerFrame; ++k) {
+      level = writeByte(out + byteStart_[k], k, frame.bytes[k], level);
     }
+    return level;
+  }
+  // A byte is rewritten where its value or the level it starts from
+  // differs. Both frames hold an even number of ones and share the sync
+  // word, so after the last byte that differs the levels agree again, and
+  // the frame ends at the level it began with.
+  const int32_t entry = level;
+  const auto end = static_cast<size_t>(lastDifferingByte(frame, *previous) + 1);
+  bool levelsDiffer = false;
+  for (size_t k = 0; k < end; ++k) {
+    const unsigned value = frame.bytes[k];
+    const unsigned old = previous->bytes[k];
+    if (value != old || levelsDiffer) writeByte(out + byteStart_[k], k, value, level);
     // Eight cell starts and one mid-cell reversal per one bit.
     if (kOddParity[value]) level = -level;
-    if (previous != nullptr && kOddParity[previous->bytes[k]]) previousLevel = -previousLevel;
+    levelsDiffer = levelsDiffer != (kOddParity[value] != kOddParity[old]);
   }
-  return level;
+  return entry;
 }
 
 int32_t CellPlan::writeByte(uint8_t* out, size_t k, unsigned value, int32_t level) const {

@@ -5,10 +5,10 @@
 #include <cfloat>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "synth/noise_generator.h"
-#include "synth/sample_coding.h"
 #include "timecode/ltc_frame.h"
 
 // The sample values come from IEEE double arithmetic rounded after every
@@ -20,6 +20,20 @@
 #endif
 
 namespace stampline {
+
+// How the encoder's sample values become the bytes of the output. The
+// output's layer supplies it: the values' full scale, whether they are whole
+// numbers (integer samples) or not (floating point), how many bytes one
+// value takes, and the function that writes `count` values as those bytes.
+// The encoder shapes values once, at set-up, has them written this way, and
+// from then on only copies bytes, so every sample format and byte order
+// renders alike.
+struct SampleCoding {
+  double fullScale = 32767.0;
+  bool integral = true;
+  size_t valueBytes = 2;
+  std::function<void(const double* values, size_t count, uint8_t* out)> encode;
+};
 
 // The eight bit-cell waveforms of one channel, a value per sample frame. A
 // cell starts High (positive) or Low (negative); a one-cell reverses at

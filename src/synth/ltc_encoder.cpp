@@ -54,8 +54,8 @@ CellPlan& LtcEncoder::plan(uint64_t frameSamples) {
 }
 
 // Lays frame k's label, flags and user bits into the frame word.
-void LtcEncoder::prepareFrame(uint64_t k) {
-  currentTc_ = schedule_.label(k);
+void LtcEncoder::prepareFrame(uint64_t k, TimecodeWord label) {
+  currentTc_ = label;
   loadFrame(frame_, currentTc_, schedule_.dropFrame());
   if (userBits_.kind == UserBits::Kind::kDate) {
     // The frame's day: how many midnights its label lies after the start.
@@ -71,18 +71,15 @@ void LtcEncoder::prepareFrame(uint64_t k) {
 
 uint32_t LtcEncoder::render(uint8_t* buffer, uint64_t position, uint32_t maxValues, bool update) {
   // A position inside a frame starts the output at that frame's first sample.
-  uint64_t k = schedule_.frameAt(position).frame;
-  uint64_t frameStart = schedule_.frameStart(k);
+  FrameSchedule::Walk walk(schedule_, schedule_.frameAt(position).frame);
   const size_t valueBytes = plans_.front().valueBytes();
   int32_t signalLevel = level_;
   uint64_t written = 0;
   size_t slot = 0;
   // At least one frame is prepared, even for a buffer with no room at all.
-  for (;; ++k, ++slot) {
-    prepareFrame(k);
-    const uint64_t nextStart = schedule_.frameStart(k + 1);
-    CellPlan& framePlan = plan(nextStart - frameStart);
-    frameStart = nextStart;
+  for (;; walk.next(), ++slot) {
+    prepareFrame(walk.frame(), walk.label());
+    CellPlan& framePlan = plan(walk.length());
     if (written + framePlan.frameValues() > maxValues) {
       static_cast<void>(framePlan.writeCutFrame(buffer, written, maxValues, frame_, signalLevel));
       break;

@@ -7,7 +7,6 @@
 
 #include "synth/cell_plan.h"
 #include "synth/noise_generator.h"
-#include "synth/sample_coding.h"
 #include "timecode/frame_schedule.h"
 #include "timecode/ltc_frame.h"
 #include "timecode/timecode.h"
@@ -79,7 +78,7 @@ class LtcEncoder {
 
  private:
   CellPlan& plan(uint64_t frameSamples);
-  void prepareFrame(uint64_t k);
+  void prepareFrame(uint64_t k, TimecodeWord label);
 
   const FrameSchedule schedule_;
   const int32_t channels_;

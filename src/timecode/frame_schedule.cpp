@@ -49,6 +49,28 @@ TimecodeWord FrameSchedule::label(uint64_t k) const {
   return labelOfNumber(startNumber_ + k, rate_.nominal, dropFrame_);
 }
 
+FrameSchedule::Walk::Walk(const FrameSchedule& schedule, uint64_t k)
+    : frame_(k),
+      numerator_(schedule.rate_.numerator),
+      spare_(schedule.samplesPerSecondTimesDen_ % numerator_),
+      shortest_(schedule.shortest_),
+      // Frame m of the day is floor(m * a / b) samples from midnight, and
+      // floor((r + a) / b) long where r = m * a mod b: the whole frames of
+      // a, and one sample more where the remainder passes b.
+      remainder_((schedule.startNumber_ + k) % numerator_ * spare_ % numerator_),
+      length_(shortest_ + (remainder_ + spare_ >= numerator_ ? 1 : 0)),
+      label_(schedule.label(k)),
+      nominal_(schedule.rate_.nominal),
+      dropFrame_(schedule.dropFrame_) {}
+
+void FrameSchedule::Walk::next() {
+  remainder_ += spare_;
+  if (remainder_ >= numerator_) remainder_ -= numerator_;
+  length_ = shortest_ + (remainder_ + spare_ >= numerator_ ? 1 : 0);
+  label_ = nextLabel(label_, nominal_, dropFrame_);
+  ++frame_;
+}
+
 int32_t timecodeAt(uint64_t position, const FrameSchedule& schedule, TimecodeWord& current) {
   const FrameSchedule::Place place = schedule.frameAt(position);
   current = schedule.label(place.frame) | (current & 0xC0000000U);

@@ -53,6 +53,29 @@ class FrameSchedule {
   // The label frame k carries (bits 0-29 of the word), wrapping at midnight.
   TimecodeWord label(uint64_t k) const;
 
+  // Frames one after another from frame k, each with its length and label:
+  // the same as frameLength() and label() give, stepped on by counting
+  // instead of dividing, for the tight loop of rendering.
+  class Walk {
+   public:
+    Walk(const FrameSchedule& schedule, uint64_t k);
+    uint64_t frame() const { return frame_; }
+    uint64_t length() const { return length_; }
+    TimecodeWord label() const { return label_; }
+    void next();
+
+   private:
+    uint64_t frame_;
+    uint64_t numerator_;  // NUM
+    uint64_t spare_;      // R * DEN mod NUM
+    uint64_t shortest_;
+    uint64_t remainder_;  // (N + frame) * R * DEN mod NUM
+    uint64_t length_;
+    TimecodeWord label_;
+    uint32_t nominal_;
+    bool dropFrame_;
+  };
+
   const FrameRate& rate() const { return rate_; }
   int32_t sampleRate() const { return sampleRate_; }
   bool dropFrame() const { return dropFrame_; }

@@ -52,6 +52,9 @@ TEST(FrameScheduleTest, StartsAndLabelsAgreeWithAnIndependentCount) {
           uint64_t scaled = n * step;
           const uint64_t origin = scaled / rate.numerator;
           Label label = start;
+          // Stepping from frame 0 and from mid-way gives the same.
+          FrameSchedule::Walk walk(schedule, 0);
+          FrameSchedule::Walk later(schedule, 500);
           for (uint64_t k = 0; k < 1000; ++k) {
             const uint64_t expectedStart = scaled / rate.numerator - origin;
             scaled += step;
@@ -65,6 +68,14 @@ TEST(FrameScheduleTest, StartsAndLabelsAgreeWithAnIndependentCount) {
                 << "frame " << k;
             const uint64_t length = expectedEnd - expectedStart;
             ASSERT_TRUE(length == schedule.shortestFrame() || length == schedule.longestFrame());
+            ASSERT_TRUE(walk.frame() == k && walk.length() == length &&
+                        walk.label() == schedule.label(k))
+                << "frame " << k;
+            walk.next();
+            if (k >= 500) {
+              ASSERT_TRUE(later.length() == length && later.label() == schedule.label(k));
+              later.next();
+            }
             label = testing::nextLabel(label, rate.nominal, drop);
             ++checked;
           }
@@ -90,6 +101,22 @@ TEST(FrameScheduleTest, ExactOverDaysAndYears) {
   const FrameSchedule::Place place = years.frameAt(k * 8008 + 8007);
   EXPECT_EQ(place.frame, k);
   EXPECT_EQ(place.offset, 8007U);
+}
+
+TEST(FrameScheduleTest, LengthsRepeatWithTheirPeriod) {
+  const struct {
+    FrameRate rate;
+    int32_t sampleRate;
+    uint64_t period;
+  } cases[] = {{kRate2997, 48000, 5}, {kRate25, 48000, 1}, {kRate2997, 44100, 100},
+               {kRate23976, 44100, 80}, {kRate24, 44100, 2}, {kRate30, 44100, 1}};
+  for (const auto& c : cases) {
+    const FrameSchedule schedule(c.rate, c.sampleRate, 0x00000001, false);
+    EXPECT_EQ(schedule.lengthPeriod(), c.period) << c.sampleRate << " " << rateName(c.rate);
+    for (uint64_t k = 0; k < 3 * c.period; ++k) {
+      ASSERT_EQ(schedule.frameLength(k), schedule.frameLength(k + c.period)) << k;
+    }
+  }
 }
 
 TEST(FrameScheduleTest, RunsFromDifferentStartsShareTheGrid) {

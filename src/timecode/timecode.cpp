@@ -1,7 +1,5 @@
 #include "timecode/timecode.h"
 
-#include <cstddef>
-
 namespace stampline {
 namespace {
 
@@ -23,36 +21,7 @@ uint64_t nominalCount(TimecodeWord label, uint64_t fps) {
   return ((uint64_t{f.hours} * 60 + f.minutes) * 60 + f.seconds) * fps + f.frames;
 }
 
-// The word, read as hexadecimal, shows frames, seconds, minutes, hours:
-//   bits  0-3 hour units    4-7 hour tens     8-11 minute units  12-15 minute tens
-//   bits 16-19 second units 20-23 second tens 24-27 frame units  28-29 frame tens
-// Here in written order, HH MM SS FF, with the width of each digit.
-constexpr std::array<int, 8> kDigitShift = {4, 0, 12, 8, 20, 16, 28, 24};
-constexpr std::array<uint32_t, 8> kDigitMask = {0xF, 0xF, 0xF, 0xF, 0xF, 0xF, 0x3, 0xF};
-
 }  // namespace
-
-TimecodeDigits digitsOf(TimecodeWord word) {
-  TimecodeDigits digits{};
-  for (size_t i = 0; i < digits.size(); ++i) digits[i] = (word >> kDigitShift[i]) & kDigitMask[i];
-  return digits;
-}
-
-TimecodeWord wordOfDigits(const TimecodeDigits& digits) {
-  TimecodeWord word = 0;
-  for (size_t i = 0; i < digits.size(); ++i) word |= (digits[i] & kDigitMask[i]) << kDigitShift[i];
-  return word;
-}
-
-TimecodeFields fieldsOf(TimecodeWord word) {
-  const TimecodeDigits d = digitsOf(word);
-  return {10 * d[0] + d[1], 10 * d[2] + d[3], 10 * d[4] + d[5], 10 * d[6] + d[7]};
-}
-
-TimecodeWord wordOf(const TimecodeFields& f) {
-  return wordOfDigits({f.hours / 10, f.hours % 10, f.minutes / 10, f.minutes % 10, f.seconds / 10,
-                       f.seconds % 10, f.frames / 10, f.frames % 10});
-}
 
 uint64_t labelsPerDay(uint32_t nominalFps, bool dropFrame) {
   if (countsDropFrame(nominalFps, dropFrame)) return kDropFrameDay;
@@ -89,6 +58,30 @@ TimecodeWord labelOfNumber(uint64_t number, uint32_t nominalFps, bool dropFrame)
   const auto minutes = static_cast<uint32_t>(totalMinutes % 60);
   const auto hours = static_cast<uint32_t>(totalMinutes / 60);
   return wordOf({hours, minutes, seconds, frames});
+}
+
+TimecodeWord nextLabel(TimecodeWord label, uint32_t nominalFps, bool dropFrame) {
+  // Most labels only count up their frame units, which no skip follows.
+  constexpr int kFrameUnits = kDigitShift[7];
+  const uint32_t units = (label >> kFrameUnits) & kDigitMask[7];
+  if (units < 9 && fieldsOf(label).frames + 1 < nominalFps) return label + (1U << kFrameUnits);
+  TimecodeFields f = fieldsOf(label);
+  if (++f.frames == nominalFps) {
+    f.frames = 0;
+    if (++f.seconds == 60) {
+      f.seconds = 0;
+      if (++f.minutes == 60) {
+        f.minutes = 0;
+        if (++f.hours == 24) f.hours = 0;
+      }
+    }
+  }
+  // Labels 00 and 01 of second 00 are left out but in each tenth minute.
+  if (countsDropFrame(nominalFps, dropFrame) && f.seconds == 0 && f.frames == 0 &&
+      f.minutes % 10 != 0) {
+    f.frames = 2;
+  }
+  return wordOf(f);
 }
 
 }  // namespace stampline

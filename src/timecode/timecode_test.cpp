@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "timecode_labels.h"
@@ -207,6 +208,19 @@ TEST(TimecodeAtTest, DropFrameStaysExactForFrameIndicesUpTo2To31) {
       timecodeAt(n * 1600, 48000, 30, current, 0, true);
       ASSERT_EQ(current, labels[static_cast<size_t>(n % day)]) << "frame " << n;
     }
+  }
+}
+
+TEST(TimecodeAtTest, NextLabelStepsThroughEveryLabelOfADay) {
+  for (const auto& [fps, drop] : {std::pair{24U, false}, std::pair{25U, false},
+                                  std::pair{30U, false}, std::pair{30U, true}}) {
+    const uint64_t day = labelsPerDay(fps, drop);
+    TimecodeWord label = labelOfNumber(0, fps, drop);
+    for (uint64_t n = 1; n <= day; ++n) {
+      label = nextLabel(label, fps, drop);
+      ASSERT_EQ(label, labelOfNumber(n, fps, drop)) << fps << (drop ? " DF " : " ") << n;
+    }
+    EXPECT_EQ(label, 0U);
   }
 }
 
