@@ -102,7 +102,7 @@ void buildCellTables(CellTables& t, int bitFrames, const CellShape& shape, Noise
     table->assign(static_cast<size_t>(bitFrames), 0);
   }
   for (auto* table : {&t.zeroHighLong, &t.zeroLowLong, &t.oneHighLong, &t.oneLowLong}) {
-    table->assign(static_cast<size_t>(bitFrames + 1), 0);
+    table->assign(static_cast<size_t>(bitFrames) + 1, 0);
   }
   const int steady = bitFrames - shape.rampSamples;
   const double last = shapeSteadyPart(t, steady, bitFrames / 2, shape, noise);
@@ -183,7 +183,7 @@ void CellPlan::planCells() {
       };
       isLong = spread(bit + 1) > spread(bit);
     }
-    const auto cellFrames = static_cast<size_t>(samplesPerBit_ + (isLong ? 1 : 0));
+    const size_t cellFrames = static_cast<size_t>(samplesPerBit_) + (isLong ? 1U : 0U);
     cellBytes_[bit] = static_cast<uint32_t>(cellFrames * sampleFrameBytes_);
     cellSlot_[bit] = isLong ? 4 : 0;
     if (isLong) ++longCount;

@@ -29,7 +29,7 @@ LtcEncoder::LtcEncoder(const FrameSchedule& schedule, const EncoderConfig& confi
       static_cast<double>(int64_t{schedule_.sampleRate()} * kRiseTimeMicroseconds) * kMicrosecond;
   rampSamples_ = config.clean ? 0 : static_cast<int32_t>(riseSamples);
   amplitude_ = amplitudeFor(config.volume, config.coding);
-  level_ = (amplitude_ > 0) - (amplitude_ < 0);
+  level_ = amplitude_ > 0 ? 1 : amplitude_ < 0 ? -1 : 0;
   noise_.seed(config.noiseSeed);
   const CellShape shape{config.channels, config.signalChannel, amplitude_, rampSamples_,
                         config.clean, config.coding};

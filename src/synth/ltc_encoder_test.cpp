@@ -473,8 +473,8 @@ TEST(LtcEncoderRenderTest, UpdatesInPlaceOnlyWhatItRenderedItself) {
   const Samples updated = renderValues(*second, 0, values, count, 0, 0, true, &block);
   EXPECT_EQ(updated, renderValues(*fresh, 0, values, count));
   // Its own block it brings up to date in place, to the same values.
-  const Samples next = renderValues(*second, 10 * 1470, values, count, 0, 0, true, &block);
-  EXPECT_EQ(next, renderValues(*fresh, 10 * 1470, values, count));
+  const Samples next = renderValues(*second, uint64_t{10} * 1470, values, count, 0, 0, true, &block);
+  EXPECT_EQ(next, renderValues(*fresh, uint64_t{10} * 1470, values, count));
 }
 
 }  // namespace

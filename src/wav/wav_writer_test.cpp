@@ -47,7 +47,7 @@ struct Faults {
 // followed by a commit of the file system gives back.
 class MemoryFile final : public OutputFile {
  public:
-  MemoryFile(Faults faults = {}, bool stream = false) : faults_(faults), stream_(stream) {}
+  explicit MemoryFile(const Faults& faults = {}, bool stream = false) : faults_(faults), stream_(stream) {}
 
   bool seekable() const override { return !stream_; }
   IoResult append(const void* data, size_t bytes, StopFlag) override {
@@ -67,7 +67,7 @@ class MemoryFile final : public OutputFile {
     const bool broken = faults_.overwriteFailsFrom > 0 && ++overwrites_ >= faults_.overwriteFailsFrom;
     if (broken || noSpace) {
       error_ = noSpace ? ENOSPC : EIO;
-      log.push_back("overwrite failed");
+      log.emplace_back("overwrite failed");
       return false;
     }
     // A header describes only data that was durable before it came.
@@ -102,7 +102,7 @@ class MemoryFile final : public OutputFile {
   bool commitFileSystem() override {
     free_ += freedSinceCommit_;
     freedSinceCommit_ = 0;
-    log.push_back("commit");
+    log.emplace_back("commit");
     return true;
   }
   int lastError() const override { return error_; }
