@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstring>
 #include <limits>
 #include <memory>
 #include <vector>
@@ -57,7 +56,10 @@ Samples renderValues(LtcEncoder& e, uint64_t position, uint32_t maxValues, uint3
   std::vector<uint8_t>& buffer = bytes != nullptr ? *bytes : own;
   if (bytes == nullptr || buffer.empty()) {
     buffer.resize(std::max<size_t>(room, maxValues) * 2);
-    for (size_t i = 0; i < buffer.size(); i += 2) std::memcpy(&buffer[i], &fill, 2);
+    for (size_t i = 0; i < buffer.size(); i += 2) {
+      buffer[i] = static_cast<uint8_t>(fill & 0xFF);
+      buffer[i + 1] = static_cast<uint8_t>((fill >> 8) & 0xFF);
+    }
   }
   count = e.render(buffer.data(), position, maxValues, update);
   Samples values(buffer.size() / 2);
