@@ -101,6 +101,7 @@ bool takeEnd(const char* value, OptionScan& scan, std::string&) {
 
 bool takeFrameRate(const char* value, OptionScan& scan, std::string& why) {
   if (parseFrameRate(value, scan.settings.frameRate)) {
+    scan.settings.frameRateGiven = true;
     scan.rate = Spelling::kLong;
     scan.rateText = value;
     return true;
@@ -205,6 +206,31 @@ bool takeClean(const char*, OptionScan& scan, std::string&) {
   return true;
 }
 
+bool takeAnalyze(const char* value, OptionScan& scan, std::string&) {
+  if (*value == '\0') return false;
+  scan.settings.analyze = true;
+  scan.settings.analyzePath = value;
+  return true;
+}
+
+bool takeTimecodeChannel(const char* value, OptionScan& scan, std::string&) {
+  uint64_t channel = 0;
+  if (!wholeNumber(value, 64, channel) || channel == 0) return false;
+  scan.settings.timecodeChannel = static_cast<int32_t>(channel);
+  return true;
+}
+
+bool takeJson(const char*, OptionScan& scan, std::string&) {
+  scan.settings.json = true;
+  return true;
+}
+
+bool takeCsv(const char* value, OptionScan& scan, std::string&) {
+  if (*value == '\0') return false;
+  scan.settings.csvPath = value;
+  return true;
+}
+
 // Options whose work the scan does itself.
 bool takeNothing(const char*, OptionScan&, std::string&) { return true; }
 
@@ -212,7 +238,9 @@ constexpr const char* kLabelAccepted =
     "HH:MM:SS:FF, two digits each, hours below 24, minutes and seconds below 60; "
     "';' or '.' may stand before the frames";
 
-const std::array<LongOptionRow, 17> kRows{{
+using Use = LongOptionRow::Use;
+
+const std::array<LongOptionRow, 21> kRows{{
     {"output", "PATH", "a path to write the file to",
      "file to write (output.wav)", "FILE", takeOutput},
     {"sample-rate", "HZ", "a whole number of samples per second from 16000 to 384000",
@@ -235,7 +263,7 @@ const std::array<LongOptionRow, 17> kRows{{
      "23.976 (or 23.98, 24000/1001), 24, 25, 29.97 (or 30000/1001) or 30",
      "frames per second: 23.976, 24, 25, 29.97 or 30 (30);\n"
      "23.976 and 29.97 are 24000/1001 and 30000/1001",
-     "23.976 24 25 29.97 30", takeFrameRate},
+     "23.976 24 25 29.97 30", takeFrameRate, Use::kBoth},
     {"drop-frame", nullptr, "", "drop-frame labels (29.97 and 30 fps)", "", takeDropFrame},
     {"volume", "LINEAR", "a decimal number from 0 to 1, such as 0.5", "peak level, 0 to 1 (0.5)", "", takeVolume},
     {"level", "DB", "a peak level in dBFS from -60 to 0, such as -20, -20dB or -20dBFS",
@@ -251,9 +279,22 @@ const std::array<LongOptionRow, 17> kRows{{
      "the date in every frame's user bits (SMPTE 309M,\n"
      "UTC), the next day after midnight",
      "", takeDate},
-    {"quiet", nullptr, "", "do not echo the options", "", takeNothing},
-    {"help", nullptr, "", "show this help and exit", "", takeNothing},
-    {"version", nullptr, "", "show the version and exit", "", takeNothing},
+    {"analyze", "FILE", "a WAV file to read, or - for standard input",
+     "read LTC back from FILE (- for standard input) and\n"
+     "report on it; writes no file",
+     "FILE", takeAnalyze, Use::kAnalyzing},
+    {"timecode-channel", "K", "a channel from 1 to 64",
+     "with --analyze: read channel K only (every channel)", "1 2 3 4 5 6 7 8", takeTimecodeChannel,
+     Use::kAnalyzing},
+    {"json", nullptr, "", "with --analyze: the report as one JSON document", "", takeJson,
+     Use::kAnalyzing},
+    {"csv", "PATH", "a path to write the rows to, or - for standard output",
+     "with --analyze: one row per frame read to PATH\n"
+     "(- for standard output)",
+     "FILE", takeCsv, Use::kAnalyzing},
+    {"quiet", nullptr, "", "do not echo the options", "", takeNothing, Use::kBoth},
+    {"help", nullptr, "", "show this help and exit", "", takeNothing, Use::kBoth},
+    {"version", nullptr, "", "show the version and exit", "", takeNothing, Use::kBoth},
 }};
 
 // What the frames of a label given as a long option may be at the run's rate.
@@ -298,6 +339,12 @@ void printRefusal(std::FILE* out, const char* name, const char* value, const std
 
 bool finishLongOptions(OptionScan& scan, std::FILE* out) {
   Settings& s = scan.settings;
+  if (!scan.firstAnalyzing.empty()) {
+    std::fprintf(out, "Invalid %s: it reads a file back; give it with --analyze=FILE\n",
+                 scan.firstAnalyzing.c_str());
+    std::fputs("\nTry 'stampline --help' for more information.\n", out);
+    return false;
+  }
   if (scan.userBitsGiven && scan.dateGiven) {
     printRefusal(out, scan.userBitsOption.c_str(), scan.userBitsText.c_str(),
                  "--user-bits and --date both fill the user bits; give one of them");
@@ -330,6 +377,22 @@ bool finishLongOptions(OptionScan& scan, std::FILE* out) {
       s.durationFrames = static_cast<int32_t>(*frames);
       break;
     }
+  }
+  return true;
+}
+
+bool finishAnalysisOptions(const OptionScan& scan, std::FILE* out) {
+  if (!scan.firstWriting.empty()) {
+    std::fprintf(out, "Invalid %s with --analyze: an analysis writes no WAV file; it takes "
+                      "--timecode-channel, --frame-rate, --json and --csv\n",
+                 scan.firstWriting.c_str());
+    std::fputs("\nTry 'stampline --help' for more information.\n", out);
+    return false;
+  }
+  if (scan.settings.json && scan.settings.csvPath == "-") {
+    printRefusal(out, "csv", "-",
+                 "with --json the report takes standard output; give the CSV a file");
+    return false;
   }
   return true;
 }

@@ -15,6 +15,8 @@ namespace stampline {
 // may be (for messages), its line in --help, the fixed values shell
 // completion offers ("FILE" for file names), and how a value is taken.
 struct LongOptionRow {
+  // What an option is for: making a file, reading one back, or either.
+  enum class Use { kWriting, kAnalyzing, kBoth };
   const char* name;
   const char* valueName;
   const char* accepted;
@@ -23,6 +25,7 @@ struct LongOptionRow {
   // Stores `value` (null for an option without one) in `scan`; false when it
   // is refused, with `why` set where the reason is more than `accepted`.
   bool (*take)(const char* value, OptionScan& scan, std::string& why);
+  Use use = Use::kWriting;
 };
 
 // The long options, in the order --help lists them.
@@ -42,6 +45,9 @@ void printRefusal(std::FILE* out, const char* name, const char* value, const std
 // rate, the frames of --start, and the length of the run in frames. False
 // after the message has been printed.
 [[nodiscard]] bool finishLongOptions(OptionScan& scan, std::FILE* out);
+// The same for --analyze: only the options an analysis takes, and the CSV
+// and the JSON not both on standard output.
+[[nodiscard]] bool finishAnalysisOptions(const OptionScan& scan, std::FILE* out);
 
 }  // namespace stampline
 

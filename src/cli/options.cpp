@@ -62,26 +62,37 @@ bool checkDropFrame(const OptionScan& scan, std::FILE* out) {
   return false;
 }
 
-// True when the command line holds --quiet, found as the scan will find it
-// (not as the value of an option, not after "--"), so that not even the
-// echo lines before it are printed.
-bool quietAnywhere(int argc, char** argv) {
+// True when the command line holds the long option `name` (--quiet,
+// --analyze), found as the scan will find it (not as the value of an
+// option, not after "--"), so that not even the echo lines before it are
+// printed.
+bool givenAnywhere(int argc, char** argv, const char* name) {
   std::vector<char*> copy(argv, argv + argc);
   copy.push_back(nullptr);
   OptionScanner scanner;
-  const int quiet = longCode("quiet");
+  const int wanted = longCode(name);
   for (;;) {
     const int code =
         scanner.next(argc, copy.data(), shortOptionLetters(), longOptionTable(), nullptr);
     if (code == -1) return false;
-    if (code == quiet) return true;
+    if (code == wanted) return true;
   }
+}
+
+// Notes `option` (as "--name" or "-x") when it is the first given of those
+// that only writing, or only --analyze, takes.
+void noteUse(OptionScan& scan, LongOptionRow::Use use, const std::string& option) {
+  std::string& first = use == LongOptionRow::Use::kWriting ? scan.firstWriting : scan.firstAnalyzing;
+  if (use != LongOptionRow::Use::kBoth && first.empty()) first = option;
 }
 
 }  // namespace
 
 ScanResult scanOptions(int argc, char** argv, Settings& settings, std::FILE* out) {
-  const bool echo = !quietAnywhere(argc, argv);
+  // An analysis echoes nothing and takes no option of writing's: those are
+  // noted, not taken, and refused at the end.
+  const bool analyze = givenAnywhere(argc, argv, "analyze");
+  const bool echo = !analyze && !givenAnywhere(argc, argv, "quiet");
   const std::span<const LongOptionRow> rows = longOptionRows();
   OptionScan scan;
   scan.settings = settings;
@@ -104,6 +115,8 @@ ScanResult scanOptions(int argc, char** argv, Settings& settings, std::FILE* out
         printVersion(out);
         return ended(ScanResult::kFinished);
       }
+      noteUse(scan, row.use, std::string("--") + row.name);
+      if (analyze && row.use == LongOptionRow::Use::kWriting) continue;
       if (!applyLongOption(row, optionArgument(), scan, echo, out)) {
         return ended(ScanResult::kRefused);
       }
@@ -111,6 +124,8 @@ ScanResult scanOptions(int argc, char** argv, Settings& settings, std::FILE* out
     }
     const ShortOptionRow* row = shortOption(code);
     if (row == nullptr || row->store == nullptr) return ended(fail(out));  // -h, or '?'
+    noteUse(scan, LongOptionRow::Use::kWriting, std::string("-") + row->letter);
+    if (analyze) continue;
     // A short option's value is the element the scan stands on.
     const int at = optionIndex();
     if (at >= argc) {
@@ -118,6 +133,9 @@ ScanResult scanOptions(int argc, char** argv, Settings& settings, std::FILE* out
       return ended(fail(out));
     }
     if (!applyShortOption(*row, argv[at], scan, echo, out)) return ended(fail(out));
+  }
+  if (analyze) {
+    return ended(finishAnalysisOptions(scan, out) ? ScanResult::kAnalyze : ScanResult::kRefused);
   }
   if (!checkDropFrame(scan, out) || !finishLongOptions(scan, out)) {
     return ended(ScanResult::kRefused);

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "timecode/duration.h"
@@ -25,6 +26,13 @@ struct Settings {
   bool clean = false;
   bool broadcastWave = false;  // bext and iXML chunks with the start's time stamp
   UserBits userBits;           // what every frame's user bits carry
+  // --analyze: read this file back and report on it instead of writing one.
+  bool analyze = false;
+  std::string analyzePath;
+  std::optional<int32_t> timecodeChannel;  // 1-based
+  bool frameRateGiven = false;             // --frame-rate: the rate is stated
+  bool json = false;
+  std::string csvPath;  // "-": standard output
 };
 
 // How a setting was last given. The short options keep their own fixed
@@ -52,11 +60,16 @@ struct OptionScan {
   bool dateGiven = false;
   std::string userBitsOption;
   std::string userBitsText;
+  // The first option given that only writing takes, as typed ("--output",
+  // "-s"), and the first that only --analyze takes.
+  std::string firstWriting;
+  std::string firstAnalyzing;
 };
 
 // How a scan of the command line ended.
 enum class ScanResult {
   kRun,       // the settings are complete: go ahead with the run
+  kAnalyze,   // --analyze: read the file back
   kFinished,  // --help or --version was answered: exit status 0
   kRefused,   // a message has been printed: exit status 1
 };

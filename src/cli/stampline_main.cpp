@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <new>
 
+#include "cli/analysis_run.h"
 #include "cli/generation_run.h"
 #include "cli/options.h"
 #include "platform/process.h"
@@ -42,11 +43,23 @@ RunEnvironment runEnvironment() {
   return environment;
 }
 
+int analyze(const Settings& settings) {
+  AnalysisRequest request;
+  request.path = settings.analyzePath;
+  request.channel = settings.timecodeChannel;
+  if (settings.frameRateGiven) request.rate = settings.frameRate;
+  request.json = settings.json;
+  request.csvPath = settings.csvPath;
+  return runAnalysis(request, stdout, stderr);
+}
+
 int run(int argc, char** argv) {
   Settings settings;
   switch (scanOptions(argc, argv, settings, stdout)) {
     case ScanResult::kRun:
       break;
+    case ScanResult::kAnalyze:
+      return analyze(settings);
     case ScanResult::kFinished:
       return 0;
     case ScanResult::kRefused:

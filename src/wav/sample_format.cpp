@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstring>
 
 namespace stampline {
 namespace {
@@ -10,6 +11,24 @@ namespace {
 // Writes the low `width` bytes of `value`, least significant first.
 void putLittleEndian(uint64_t value, size_t width, uint8_t* out) {
   for (size_t i = 0; i < width; ++i) out[i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+uint64_t readLittleEndian(const uint8_t* in, size_t width) {
+  uint64_t value = 0;
+  for (size_t i = width; i-- > 0;) value = value << 8 | in[i];
+  return value;
+}
+
+// Converts every sample into `out`, one value of type T each.
+template <typename T, typename Convert>
+void convertAll(std::span<const uint8_t> bytes, size_t width, std::vector<uint8_t>& scratch,
+                Convert convert) {
+  const size_t count = bytes.size() / width;
+  scratch.resize(count * sizeof(T));
+  for (size_t i = 0; i < count; ++i) {
+    const T value = convert(readLittleEndian(bytes.data() + i * width, width));
+    std::memcpy(scratch.data() + i * sizeof(T), &value, sizeof(T));
+  }
 }
 
 }  // namespace
@@ -39,6 +58,53 @@ void encodeSamples(SampleFormat format, const double* values, size_t count, uint
       putLittleEndian(static_cast<uint64_t>(stored), width, out);
     }
   }
+}
+
+SampleView readSamples(SampleFormat format, int32_t channels, std::span<const uint8_t> bytes,
+                       std::vector<uint8_t>& scratch) {
+  const size_t width = bytesPerSample(format);
+  SampleView view;
+  view.channels = channels;
+  view.frames = bytes.size() / (width * static_cast<size_t>(channels));
+  view.kind = format.floating ? SampleKind::kFloat
+                              : format.bits <= 16 ? SampleKind::kInt16 : SampleKind::kInt32;
+  view.fullScale = format.floating ? 1.0 : fullScale(format) * (format.bits % 16 == 8 ? 256 : 1);
+  // Used as they are: the machine reads them alike and their place suits
+  // the type.
+  const size_t typeBytes = view.kind == SampleKind::kInt16 ? 2 : 4;
+  const bool asTheyAre = std::endian::native == std::endian::little && width == typeBytes &&
+                         reinterpret_cast<uintptr_t>(bytes.data()) % typeBytes == 0;
+  if (asTheyAre) {
+    view.data = bytes.data();
+    return view;
+  }
+  switch (format.bits) {
+    case 8:
+      convertAll<int16_t>(bytes, 1, scratch,
+                          [](uint64_t v) { return static_cast<int16_t>((static_cast<int>(v) - 128) * 256); });
+      break;
+    case 16:
+      convertAll<int16_t>(bytes, 2, scratch, [](uint64_t v) { return static_cast<int16_t>(v); });
+      break;
+    case 24:
+      convertAll<int32_t>(bytes, 3, scratch,
+                          [](uint64_t v) { return static_cast<int32_t>(static_cast<uint32_t>(v << 8)); });
+      break;
+    case 32:
+      if (format.floating) {
+        convertAll<float>(bytes, 4, scratch,
+                          [](uint64_t v) { return std::bit_cast<float>(static_cast<uint32_t>(v)); });
+      } else {
+        convertAll<int32_t>(bytes, 4, scratch, [](uint64_t v) { return static_cast<int32_t>(v); });
+      }
+      break;
+    default:
+      convertAll<float>(bytes, 8, scratch,
+                        [](uint64_t v) { return static_cast<float>(std::bit_cast<double>(v)); });
+      break;
+  }
+  view.data = scratch.data();
+  return view;
 }
 
 }  // namespace stampline

@@ -3,6 +3,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
+#include <vector>
 
 namespace stampline {
 
@@ -35,6 +37,26 @@ double fullScale(SampleFormat format);
 // whole part, clipped to full scale (the negative end one lower, as two's
 // complement has it); floating-point samples the nearest value.
 void encodeSamples(SampleFormat format, const double* values, size_t count, uint8_t* out);
+
+// How a reader takes samples: in the machine's order, as 16-bit or 32-bit
+// integers or single-precision floating point, interleaved as in the file.
+enum class SampleKind { kInt16, kInt32, kFloat };
+struct SampleView {
+  SampleKind kind = SampleKind::kInt16;
+  const void* data = nullptr;
+  size_t frames = 0;
+  int32_t channels = 1;
+  // The largest positive value a sample of the file's format reads as.
+  double fullScale = 32767;
+};
+// Whole sample frames of `format` as a reader takes them: 8 and 16 bits as
+// 16-bit integers (8-bit ones centred on zero and scaled up by 256), 24 and
+// 32 bits as 32-bit integers (24-bit ones scaled up by 256), floating point
+// as single precision. The bytes are used as they are where they can be
+// (16-bit, 32-bit and float samples on a little-endian machine, suitably
+// aligned), otherwise converted into `scratch`.
+SampleView readSamples(SampleFormat format, int32_t channels, std::span<const uint8_t> bytes,
+                       std::vector<uint8_t>& scratch);
 
 }  // namespace stampline
 

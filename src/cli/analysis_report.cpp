@@ -1,0 +1,242 @@
+#include "cli/analysis_report.h"
+
+#include <cinttypes>
+#include <cmath>
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "timecode/frame_rate.h"
+#include "timecode/label_text.h"
+
+namespace stampline {
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+std::string printed(const char* format, double value) {
+  char text[64];
+  std::snprintf(text, sizeof text, format, value);
+  return text;
+}
+
+// A time in the file as HH:MM:SS.mmm.
+std::string fileTime(uint64_t sample, int32_t rate) {
+  const uint64_t ms = sample * 1000 / static_cast<uint64_t>(rate);
+  char text[64];
+  std::snprintf(text, sizeof text, "%02" PRIu64 ":%02" PRIu64 ":%02" PRIu64 ".%03" PRIu64,
+                ms / 3600000, ms / 60000 % 60, ms / 1000 % 60, ms % 1000);
+  return text;
+}
+
+double seconds(uint64_t sample, int32_t rate) { return static_cast<double>(sample) / rate; }
+double rounded(double value, double step) { return std::round(value / step) * step; }
+
+std::string hex8(uint32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%08" PRIX32, value);
+  return text;
+}
+
+std::string flags(unsigned bits) {
+  return std::string{static_cast<char>('0' + ((bits >> 2) & 1U)), static_cast<char>('0' + ((bits >> 1) & 1U)),
+                     static_cast<char>('0' + (bits & 1U))};
+}
+
+std::string direction(const ChannelReport& r) {
+  return r.forward && r.backward ? "both" : r.backward ? "backward" : "forward";
+}
+
+std::string polarity(const ChannelReport& r) {
+  return r.polarity > 0 ? "rising" : r.polarity < 0 ? "falling" : "both";
+}
+
+std::string describeFormat(const WavInfo& info) {
+  return std::to_string(info.format.bits) + "-bit " + (info.format.floating ? "float" : "PCM");
+}
+
+std::string dateText(const ChannelReport& r) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%02u-%02u-%02u", r.year, r.month, r.day);
+  return text;
+}
+
+// A label with ';' before the frames where its frame says drop-frame.
+std::string labelText(TimecodeWord label, bool dropFrame) { return formatLabel(label, dropFrame); }
+
+void printEvent(std::FILE* out, const ChannelReport& r, const Event& e, int32_t rate) {
+  std::fprintf(out, "    %-11s at sample %" PRIu64 " (%s)", eventName(e.type), e.sample,
+               fileTime(e.sample, rate).c_str());
+  if (e.type == EventType::kGap) std::fprintf(out, ", %" PRIu64 " samples", e.length);
+  if (e.before || e.after) {
+    std::fprintf(out, ": %s -> %s", e.before ? labelText(*e.before, r.dropFrame).c_str() : "(none)",
+                 e.after ? labelText(*e.after, r.dropFrame).c_str() : "(none)");
+  }
+  if (!e.detail.empty()) std::fprintf(out, " (%s)", e.detail.c_str());
+  std::fputc('\n', out);
+}
+
+void printEvents(std::FILE* out, const ChannelReport& r, int32_t rate) {
+  if (r.eventTotal() == 0) {
+    std::fputs("  events        none\n", out);
+    return;
+  }
+  std::string counts;
+  for (size_t t = 0; t < kEventTypes; ++t) {
+    if (r.eventCounts[t] == 0) continue;
+    counts += std::string(counts.empty() ? "" : ", ") + eventName(static_cast<EventType>(t)) + " " +
+              std::to_string(r.eventCounts[t]);
+  }
+  std::fprintf(out, "  events        %" PRIu64 " (%s); the first of each type:\n", r.eventTotal(),
+               counts.c_str());
+  bool shown[kEventTypes] = {};
+  for (const Event& e : r.events) {
+    if (shown[static_cast<size_t>(e.type)]) continue;
+    shown[static_cast<size_t>(e.type)] = true;
+    printEvent(out, r, e, rate);
+  }
+}
+
+void printChannel(std::FILE* out, const ChannelReport& r, int32_t rate) {
+  std::fprintf(out, "Channel %d: LTC, %" PRIu64 " frames, %s\n", r.channel, r.frames,
+               direction(r).c_str());
+  for (const auto& [name, f] : {std::pair{"first", &r.first}, std::pair{"last", &r.last}}) {
+    std::fprintf(out, "  %-13s %s at sample %" PRIu64 " (%s)\n", name,
+                 labelText(f->label, f->dropFrame).c_str(), f->sample, fileTime(f->sample, rate).c_str());
+  }
+  std::fprintf(out, "  frame rate    %s (%s), %s; %s\n", rateName(r.rate).c_str(),
+               rateFraction(r.rate).c_str(), r.rateStated ? "as stated" : "detected",
+               r.dropFrame ? "drop-frame" : "non-drop");
+  std::string bits = hex8(r.userBits) + (r.userBitsChanges == 0 ? " throughout"
+                                                                 : ", changing " + std::to_string(r.userBitsChanges) + " times");
+  bits += ", group flags " + flags(r.groupFlags);
+  if (r.holdsDate) bits += "; date " + dateText(r) + " (YY-MM-DD), time zone code " + hex8(r.timeZone).substr(6);
+  std::fprintf(out, "  user bits     %s\n", bits.c_str());
+  std::fprintf(out, "  level         %s dBFS peak; frames start %s; rise time %s us\n",
+               printed("%.2f", r.peakDbfs).c_str(), polarity(r).c_str(),
+               printed("%.1f", r.riseMicroseconds).c_str());
+  std::fprintf(out, "  speed         %s ppm; jitter %s samples\n", printed("%+.1f", r.speedPpm).c_str(),
+               printed("%.2f", r.jitterSamples).c_str());
+  if (r.timeReference) {
+    std::fprintf(out, "  time stamp    %s samples at the first frame, %s at worst; it says %s\n",
+                 printed("%+.0f", r.firstDifference).c_str(), printed("%+.0f", r.worstDifference).c_str(),
+                 labelText(r.impliedLabel, r.dropFrame).c_str());
+  }
+  printEvents(out, r, rate);
+}
+
+Json frameJson(const FrameRecord& f, int32_t rate) {
+  return {{"label", labelText(f.label, f.dropFrame)}, {"sample", f.sample}, {"time", seconds(f.sample, rate)}};
+}
+
+Json eventJson(const ChannelReport& r, const Event& e, int32_t rate) {
+  Json j = {{"type", eventName(e.type)}, {"sample", e.sample}, {"time", seconds(e.sample, rate)}};
+  j["before"] = e.before ? Json(labelText(*e.before, r.dropFrame)) : Json(nullptr);
+  j["after"] = e.after ? Json(labelText(*e.after, r.dropFrame)) : Json(nullptr);
+  if (e.type == EventType::kGap) j["length"] = e.length;
+  if (!e.detail.empty()) j["detail"] = e.detail;
+  return j;
+}
+
+Json channelJson(const ChannelReport& r, int32_t rate) {
+  Json j = {{"channel", r.channel}, {"ltc", r.carriesLtc()}, {"frames", r.frames},
+            {"invalid_frames", r.invalidFrames}};
+  if (!r.carriesLtc()) return j;
+  j["first"] = frameJson(r.first, rate);
+  j["last"] = frameJson(r.last, rate);
+  j["direction"] = direction(r);
+  j["frame_rate"] = rateFraction(r.rate);
+  j["frame_rate_name"] = rateName(r.rate);
+  j["frame_rate_stated"] = r.rateStated;
+  j["drop_frame"] = r.dropFrame;
+  Json bits = {{"value", hex8(r.userBits)}, {"changes", r.userBitsChanges},
+               {"binary_group_flags", flags(r.groupFlags)}};
+  if (r.holdsDate) {
+    bits["date"] = {{"year", r.year}, {"month", r.month}, {"day", r.day}};
+    bits["time_zone"] = hex8(r.timeZone).substr(6);
+  }
+  j["user_bits"] = bits;
+  j["level_dbfs"] = std::isfinite(r.peakDbfs) ? Json(rounded(r.peakDbfs, 0.01)) : Json(nullptr);
+  j["polarity"] = polarity(r);
+  j["rise_time_us"] = rounded(r.riseMicroseconds, 0.1);
+  j["speed_ppm"] = rounded(r.speedPpm, 0.1);
+  j["jitter_samples"] = rounded(r.jitterSamples, 0.01);
+  j["time_stamp"] = nullptr;
+  if (r.timeReference) {
+    j["time_stamp"] = {{"time_reference", *r.timeReference},
+                       {"first_difference", r.firstDifference},
+                       {"worst_difference", r.worstDifference},
+                       {"label", labelText(r.impliedLabel, r.dropFrame)}};
+  }
+  Json events = Json::array();
+  for (const Event& e : r.events) events.push_back(eventJson(r, e, rate));
+  j["events"] = events;
+  Json counts = Json::object();
+  for (size_t t = 0; t < kEventTypes; ++t) counts[eventName(static_cast<EventType>(t))] = r.eventCounts[t];
+  j["event_counts"] = counts;
+  return j;
+}
+
+}  // namespace
+
+void printTextReport(std::FILE* out, const FileFacts& file, const std::vector<ChannelReport>& channels) {
+  const WavInfo& info = file.info;
+  std::fprintf(out, "%s: %s, %d Hz, %d channel%s of %s, %" PRIu64 " sample frames (%s)%s\n",
+               file.name == "-" ? "standard input" : file.name.c_str(), info.rf64 ? "RF64" : "RIFF WAVE",
+               info.sampleRate, info.channels, info.channels == 1 ? "" : "s", describeFormat(info).c_str(),
+               file.sampleFrames, fileTime(file.sampleFrames, info.sampleRate).c_str(),
+               file.truncated ? ", cut short" : "");
+  if (info.timeReference) {
+    std::fprintf(out, "Time stamp (bext): %" PRIu64 " samples since midnight\n", *info.timeReference);
+  }
+  std::string without;
+  for (const ChannelReport& r : channels) {
+    if (r.carriesLtc() || channels.size() == 1) {
+      if (r.carriesLtc()) {
+        printChannel(out, r, info.sampleRate);
+      } else {
+        std::fprintf(out, "Channel %d: no LTC\n", r.channel);
+      }
+    } else {
+      without += (without.empty() ? "" : ", ") + std::to_string(r.channel);
+    }
+  }
+  if (!without.empty()) std::fprintf(out, "No LTC on channel%s %s\n", without.find(',') != std::string::npos ? "s" : "", without.c_str());
+}
+
+void printJsonReport(std::FILE* out, const FileFacts& file, const std::vector<ChannelReport>& channels,
+                     int status) {
+  const WavInfo& info = file.info;
+  Json format = {{"container", info.rf64 ? "RF64" : "RIFF"},
+                 {"sample_rate", info.sampleRate},
+                 {"channels", info.channels},
+                 {"sample_format", info.format.floating ? "float" : "pcm"},
+                 {"bits", info.format.bits},
+                 {"sample_frames", file.sampleFrames},
+                 {"duration", seconds(file.sampleFrames, info.sampleRate)},
+                 {"truncated", file.truncated}};
+  format["time_reference"] = info.timeReference ? Json(*info.timeReference) : Json(nullptr);
+  Json ltc = Json::array();
+  Json reports = Json::array();
+  for (const ChannelReport& r : channels) {
+    if (r.carriesLtc()) ltc.push_back(r.channel);
+    reports.push_back(channelJson(r, info.sampleRate));
+  }
+  const Json document = {{"file", file.name},       {"format", format},   {"channels_scanned", file.scanned},
+                         {"ltc_channels", ltc},     {"channels", reports}, {"status", status}};
+  std::fputs(document.dump(2).c_str(), out);
+  std::fputc('\n', out);
+}
+
+void printCsvHeader(std::FILE* csv) {
+  std::fputs("channel,sample,label,drop_frame,color_frame,binary_group_flags,user_bits,direction,length,position\n",
+             csv);
+}
+
+void printCsvRow(std::FILE* csv, int channel, const FrameRecord& row) {
+  std::fprintf(csv, "%d,%" PRIu64 ",%s,%d,%d,%s,%s,%s,%" PRIu64 ",%.3f\n", channel, row.sample,
+               labelText(row.label, row.dropFrame).c_str(), row.dropFrame ? 1 : 0, row.colourFrame ? 1 : 0,
+               flags(row.groupFlags).c_str(), hex8(row.userBits).c_str(), row.forward ? "forward" : "backward",
+               row.length, row.position);
+}
+
+}  // namespace stampline

@@ -1,0 +1,94 @@
+#ifndef STAMPLINE_DECODE_CHANNEL_REPORT_H_
+#define STAMPLINE_DECODE_CHANNEL_REPORT_H_
+
+#include <array>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "timecode/frame_rate.h"
+#include "timecode/timecode.h"
+
+namespace stampline {
+
+// One frame read whole and valid from a channel.
+struct FrameRecord {
+  uint64_t sample = 0;    // its first sample in the file's order
+  double position = 0;    // the same, to a fraction of a sample
+  uint64_t length = 0;    // in samples, to the next frame's first sample
+  TimecodeWord label = 0;
+  bool dropFrame = false;
+  bool colourFrame = false;
+  unsigned groupFlags = 0;  // BGF2 BGF1 BGF0 as bits 2 to 0
+  uint32_t userBits = 0;    // group 8 in the top four bits
+  bool forward = true;
+};
+
+// What can happen in a channel's timecode, each with a name for reports.
+enum class EventType {
+  kJump,       // a label that does not follow the one before
+  kRepeat,     // the label before again
+  kGap,        // a frame's length or more without a frame that can be read
+  kDirection,  // played the other way from here
+  kDropFrame,  // the drop-frame flag changes, or disagrees with the labels
+  kUserBits,   // the user bits change (not a date moving on at midnight)
+  kTimeStamp,  // the file's time stamp puts this frame half a frame or more away
+  kInvalid,    // a frame read whole that fails its parity or digit ranges
+  kTruncated,  // the file ends before its header says
+};
+inline constexpr size_t kEventTypes = 9;
+const char* eventName(EventType type);
+
+struct Event {
+  EventType type;
+  uint64_t sample = 0;
+  // The labels either side, where there are frames there.
+  std::optional<TimecodeWord> before;
+  std::optional<TimecodeWord> after;
+  uint64_t length = 0;  // a gap's, in samples
+  std::string detail;   // a few words where the type says too little
+};
+
+// Everything a channel's analysis found.
+struct ChannelReport {
+  int channel = 1;  // 1-based
+  uint64_t frames = 0;
+  FrameRecord first, last;
+  bool forward = false, backward = false;  // which ways it was played
+  FrameRate rate;
+  bool rateStated = false;  // given on the command line, not detected
+  bool dropFrame = false;   // the first frame's flag
+  // User bits: the first frame's, and how often they changed; a date and
+  // time-zone code where the group flags say they hold one (SMPTE 309M).
+  uint32_t userBits = 0;
+  uint64_t userBitsChanges = 0;
+  unsigned groupFlags = 0;
+  bool holdsDate = false;
+  unsigned year = 0, month = 0, day = 0;  // two-digit year as the bits hold it
+  unsigned timeZone = 0;                   // the code in groups 7 and 8
+  double peakDbfs = -INFINITY;
+  int polarity = 0;  // the frames' first reversal: +1 rising, -1 falling, 0 both
+  double riseMicroseconds = 0;
+  double speedPpm = 0;  // positive: frames shorter than nominal
+  double jitterSamples = 0;
+  // Against the bext TimeReference: where the time stamp puts each frame's
+  // label minus where the frame is, for the first frame and the largest.
+  std::optional<uint64_t> timeReference;
+  double firstDifference = 0;
+  double worstDifference = 0;
+  TimecodeWord impliedLabel = 0;  // the label at the time stamp's sample
+  std::vector<Event> events;      // the first kMostEventsListed
+  std::array<uint64_t, kEventTypes> eventCounts{};
+  uint64_t invalidFrames = 0;
+
+  static constexpr size_t kMostEventsListed = 1000;
+  bool carriesLtc() const { return frames > 0; }
+  uint64_t eventTotal() const;
+};
+
+}  // namespace stampline
+
+#endif  // STAMPLINE_DECODE_CHANNEL_REPORT_H_

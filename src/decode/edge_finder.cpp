@@ -1,0 +1,416 @@
+#include "decode/edge_finder.h"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cmath>
+#include <type_traits>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace stampline {
+namespace {
+
+// The finder works through a channel in blocks of this many sample frames;
+// the envelope moves once a block.
+constexpr size_t kBlockFrames = 4096;
+// The envelope's level and middle follow each block by this share.
+constexpr double kFollow = 0.25;
+// A reversal must reach this share of the level past the middle.
+constexpr double kReach = 0.4;
+// Below this share of full scale the signal is silence.
+constexpr double kSilence = 1.0 / 4096;
+// The level is measured on every this many samples.
+constexpr size_t kLevelStep = 64;
+// One reversal in this many (a power of two) has its rise time measured.
+constexpr uint64_t kRiseEvery = 256;
+static_assert(std::has_single_bit(kRiseEvery));
+
+template <typename T>
+double valueAt(const T* samples, size_t stride, size_t i) {
+  return static_cast<double>(samples[i * stride]);
+}
+
+// The middle in the sample type: for integers its whole part, so that
+// "above the middle" reads the same in both.
+template <typename T>
+T asSample(double value) {
+  if constexpr (std::is_floating_point_v<T>) {
+    return static_cast<T>(value);
+  } else {
+    return static_cast<T>(std::floor(value));
+  }
+}
+
+// The bits of a block's 64-sample stretches, bit k of stretch c set where
+// sample 64c + k lies above the middle; and the extremes of those samples.
+// One by one for any type and stride.
+template <typename T>
+void stretchBits(const T* block, size_t stride, size_t stretches, T mid, uint64_t* bits, T& highest,
+                 T& lowest) {
+  for (size_t c = 0; c < stretches; ++c) {
+    uint64_t b = 0;
+    for (size_t k = 0; k < 64; ++k) {
+      const T v = block[(c * 64 + k) * stride];
+      b |= static_cast<uint64_t>(v > mid) << k;
+      highest = std::max(highest, v);
+      lowest = std::min(lowest, v);
+    }
+    bits[c] = b;
+  }
+}
+
+#if defined(__SSE2__)
+// 16-bit samples eight at a time, one after another or every other
+// (stereo): those stand in the low halves of 32-bit lanes, and sign
+// extension and packing gather eight of them.
+void stretchBitsSse2(const int16_t* block, size_t stride, size_t stretches, int16_t mid,
+                     uint64_t* bits, int16_t& highest, int16_t& lowest) {
+  const __m128i middle = _mm_set1_epi16(mid);
+  __m128i high = _mm_set1_epi16(highest);
+  __m128i low = _mm_set1_epi16(lowest);
+  const auto lowHalves = [](__m128i v) { return _mm_srai_epi32(_mm_slli_epi32(v, 16), 16); };
+  for (size_t c = 0; c < stretches; ++c) {
+    uint64_t b = 0;
+    for (size_t part = 0; part < 4; ++part) {
+      const int16_t* p = block + (c * 64 + part * 16) * stride;
+      __m128i x;
+      __m128i y;
+      if (stride == 1) {
+        x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 8));
+      } else {
+        const auto* q = reinterpret_cast<const __m128i*>(p);
+        x = _mm_packs_epi32(lowHalves(_mm_loadu_si128(q)), lowHalves(_mm_loadu_si128(q + 1)));
+        y = _mm_packs_epi32(lowHalves(_mm_loadu_si128(q + 2)), lowHalves(_mm_loadu_si128(q + 3)));
+      }
+      high = _mm_max_epi16(high, _mm_max_epi16(x, y));
+      low = _mm_min_epi16(low, _mm_min_epi16(x, y));
+      const __m128i over = _mm_packs_epi16(_mm_cmpgt_epi16(x, middle), _mm_cmpgt_epi16(y, middle));
+      b |= static_cast<uint64_t>(static_cast<uint16_t>(_mm_movemask_epi8(over))) << (16 * part);
+    }
+    bits[c] = b;
+  }
+  alignas(16) int16_t lanes[8];
+  _mm_store_si128(reinterpret_cast<__m128i*>(lanes), high);
+  highest = *std::max_element(lanes, lanes + 8);
+  _mm_store_si128(reinterpret_cast<__m128i*>(lanes), low);
+  lowest = *std::min_element(lanes, lanes + 8);
+}
+#endif
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <immintrin.h>
+#define STAMPLINE_HAVE_AVX2 1
+// The same sixteen at a time, on a processor with AVX2. Packing works
+// within each 128-bit half; a permutation puts the halves in order again.
+#define STAMPLINE_LOW_HALVES(v) _mm256_srai_epi32(_mm256_slli_epi32((v), 16), 16)
+#define STAMPLINE_IN_ORDER(v) _mm256_permute4x64_epi64((v), 0xD8)
+__attribute__((target("avx2"))) void stretchBitsAvx2(const int16_t* block, size_t stride,
+                                                     size_t stretches, int16_t mid, uint64_t* bits,
+                                                     int16_t& highest, int16_t& lowest) {
+  const __m256i middle = _mm256_set1_epi16(mid);
+  __m256i high = _mm256_set1_epi16(highest);
+  __m256i low = _mm256_set1_epi16(lowest);
+  for (size_t c = 0; c < stretches; ++c) {
+    uint64_t b = 0;
+    for (size_t part = 0; part < 2; ++part) {
+      const int16_t* p = block + (c * 64 + part * 32) * stride;
+      __m256i x;
+      __m256i y;
+      if (stride == 1) {
+        x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+        y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 16));
+      } else {
+        const auto* q = reinterpret_cast<const __m256i*>(p);
+        x = STAMPLINE_IN_ORDER(_mm256_packs_epi32(STAMPLINE_LOW_HALVES(_mm256_loadu_si256(q)),
+                                                  STAMPLINE_LOW_HALVES(_mm256_loadu_si256(q + 1))));
+        y = STAMPLINE_IN_ORDER(_mm256_packs_epi32(STAMPLINE_LOW_HALVES(_mm256_loadu_si256(q + 2)),
+                                                  STAMPLINE_LOW_HALVES(_mm256_loadu_si256(q + 3))));
+      }
+      high = _mm256_max_epi16(high, _mm256_max_epi16(x, y));
+      low = _mm256_min_epi16(low, _mm256_min_epi16(x, y));
+      const __m256i over =
+          STAMPLINE_IN_ORDER(_mm256_packs_epi16(_mm256_cmpgt_epi16(x, middle), _mm256_cmpgt_epi16(y, middle)));
+      b |= static_cast<uint64_t>(static_cast<uint32_t>(_mm256_movemask_epi8(over))) << (32 * part);
+    }
+    bits[c] = b;
+  }
+  alignas(32) int16_t lanes[16];
+  _mm256_store_si256(reinterpret_cast<__m256i*>(lanes), high);
+  highest = *std::max_element(lanes, lanes + 16);
+  _mm256_store_si256(reinterpret_cast<__m256i*>(lanes), low);
+  lowest = *std::min_element(lanes, lanes + 16);
+}
+#undef STAMPLINE_LOW_HALVES
+#undef STAMPLINE_IN_ORDER
+#endif
+
+using StretchBits16 = void (*)(const int16_t*, size_t, size_t, int16_t, uint64_t*, int16_t&, int16_t&);
+
+// The widest the processor takes, chosen once.
+StretchBits16 chooseStretchBits16() {
+#if defined(STAMPLINE_HAVE_AVX2)
+  if (__builtin_cpu_supports("avx2")) return stretchBitsAvx2;
+#endif
+#if defined(__SSE2__)
+  return stretchBitsSse2;
+#else
+  return stretchBits<int16_t>;
+#endif
+}
+
+// Any type, with the widest comparisons there are for the one type and
+// strides that have them.
+template <typename T>
+void allStretchBits(const T* block, size_t stride, size_t stretches, T mid, uint64_t* bits,
+                    T& highest, T& lowest) {
+  if constexpr (std::is_same_v<T, int16_t>) {
+    static const StretchBits16 widest = chooseStretchBits16();
+    if (stride <= 2) {
+      widest(block, stride, stretches, mid, bits, highest, lowest);
+      return;
+    }
+  }
+  stretchBits(block, stride, stretches, mid, bits, highest, lowest);
+}
+
+}  // namespace
+
+EdgeFinder::EdgeFinder(double fullScale) : fullScale_(fullScale) {}
+
+std::span<const Edge> EdgeFinder::scan(const int16_t* samples, size_t stride, size_t frames) {
+  return scanAll(samples, stride, frames);
+}
+std::span<const Edge> EdgeFinder::scan(const int32_t* samples, size_t stride, size_t frames) {
+  return scanAll(samples, stride, frames);
+}
+std::span<const Edge> EdgeFinder::scan(const float* samples, size_t stride, size_t frames) {
+  return scanAll(samples, stride, frames);
+}
+
+template <typename T>
+std::span<const Edge> EdgeFinder::scanAll(const T* samples, size_t stride, size_t frames) {
+  // At most one reversal a sample, one before the first, and one the last
+  // call left waiting.
+  if (found_.size() < frames + 2) found_.resize(frames + 2);
+  count_ = 0;
+  for (size_t done = 0; done < frames; done += kBlockFrames) {
+    scanBlock(samples + done * stride, stride, std::min(kBlockFrames, frames - done));
+  }
+  return {found_.data(), count_};
+}
+
+template <typename T>
+void EdgeFinder::scanBlock(const T* block, size_t stride, size_t count) {
+  // The envelope of the blocks before serves this one, which then moves it
+  // on; the first block, or one after silence, is measured first.
+  if (!haveEnvelope_ || silent_) {
+    T highest = block[0];
+    T lowest = block[0];
+    for (size_t i = 0; i < count; ++i) {
+      highest = std::max(highest, block[i * stride]);
+      lowest = std::min(lowest, block[i * stride]);
+    }
+    updateEnvelope(block, stride, count, highest, lowest);
+  }
+  if (!started_) {
+    // A signal that starts at one of its levels began its first cell with
+    // a reversal just before.
+    started_ = true;
+    last_ = valueAt(block, stride, 0);
+    if (!silent_ && std::abs(last_ - mid_) >= reach_) accept(-0.5, last_ > mid_);
+  }
+  if (pending_) confirm(block, stride, count, 0);
+  T highest = block[0];
+  T lowest = block[0];
+  crossings(block, stride, count, highest, lowest);
+  last_ = valueAt(block, stride, count - 1);
+  first_ += count;
+  updateEnvelope(block, stride, count, highest, lowest);
+}
+
+// The crossings of the middle, found 64 samples at a time. The common case
+// (a crossing that reaches past the threshold at once) is taken here with
+// the state in locals; the rest goes the long way through crossing().
+template <typename T>
+void EdgeFinder::crossings(const T* block, size_t stride, size_t count, T& highest, T& lowest) {
+  const T mid = asSample<T>(mid_);
+  // Every other sample is read in pairs: the last pair must be whole.
+  const size_t stretches = count >= 65 ? (count - (stride == 2 ? 1 : 0)) / 64 : 0;
+  std::array<uint64_t, kBlockFrames / 64> bits{};
+  allStretchBits(block, stride, stretches, mid, bits.data(), highest, lowest);
+  const double middle = mid_;
+  const double reach = reach_;
+  const double base = static_cast<double>(first_) - 1;
+  // Whether the sample before the block lies above the middle.
+  uint64_t carry = static_cast<T>(last_) > mid ? 1 : 0;
+  int state = state_;
+  size_t found = count_;
+  uint64_t reversals = reversals_;
+  // Where the long way takes over: a crossing waiting, or one to pass over.
+  const auto passOverAt = [this, count] {
+    return passOver_ >= first_ && passOver_ - first_ < count ? passOver_ - first_ : SIZE_MAX;
+  };
+  bool slow = pending_;
+  size_t passOver = passOverAt();
+  Edge* const out = found_.data();
+  for (size_t c = 0; c < stretches && !silent_; ++c) {
+    uint64_t crossed = bits[c] ^ (bits[c] << 1 | carry);
+    carry = bits[c] >> 63;
+    for (; crossed != 0; crossed &= crossed - 1) {
+      const size_t at = c * 64 + static_cast<size_t>(std::countr_zero(crossed));
+      const double v = valueAt(block, stride, at);
+      const bool rising = v > middle;
+      if (state == (rising ? 1 : -1)) continue;  // back where it stands
+      // Past the threshold at once, nothing waiting, not a crossing back,
+      // not the block's first sample: the common case, here.
+      if ((rising ? v - middle : middle - v) >= reach && !slow && at > 0 && at != passOver) {
+        const double before = valueAt(block, stride, at - 1);
+        const auto fraction = static_cast<float>(middle - before) / static_cast<float>(v - before);
+        out[found].position = base + static_cast<double>(at) + fraction;
+        out[found].rising = rising;
+        ++found;
+        state = rising ? 1 : -1;
+        if ((++reversals & (kRiseEvery - 1)) == 1) measureRise(block, stride, count, at, rising);
+        continue;
+      }
+      state_ = state;
+      reversals_ = reversals;
+      count_ = found;
+      crossing(block, stride, count, at);
+      state = state_;
+      found = count_;
+      reversals = reversals_;
+      slow = pending_;
+      passOver = passOverAt();
+    }
+  }
+  state_ = state;
+  reversals_ = reversals;
+  count_ = found;
+  for (size_t i = stretches * 64; i < count; ++i) {
+    const T v = block[i * stride];
+    highest = std::max(highest, v);
+    lowest = std::min(lowest, v);
+    const uint64_t above = v > mid ? 1 : 0;
+    if (above != carry && !silent_) crossing(block, stride, count, i);
+    carry = above;
+  }
+}
+
+// Sample `at` lies on the other side of the middle from the one before.
+template <typename T>
+void EdgeFinder::crossing(const T* block, size_t stride, size_t count, size_t at) {
+  if (pending_ || first_ + at == passOver_) return;
+  const double v = valueAt(block, stride, at);
+  const bool rising = v > mid_;
+  if (rising == (state_ > 0) && state_ != 0) return;  // back where it stands
+  const double before = at > 0 ? valueAt(block, stride, at - 1) : last_;
+  const double position = static_cast<double>(first_ + at) - 1 + (mid_ - before) / (v - before);
+  // Most reversals are past the threshold at once.
+  if ((rising ? v - mid_ : mid_ - v) >= reach_) {
+    accept(position, rising);
+    if (reversals_ % kRiseEvery == 1) measureRise(block, stride, count, at, rising);
+    return;
+  }
+  pendingPosition_ = position;
+  pendingRising_ = rising;
+  pending_ = true;
+  confirm(block, stride, count, at + 1);
+}
+
+// Follows a crossing on from sample `from`: a reversal once the signal
+// reaches past the threshold, a spike if it crosses back first. At the end
+// of the block it waits for the next.
+template <typename T>
+void EdgeFinder::confirm(const T* block, size_t stride, size_t count, size_t from) {
+  const double sign = pendingRising_ ? 1 : -1;
+  for (size_t j = from; j < count; ++j) {
+    const double v = (valueAt(block, stride, j) - mid_) * sign;
+    if (v >= reach_) {
+      pending_ = false;
+      accept(pendingPosition_, pendingRising_);
+      return;
+    }
+    if (pendingRising_ ? v <= 0 : v < 0) {
+      pending_ = false;
+      passOver_ = first_ + j;
+      return;
+    }
+  }
+}
+
+// The 10 % and 90 % points of a reversal between the levels a quarter cell
+// before and after it, by linear interpolation between samples.
+template <typename T>
+void EdgeFinder::measureRise(const T* block, size_t stride, size_t count, size_t at, bool rising) {
+  const auto reachOut = static_cast<size_t>(std::clamp(window_ / 4, 1.0, 32.0));
+  if (at < reachOut + 1 || at + reachOut >= count) return;
+  const size_t from = at - 1 - reachOut;
+  const size_t to = at + reachOut;
+  const double start = valueAt(block, stride, from);
+  const double swing = valueAt(block, stride, to) - start;
+  if (std::abs(swing) < reach_ || (swing > 0) != rising) return;
+  const auto when = [&](double share) {
+    const double level = start + share * swing;
+    for (size_t j = from; j < to; ++j) {
+      const double a = (valueAt(block, stride, j) - level) * (rising ? 1 : -1);
+      const double b = (valueAt(block, stride, j + 1) - level) * (rising ? 1 : -1);
+      if (a < 0 && b >= 0) return static_cast<double>(j) + a / (a - b);
+    }
+    return -1.0;
+  };
+  const double t10 = when(0.1);
+  const double t90 = when(0.9);
+  if (t10 < 0 || t90 < t10) return;
+  riseSum_ += t90 - t10;
+  ++riseCount_;
+}
+
+// Moves the envelope on by a block whose extremes are `highest` and
+// `lowest`.
+template <typename T>
+void EdgeFinder::updateEnvelope(const T* block, size_t stride, size_t count, T highest, T lowest) {
+  for (const T extreme : {highest, lowest}) {
+    const double magnitude = std::abs(static_cast<double>(extreme));
+    if (std::isfinite(magnitude)) peak_ = std::max(peak_, magnitude);
+  }
+  double sum = 0;
+  size_t n = 0;
+  for (size_t i = 0; i < count; i += kLevelStep, ++n) sum += valueAt(block, stride, i);
+  const double mean = sum / static_cast<double>(n);
+  double distance = 0;
+  for (size_t i = 0; i < count; i += kLevelStep) distance += std::abs(valueAt(block, stride, i) - mean);
+  const double level = distance / static_cast<double>(n);
+  if (!std::isfinite(mean) || !std::isfinite(level)) {
+    silent_ = true;  // a floating-point block with a value that is no number
+    return;
+  }
+  if (!haveEnvelope_) {
+    high_ = mean + level;
+    low_ = mean - level;
+    haveEnvelope_ = true;
+  } else {
+    high_ += kFollow * (mean + level - high_);
+    low_ += kFollow * (mean - level - low_);
+  }
+  mid_ = (high_ + low_) / 2;
+  reach_ = kReach * (high_ - low_) / 2;
+  silent_ = (high_ - low_) / 2 < kSilence * fullScale_;
+}
+
+std::span<const Edge> EdgeFinder::finish() {
+  // The last cell ends where the input does.
+  if (found_.empty()) found_.resize(1);
+  count_ = 0;
+  pending_ = false;
+  if (state_ != 0 && !silent_ && std::abs(last_ - mid_) >= reach_ && (last_ > mid_) == (state_ > 0)) {
+    accept(static_cast<double>(first_) - 0.5, state_ < 0);
+  }
+  return {found_.data(), count_};
+}
+
+}  // namespace stampline

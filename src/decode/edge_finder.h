@@ -1,0 +1,113 @@
+#ifndef STAMPLINE_DECODE_EDGE_FINDER_H_
+#define STAMPLINE_DECODE_EDGE_FINDER_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace stampline {
+
+// A polarity reversal of one channel: where the signal crosses the level
+// midway between its two states, in sample frames from the start of the
+// input (interpolated between the samples on either side), and which way.
+struct Edge {
+  double position;
+  bool rising;
+};
+
+// Finds every polarity reversal of one channel, whatever its level, offset
+// or polarity.
+//
+// The two levels the signal moves between are followed by an envelope: each
+// block's middle (its mean) and level (the mean distance from it), taken on
+// every few samples and followed from block to block, so that a DC offset,
+// a level that changes, or the droop of a high-passed (AC-coupled) signal
+// move the midway level with them, and a noise spike moves nothing far. A
+// reversal is where the signal crosses that level and then reaches past a
+// threshold on the far side (40 % of the level beyond it) before it
+// crosses back: a noise spike that crosses and returns is no reversal. A
+// level below 1/4096 of full scale is silence.
+//
+// The crossings are found a 64-sample stretch at a time from one comparison
+// of every sample (SSE2 on x86, eight 16-bit samples or four 32-bit or
+// float ones at once); only the samples around each crossing are looked at
+// one by one. Each block is judged by the envelope of the blocks before it
+// (the first, and one after silence, by its own).
+class EdgeFinder {
+ public:
+  explicit EdgeFinder(double fullScale);
+
+  // Scans `frames` samples of one channel, `stride` values apart, which
+  // follow those of the last call. Returns the reversals found, valid until
+  // the next call.
+  std::span<const Edge> scan(const int16_t* samples, size_t stride, size_t frames);
+  std::span<const Edge> scan(const int32_t* samples, size_t stride, size_t frames);
+  std::span<const Edge> scan(const float* samples, size_t stride, size_t frames);
+  // The input has ended. Where the signal started and ends at one of its
+  // levels, the first and last cells have no reversal of their own to
+  // mark them: reversals just before the first sample (given by the first
+  // scan) and just after the last (given here) stand for them.
+  std::span<const Edge> finish();
+
+  // The largest sample magnitude seen.
+  double peak() const { return peak_; }
+  // The mean time, in samples, a reversal takes from 10 % to 90 % of the
+  // swing between the levels on either side, over a sample of reversals;
+  // 0 when none could be measured. `window` (samples, the decoder's cell
+  // length) keeps the levels within the cells on either side.
+  double riseSamples() const { return riseCount_ > 0 ? riseSum_ / static_cast<double>(riseCount_) : 0; }
+  void setWindow(double samples) { window_ = samples; }
+
+ private:
+  template <typename T>
+  std::span<const Edge> scanAll(const T* samples, size_t stride, size_t frames);
+  template <typename T>
+  void scanBlock(const T* block, size_t stride, size_t count);
+  template <typename T>
+  void crossings(const T* block, size_t stride, size_t count, T& highest, T& lowest);
+  template <typename T>
+  void crossing(const T* block, size_t stride, size_t count, size_t at);
+  template <typename T>
+  void confirm(const T* block, size_t stride, size_t count, size_t from);
+  template <typename T>
+  void measureRise(const T* block, size_t stride, size_t count, size_t at, bool rising);
+  template <typename T>
+  void updateEnvelope(const T* block, size_t stride, size_t count, T highest, T lowest);
+  void accept(double position, bool rising) {
+    state_ = rising ? 1 : -1;
+    found_[count_++] = {position, rising};
+    ++reversals_;
+  }
+
+  double fullScale_;
+  double high_ = 0;  // the envelope
+  double low_ = 0;
+  bool haveEnvelope_ = false;
+  double mid_ = 0;
+  double reach_ = 0;  // how far past the middle a reversal must go
+  bool silent_ = true;
+  // Where the signal stands: +1 high, -1 low, 0 not yet known.
+  int state_ = 0;
+  // A crossing waiting to reach past the threshold: where, and which way.
+  bool pending_ = false;
+  double pendingPosition_ = 0;
+  bool pendingRising_ = false;
+  // A crossing back already judged, at this sample frame: passed over.
+  uint64_t passOver_ = UINT64_MAX;
+  uint64_t first_ = 0;  // the sample frame of the block's first sample
+  double last_ = 0;     // the sample before the block
+  bool started_ = false;
+  double peak_ = 0;
+  double window_ = 0;
+  double riseSum_ = 0;
+  uint64_t riseCount_ = 0;
+  uint64_t reversals_ = 0;
+  // The reversals of the call: never shrunk, so that it is never cleared.
+  std::vector<Edge> found_;
+  size_t count_ = 0;
+};
+
+}  // namespace stampline
+
+#endif  // STAMPLINE_DECODE_EDGE_FINDER_H_

@@ -1,0 +1,211 @@
+#include "decode/ltc_decoder.h"
+
+#include <algorithm>
+#include <bit>
+
+namespace stampline {
+namespace {
+
+// The sync word, bits 64 to 79, as the newest 16 bits of the window (bit 64
+// the oldest of them): played forwards 0011 1111 1111 1101.
+constexpr uint64_t kSyncForward = 0x3FFD;
+// Played backwards, bit 79 arrives first: the oldest 16 bits of the window
+// read 1011 1111 1111 1100.
+constexpr uint16_t kSyncBackward = 0xBFFC;
+// An interval from a quarter to three quarters of the cell is a half, from
+// there to one and a half a whole cell; shorter or longer ones fit neither.
+// Every eight cells read move the followed length half way to their mean
+// (about as fast as a sixteenth a cell, without making each interval wait
+// for the one before).
+constexpr uint64_t kFollowCells = 8;
+// After this many intervals in a row that fit no cell, or this many
+// without a frame, the cell is learned afresh (the speed has jumped).
+constexpr int kRelearnAfter = 24;
+constexpr uint64_t kRelearnWithoutFrame = 480;
+// The cell is learned from this many intervals, at least a frame's worth.
+constexpr size_t kLearnFrom = 160;
+
+}  // namespace
+
+void LtcDecoder::add(std::span<const Edge> edges, std::vector<ReadFrame>& frames) {
+  size_t i = 0;
+  if (!haveEdge_ && !edges.empty()) {
+    haveEdge_ = true;
+    hot_.last = units(edges[0].position);
+    learnFrom_ = hot_.last;
+    i = 1;
+  }
+  Hot h = hot_;
+  for (; i < edges.size(); ++i) {
+    const int64_t position = units(edges[i].position);
+    const int64_t length = position - h.last;
+    h.last = position;
+    // The common case without a branch on the bits, which no processor can
+    // foresee: an interval that fits (a half, or a whole cell after no
+    // lone half) either completes a bit or is a first half.
+    const bool half = length < h.halfBelow;
+    const bool fits = length >= h.halfFrom && length < h.wholeBelow && (half || !h.halfSeen);
+    if (!fits || h.sinceFrame + 1 >= kRelearnWithoutFrame) {
+      // Everything else the long way, with the state where it lives.
+      hot_ = h;
+      if (hot_.cell == 0) {
+        learning_.emplace_back(length, edges[i]);
+        if (learning_.size() >= kLearnFrom) learn(frames);
+      } else {
+        interval(length, edges[i], frames);
+      }
+      h = hot_;
+      continue;
+    }
+    const bool completes = !half || h.halfSeen;
+    const uint64_t step = completes ? 1 : 0;
+    h.halfSeen = half && !h.halfSeen;
+    h.cellsLength += completes ? position - h.cellStart : 0;
+    h.cellsRead += step;
+    if (h.cellsRead == kFollowCells) {
+      h.cell += (h.cellsLength / static_cast<int64_t>(kFollowCells) - h.cell) / 2;
+      h.halfFrom = h.cell >> 2;
+      h.halfBelow = h.cell - h.halfFrom;
+      h.wholeBelow = h.cell + (h.cell >> 1);
+      h.cellsLength = 0;
+      h.cellsRead = 0;
+    }
+    h.failures = 0;
+    h.sinceFrame += step;
+    cellStarts_[h.ring] = h.cellStart;
+    h.ring += step;
+    h.ring = h.ring == 80 ? 0 : h.ring;
+    h.cellStart = completes ? position : h.cellStart;
+    const uint16_t high = static_cast<uint16_t>(h.high << 1 | h.low >> 63);
+    const uint64_t low = h.low << 1 | (half ? 1U : 0U);
+    h.high = completes ? high : h.high;
+    h.low = completes ? low : h.low;
+    h.bits += step;
+    if (completes && h.bits >= 80) {
+      const bool forward = (h.low & 0xFFFF) == kSyncForward;
+      if (forward || h.high == kSyncBackward) {
+        hot_ = h;
+        frames.push_back(frameRead(forward, edges[i]));
+        hot_.sinceFrame = 0;
+        h = hot_;
+      }
+    }
+  }
+  hot_ = h;
+}
+
+// The cell from the intervals seen: the shortest are halves, those twice
+// as long whole cells. Both are there in every frame (the sync word holds
+// twelve ones and three zeros); until both are seen, more intervals are
+// gathered. Then the intervals are read with the cell learned.
+void LtcDecoder::learn(std::vector<ReadFrame>& frames) {
+  std::vector<int64_t> lengths;
+  for (const auto& [length, edge] : learning_) lengths.push_back(length);
+  std::sort(lengths.begin(), lengths.end());
+  const int64_t shortest = lengths[lengths.size() / 32];  // past a stray spike or two
+  std::vector<int64_t> halves;
+  size_t wholes = 0;
+  for (const int64_t length : lengths) {
+    if (length * 5 < 7 * shortest) halves.push_back(length);
+    if (length * 5 > 8 * shortest && length * 5 < 12 * shortest) ++wholes;
+  }
+  if (shortest <= 0 || halves.size() < 8 || wholes < 4) {
+    // Not yet telling: drop the older half and gather on.
+    learnFrom_ = units(learning_[learning_.size() / 2 - 1].second.position);
+    learning_.erase(learning_.begin(), learning_.begin() + static_cast<std::ptrdiff_t>(learning_.size() / 2));
+    return;
+  }
+  setCell(2 * halves[halves.size() / 2]);
+  const std::vector<std::pair<int64_t, Edge>> replay = std::move(learning_);
+  learning_.clear();
+  lose();
+  hot_.cellStart = learnFrom_;
+  for (const auto& [length, edge] : replay) interval(length, edge, frames);
+}
+
+// Reads one interval, whatever it is.
+void LtcDecoder::interval(int64_t length, const Edge& edge, std::vector<ReadFrame>& frames) {
+  if (++hot_.sinceFrame > kRelearnWithoutFrame) {
+    relearn(units(edge.position));
+    return;
+  }
+  const bool half = length >= hot_.halfFrom && length < hot_.halfBelow;
+  const bool whole = length >= hot_.halfBelow && length < hot_.wholeBelow;
+  if (half && !hot_.halfSeen) {
+    hot_.halfSeen = true;
+  } else if (half || (whole && !hot_.halfSeen)) {
+    bit(half, edge, frames);
+  } else {
+    // A whole cell after a half, or an interval too short or too long: what
+    // was read no longer lines up. This reversal may open a cell.
+    lose();
+    hot_.cellStart = units(edge.position);
+    if (++hot_.failures >= kRelearnAfter) relearn(hot_.cellStart);
+  }
+}
+
+void LtcDecoder::lose() {
+  hot_.bits = 0;
+  hot_.halfSeen = false;
+}
+
+void LtcDecoder::setCell(int64_t cell) {
+  hot_.cell = cell;
+  hot_.cellsLength = 0;
+  hot_.cellsRead = 0;
+  hot_.halfFrom = cell >> 2;
+  hot_.halfBelow = cell - hot_.halfFrom;
+  hot_.wholeBelow = cell + (cell >> 1);
+}
+
+void LtcDecoder::relearn(int64_t from) {
+  lose();
+  setCell(0);
+  hot_.failures = 0;
+  hot_.sinceFrame = 0;
+  learnFrom_ = from;
+}
+
+void LtcDecoder::bit(bool one, const Edge& edge, std::vector<ReadFrame>& frames) {
+  // The interval(s) fitted the cell: follow its length.
+  const int64_t position = units(edge.position);
+  hot_.cellsLength += position - hot_.cellStart;
+  if (++hot_.cellsRead == kFollowCells) {
+    setCell(hot_.cell + (hot_.cellsLength / static_cast<int64_t>(kFollowCells) - hot_.cell) / 2);
+  }
+  hot_.failures = 0;
+  hot_.halfSeen = false;
+  cellStarts_[hot_.ring] = hot_.cellStart;
+  hot_.ring = hot_.ring == 79 ? 0 : hot_.ring + 1;
+  hot_.cellStart = position;
+  hot_.high = static_cast<uint16_t>(hot_.high << 1 | hot_.low >> 63);
+  hot_.low = hot_.low << 1 | (one ? 1U : 0U);
+  if (++hot_.bits < 80) return;
+  const bool forward = (hot_.low & 0xFFFF) == kSyncForward;
+  if (!forward && hot_.high != kSyncBackward) return;
+  frames.push_back(frameRead(forward, edge));
+  hot_.sinceFrame = 0;
+}
+
+// The frame the window holds: frame bit i came in 79 - i bits ago played
+// forwards, i bits ago played backwards.
+ReadFrame LtcDecoder::frameRead(bool forward, const Edge& end) const {
+  ReadFrame read;
+  read.frame.bytes.fill(0);
+  read.forward = forward;
+  for (int i = 0; i < 80; ++i) {
+    const int at = forward ? 79 - i : i;
+    const bool set = at < 64 ? ((hot_.low >> at) & 1U) != 0 : ((hot_.high >> (at - 64)) & 1U) != 0;
+    if (set) read.frame.bytes[static_cast<size_t>(i / 8)] |= static_cast<uint8_t>(1U << (i % 8));
+  }
+  // The oldest cell in the window opened the frame. From there to the
+  // reversal that closes it the signal reversed once a cell and once more
+  // a one: an even number of times where the ones are even.
+  read.start = samples(cellStarts_[hot_.ring]);
+  const int ones = std::popcount(hot_.low) + std::popcount(static_cast<unsigned>(hot_.high));
+  read.startRising = end.rising != (ones % 2 != 0);
+  read.end = end.position;
+  return read;
+}
+
+}  // namespace stampline

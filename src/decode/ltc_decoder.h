@@ -1,0 +1,100 @@
+#ifndef STAMPLINE_DECODE_LTC_DECODER_H_
+#define STAMPLINE_DECODE_LTC_DECODER_H_
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <utility>
+#include <vector>
+
+#include "decode/edge_finder.h"
+#include "timecode/ltc_frame.h"
+
+namespace stampline {
+
+// An LTC frame read from the signal: its 80 bits, which way it was played,
+// and where it lies, in sample frames from the start of the input (the
+// interpolated reversals that open its first cell and close its last).
+// Played backwards, the first cell in the input is that of bit 79.
+struct ReadFrame {
+  LtcFrame frame;
+  bool forward = true;
+  double start = 0;
+  double end = 0;
+  bool startRising = false;  // which way the signal goes where the frame starts
+};
+
+// Reads LTC frames from a channel's polarity reversals.
+//
+// Biphase-mark code starts every bit cell with a reversal and reverses once
+// more in the middle of a one: the time between reversals is a whole cell
+// (a zero) or half a cell (two halves make a one). The cell's length is
+// learned from the first reversals (twice the typical shortest interval,
+// once whole cells are seen too) and followed from cell to cell, so the
+// speed may drift or change (0.5x to 2x and more). An interval that fits
+// neither, or a whole cell after a lone half, loses the bits read so far;
+// many in a row, or long without a frame, and the cell is learned afresh.
+// Bits go into an 80-bit window; a frame is read where the window holds 80
+// bits read without a loss and its newest 16 are the sync word (played
+// forwards) or its oldest 16 the sync word reversed (played backwards).
+// Nothing about a frame's contents is checked here.
+class LtcDecoder {
+ public:
+  // Takes the reversals in order; appends every frame completed to `frames`.
+  void add(std::span<const Edge> edges, std::vector<ReadFrame>& frames);
+  // The cell length followed, in samples (0 while it is being learned).
+  double cellLength() const { return static_cast<double>(hot_.cell) / kUnit; }
+
+ private:
+  // Positions and lengths in units of 1/256 sample, in integers: the loop
+  // from one reversal to the next then carries only integer additions and
+  // shifts from step to step.
+  static constexpr int64_t kUnit = 256;
+  static int64_t units(double samples) { return static_cast<int64_t>(samples * kUnit); }
+  static double samples(int64_t units) { return static_cast<double>(units) / kUnit; }
+
+  // What every interval reads and changes, kept together so that the loop
+  // over them can hold it in registers.
+  struct Hot {
+    int64_t last = 0;        // where the reversal before lies
+    int64_t cell = 0;        // the cell's length, 0 while it is learned
+    int64_t halfFrom = 0;    // the interval lengths that part misfits, halves,
+    int64_t halfBelow = 0;   // whole cells and misfits again
+    int64_t wholeBelow = 0;
+    int64_t cellStart = 0;   // where the cell being read opened
+    // The cells read since the cell was last followed, and their length.
+    int64_t cellsLength = 0;
+    uint64_t cellsRead = 0;
+    bool halfSeen = false;
+    // The window: the newest bit in bit 0 of `low`, the oldest of 80 in
+    // bit 15 of `high`.
+    uint64_t low = 0;
+    uint16_t high = 0;
+    uint64_t bits = 0;     // read since the last loss
+    size_t ring = 0;       // the oldest cell's place in cellStarts_
+    uint64_t sinceFrame = 0;
+    int failures = 0;      // intervals in a row that fit no cell
+  };
+
+  void interval(int64_t length, const Edge& edge, std::vector<ReadFrame>& frames);
+  void learn(std::vector<ReadFrame>& frames);
+  void bit(bool one, const Edge& edge, std::vector<ReadFrame>& frames);
+  ReadFrame frameRead(bool forward, const Edge& end) const;
+  void lose();
+  void relearn(int64_t from);
+  void setCell(int64_t cell);
+
+  Hot hot_;
+  bool haveEdge_ = false;
+  // Intervals and their closing reversals, while the cell is learned, and
+  // where the first of them opened.
+  std::vector<std::pair<int64_t, Edge>> learning_;
+  int64_t learnFrom_ = 0;
+  // Where the last 80 cells opened, the oldest at hot_.ring.
+  std::array<int64_t, 80> cellStarts_{};
+};
+
+}  // namespace stampline
+
+#endif  // STAMPLINE_DECODE_LTC_DECODER_H_

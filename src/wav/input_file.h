@@ -1,0 +1,48 @@
+#ifndef STAMPLINE_WAV_INPUT_FILE_H_
+#define STAMPLINE_WAV_INPUT_FILE_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+
+namespace stampline {
+
+// Where a WAV file's bytes come from: the narrow interface the reader needs,
+// with the system's files and standard input behind it and memory in the
+// tests. A regular file can be read at any offset; a stream (a pipe,
+// standard input) only from the front.
+class InputFile {
+ public:
+  virtual ~InputFile() = default;
+
+  virtual bool seekable() const = 0;
+  // The next `bytes` bytes, or fewer only where the input ends; valid until
+  // the next call. A regular file is mapped rather than copied where the
+  // system allows it.
+  virtual std::span<const uint8_t> next(size_t bytes) = 0;
+  // Moves on by `bytes` without reading them; false where the input ends
+  // first (it is then at its end).
+  virtual bool skip(uint64_t bytes) = 0;
+  // Seekable inputs only: goes to `offset` from the start.
+  virtual bool seek(uint64_t offset) = 0;
+  // Bytes from the start of the input to where it stands.
+  virtual uint64_t position() const = 0;
+  // The system's error number of a read that failed (the input then ends
+  // there), or 0.
+  virtual int error() const = 0;
+};
+
+// Opens `path` for reading, or standard input for "-". Fails, with `why`
+// set to what is wrong in a few words ("no such file", "a directory"),
+// for a path that cannot be read.
+std::unique_ptr<InputFile> openInputFile(const std::string& path, std::string& why);
+
+// An input held in memory, read as a stream (`seekable` false) or as a
+// regular file.
+std::unique_ptr<InputFile> memoryInput(std::string bytes, bool seekable);
+
+}  // namespace stampline
+
+#endif  // STAMPLINE_WAV_INPUT_FILE_H_

@@ -1,0 +1,105 @@
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "wav/input_file.h"
+
+namespace stampline {
+namespace {
+
+// Paths arrive as UTF-8 (the command line is read in UTF-16 and converted).
+std::wstring widePath(const std::string& path) {
+  const int length = MultiByteToWideChar(CP_UTF8, 0, path.data(), static_cast<int>(path.size()),
+                                         nullptr, 0);
+  std::wstring wide(static_cast<size_t>(length), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, path.data(), static_cast<int>(path.size()), wide.data(), length);
+  return wide;
+}
+
+// A file of the system or standard input, read into a buffer.
+class SystemInput final : public InputFile {
+ public:
+  SystemInput(int fd, bool ownsFd, bool regular) : fd_(fd), ownsFd_(ownsFd), regular_(regular) {}
+  ~SystemInput() override {
+    if (ownsFd_) _close(fd_);
+  }
+  SystemInput(const SystemInput&) = delete;
+  SystemInput& operator=(const SystemInput&) = delete;
+
+  bool seekable() const override { return regular_; }
+  std::span<const uint8_t> next(size_t bytes) override {
+    buffer_.resize(bytes);
+    size_t got = 0;
+    while (got < bytes && error_ == 0) {
+      const int n = _read(fd_, buffer_.data() + got,
+                          static_cast<unsigned>(std::min<size_t>(bytes - got, INT_MAX)));
+      if (n < 0) error_ = errno;
+      if (n <= 0) break;
+      got += static_cast<size_t>(n);
+    }
+    position_ += got;
+    return {buffer_.data(), got};
+  }
+  bool skip(uint64_t bytes) override {
+    if (regular_) return seek(position_ + bytes);
+    while (bytes > 0) {
+      const size_t piece = static_cast<size_t>(std::min<uint64_t>(bytes, 1 << 16));
+      const size_t got = next(piece).size();
+      bytes -= got;
+      if (got < piece) return false;
+    }
+    return true;
+  }
+  bool seek(uint64_t offset) override {
+    if (!regular_ || _lseeki64(fd_, static_cast<__int64>(offset), SEEK_SET) < 0) return false;
+    position_ = offset;
+    return offset <= static_cast<uint64_t>(_filelengthi64(fd_));
+  }
+  uint64_t position() const override { return position_; }
+  int error() const override { return error_; }
+
+ private:
+  int fd_;
+  bool ownsFd_;
+  bool regular_;
+  uint64_t position_ = 0;
+  int error_ = 0;
+  std::vector<uint8_t> buffer_;
+};
+
+}  // namespace
+
+std::unique_ptr<InputFile> openInputFile(const std::string& path, std::string& why) {
+  const bool standardInput = path == "-";
+  int fd = -1;
+  if (standardInput) {
+    fd = _fileno(stdin);
+    _setmode(fd, _O_BINARY);
+  } else {
+    fd = _wopen(widePath(path).c_str(), _O_RDONLY | _O_BINARY);
+  }
+  if (fd < 0) {
+    why = errno == ENOENT ? "no such file" : std::strerror(errno);
+    return nullptr;
+  }
+  struct _stat64 info {};
+  if (_fstat64(fd, &info) != 0 || (info.st_mode & _S_IFDIR) != 0) {
+    why = (info.st_mode & _S_IFDIR) != 0 ? "a directory, not a file" : std::strerror(errno);
+    if (!standardInput) _close(fd);
+    return nullptr;
+  }
+  const bool regular = (info.st_mode & _S_IFREG) != 0;
+  auto input = std::make_unique<SystemInput>(fd, !standardInput, regular);
+  if (regular && standardInput) static_cast<void>(input->seek(static_cast<uint64_t>(_telli64(fd))));
+  return input;
+}
+
+}  // namespace stampline
