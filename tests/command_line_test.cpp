@@ -387,7 +387,8 @@ TEST(CommandLineTest, ShellCompletionOffersOptionsValuesAndFiles) {
     std::string replies;             // one per line
   } cases[] = {
       {{"--sa"}, "--sample-rate\n"},
-      {{"--c"}, "--channels\n--clean\n"},
+      {{"--c"}, "--channels\n--clean\n--csv\n"},
+      {{"--analyze", "take"}, "take one.wav\n"},
       {{"--frame-rate", ""}, "23.976\n24\n25\n29.97\n30\n"},
       {{"--sample-rate", "4"}, "44100\n48000\n"},
       {{"--channels", "=", ""}, "1\n2\n"},        // where '=' breaks words

@@ -29,7 +29,12 @@ std::string fileTime(uint64_t sample, int32_t rate) {
 }
 
 double seconds(uint64_t sample, int32_t rate) { return static_cast<double>(sample) / rate; }
-double rounded(double value, double step) { return std::round(value / step) * step; }
+// To `decimals` places, as the nearest double to the decimal figure (so
+// that JSON shows -5.6, not -5.6000000000000005).
+double rounded(double value, int decimals) {
+  const double scale = std::pow(10.0, decimals);
+  return std::round(value * scale) / scale;
+}
 
 std::string hex8(uint32_t value) {
   char text[16];
@@ -86,14 +91,9 @@ void printEvents(std::FILE* out, const ChannelReport& r, int32_t rate) {
     counts += std::string(counts.empty() ? "" : ", ") + eventName(static_cast<EventType>(t)) + " " +
               std::to_string(r.eventCounts[t]);
   }
-  std::fprintf(out, "  events        %" PRIu64 " (%s); the first of each type:\n", r.eventTotal(),
-               counts.c_str());
-  bool shown[kEventTypes] = {};
-  for (const Event& e : r.events) {
-    if (shown[static_cast<size_t>(e.type)]) continue;
-    shown[static_cast<size_t>(e.type)] = true;
-    printEvent(out, r, e, rate);
-  }
+  std::fprintf(out, "  events        %" PRIu64 " (%s)%s:\n", r.eventTotal(), counts.c_str(),
+               r.eventTotal() > r.events.size() ? printed("; the first %.0f", static_cast<double>(r.events.size())).c_str() : "");
+  for (const Event& e : r.events) printEvent(out, r, e, rate);
 }
 
 void printChannel(std::FILE* out, const ChannelReport& r, int32_t rate) {
@@ -155,11 +155,11 @@ Json channelJson(const ChannelReport& r, int32_t rate) {
     bits["time_zone"] = hex8(r.timeZone).substr(6);
   }
   j["user_bits"] = bits;
-  j["level_dbfs"] = std::isfinite(r.peakDbfs) ? Json(rounded(r.peakDbfs, 0.01)) : Json(nullptr);
+  j["level_dbfs"] = std::isfinite(r.peakDbfs) ? Json(rounded(r.peakDbfs, 2)) : Json(nullptr);
   j["polarity"] = polarity(r);
-  j["rise_time_us"] = rounded(r.riseMicroseconds, 0.1);
-  j["speed_ppm"] = rounded(r.speedPpm, 0.1);
-  j["jitter_samples"] = rounded(r.jitterSamples, 0.01);
+  j["rise_time_us"] = rounded(r.riseMicroseconds, 1);
+  j["speed_ppm"] = rounded(r.speedPpm, 1);
+  j["jitter_samples"] = rounded(r.jitterSamples, 2);
   j["time_stamp"] = nullptr;
   if (r.timeReference) {
     j["time_stamp"] = {{"time_reference", *r.timeReference},

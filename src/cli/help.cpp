@@ -53,8 +53,11 @@ void printUsage(std::FILE* out) {
 void printHelp(std::FILE* out) {
   std::fputs(
       "Usage: stampline [OPTION]...\n"
+      "  or:  stampline --analyze=FILE [--timecode-channel=K] [--frame-rate=FPS]\n"
+      "                 [--json] [--csv=PATH]\n"
       "Writes SMPTE linear timecode (LTC) to a WAV file of 16-bit PCM, every frame's\n"
-      "label computed from its position in the file.\n"
+      "label computed from its position in the file; or reads the LTC of a WAV\n"
+      "file back and reports what it holds.\n"
       "\n"
       "Options, with their defaults in parentheses (a value follows '=' or comes as\n"
       "the next argument; any unique beginning of a name will do):\n",
@@ -79,11 +82,15 @@ void printHelp(std::FILE* out) {
       "Exit status: 0 when the file is complete; 1 after a refused command line,\n"
       "\"Error opening file\", \"Error writing file\" or \"Out of memory\"; 128 + N when\n"
       "stopped by signal N (SIGINT, SIGTERM, SIGHUP), keeping the frames written.\n"
+      "With --analyze: 0 when LTC was found without an event, 2 with events (jumps,\n"
+      "gaps, repeats, ...), 3 when no channel carries LTC, 1 after a refused command\n"
+      "line or a file that cannot be read.\n"
       "\n"
       "Examples:\n"
       "  stampline --frame-rate=25 --duration=1h --output=hour.wav\n"
       "  stampline --start=09:59:00:00 --end=10:01:00:00 --drop-frame --quiet\n"
-      "  stampline -s 48000 -c 1 -t 00:59:59:00 -d 90 -n 1 -o example.wav\n",
+      "  stampline -s 48000 -c 1 -t 00:59:59:00 -d 90 -n 1 -o example.wav\n"
+      "  ffmpeg -i clip.mov -map 0:a -f wav - | stampline --analyze=- --csv=frames.csv\n",
       out);
 }
 
@@ -108,7 +115,8 @@ void writeBashCompletion(std::FILE* out) {
   }
   std::fprintf(out,
                "# bash completion for stampline: its long options, the fixed values of\n"
-               "# some, and file names for --output. Made from the program's option table.\n"
+               "# some, and file names for the options that take a path. Made from the\n"
+               "# program's option table.\n"
                "_stampline() {\n"
                "  local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]} joined=\n"
                "  # \"--name=value\" arrives as one word, or as three where '=' breaks words.\n"

@@ -378,24 +378,33 @@ void EdgeFinder::updateEnvelope(const T* block, size_t stride, size_t count, T h
     const double magnitude = std::abs(static_cast<double>(extreme));
     if (std::isfinite(magnitude)) peak_ = std::max(peak_, magnitude);
   }
-  double sum = 0;
-  size_t n = 0;
-  for (size_t i = 0; i < count; i += kLevelStep, ++n) sum += valueAt(block, stride, i);
-  const double mean = sum / static_cast<double>(n);
-  double distance = 0;
-  for (size_t i = 0; i < count; i += kLevelStep) distance += std::abs(valueAt(block, stride, i) - mean);
-  const double level = distance / static_cast<double>(n);
-  if (!std::isfinite(mean) || !std::isfinite(level)) {
+  // The two levels: the means of the samples above and below the middle
+  // (on every few samples; the first block splits at its extremes' middle).
+  const double split =
+      haveEnvelope_ ? mid_ : (static_cast<double>(highest) + static_cast<double>(lowest)) / 2;
+  double sums[2] = {0, 0};
+  size_t counts[2] = {0, 0};
+  for (size_t i = 0; i < count; i += kLevelStep) {
+    const double v = valueAt(block, stride, i);
+    const size_t side = v > split ? 1 : 0;
+    sums[side] += v;
+    ++counts[side];
+  }
+  // A side the block's samples never reached (a short block, or one
+  // within a long cell) says nothing about its level: it stays.
+  const double upper = counts[1] > 0 ? sums[1] / static_cast<double>(counts[1]) : haveEnvelope_ ? high_ : split;
+  const double lower = counts[0] > 0 ? sums[0] / static_cast<double>(counts[0]) : haveEnvelope_ ? low_ : split;
+  if (!std::isfinite(upper) || !std::isfinite(lower)) {
     silent_ = true;  // a floating-point block with a value that is no number
     return;
   }
   if (!haveEnvelope_) {
-    high_ = mean + level;
-    low_ = mean - level;
+    high_ = upper;
+    low_ = lower;
     haveEnvelope_ = true;
   } else {
-    high_ += kFollow * (mean + level - high_);
-    low_ += kFollow * (mean - level - low_);
+    high_ += kFollow * (upper - high_);
+    low_ += kFollow * (lower - low_);
   }
   mid_ = (high_ + low_) / 2;
   reach_ = kReach * (high_ - low_) / 2;
@@ -407,7 +416,8 @@ std::span<const Edge> EdgeFinder::finish() {
   if (found_.empty()) found_.resize(1);
   count_ = 0;
   pending_ = false;
-  if (state_ != 0 && !silent_ && std::abs(last_ - mid_) >= reach_ && (last_ > mid_) == (state_ > 0)) {
+  // (The last sample may already lean towards a reversal that never came.)
+  if (state_ != 0 && !silent_ && (last_ > mid_) == (state_ > 0)) {
     accept(static_cast<double>(first_) - 0.5, state_ < 0);
   }
   return {found_.data(), count_};

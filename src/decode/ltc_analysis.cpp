@@ -84,7 +84,14 @@ void ChannelAnalysis::settle(std::vector<FrameRecord>& rows) {
   if (lengths.empty()) lengths.push_back(waiting_[0].end - waiting_[0].start);
   std::nth_element(lengths.begin(), lengths.begin() + static_cast<std::ptrdiff_t>(lengths.size() / 2),
                    lengths.end());
-  measuredLength_ = lengths[lengths.size() / 2];
+  const double median = lengths[lengths.size() / 2];
+  // The mean over the frames, counting the frames a gap holds: frame
+  // lengths are whole samples that average to the rate's.
+  double slots = 0;
+  for (size_t i = 1; i < waiting_.size(); ++i) {
+    slots += std::max(1.0, std::round((waiting_[i].start - waiting_[i - 1].start) / median));
+  }
+  measuredLength_ = slots > 0 ? (waiting_.back().start - waiting_.front().start) / slots : median;
   if (!report_.rateStated) report_.rate = nearestRate(measuredLength_, settings_.sampleRate);
   nominalLength_ = static_cast<double>(settings_.sampleRate) * report_.rate.denominator /
                    report_.rate.numerator;

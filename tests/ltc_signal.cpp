@@ -1,0 +1,45 @@
+#include "ltc_signal.h"
+
+#include "cli/output_coding.h"
+#include "decode/channel_reader.h"
+#include "synth/block_renderer.h"
+#include "synth/ltc_encoder.h"
+
+namespace stampline::testing {
+
+std::vector<int16_t> renderLtc(const SignalSpec& spec) {
+  EncoderConfig config;
+  config.volume = spec.volume;
+  config.clean = spec.clean;
+  config.noiseSeed = 1234;
+  config.userBits = spec.userBits;
+  config.channels = 1;
+  config.coding = outputCoding(kPcm16);
+  LtcEncoder encoder(spec.schedule(), config);
+  BlockRenderer blocks(encoder, spec.frames, uint64_t{256} << 10);
+  std::vector<int16_t> samples;
+  while (!blocks.done()) {
+    const std::span<const uint8_t> bytes = blocks.next();
+    for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
+      samples.push_back(static_cast<int16_t>(bytes[i] | bytes[i + 1] << 8));
+    }
+  }
+  return samples;
+}
+
+ReadBack readLtc(const std::vector<int16_t>& samples, int32_t sampleRate,
+                 std::optional<FrameRate> stated, std::optional<uint64_t> timeReference) {
+  ChannelReader reader(1, 32767, {sampleRate, stated, timeReference});
+  ReadBack back;
+  // In pieces of odd sizes, as reads of a file deliver them.
+  for (size_t done = 0; done < samples.size();) {
+    const size_t piece = std::min<size_t>(samples.size() - done, 4093 + done % 7);
+    reader.add(samples.data() + done, 1, piece, back.rows);
+    done += piece;
+  }
+  reader.finish(back.rows, false, samples.size());
+  back.report = reader.report();
+  return back;
+}
+
+}  // namespace stampline::testing
