@@ -43,12 +43,15 @@ std::optional<uint64_t> numberOf(TimecodeWord label, uint32_t nominal, bool drop
   return number;
 }
 
-// Whether `next` is the label after `before` (before it, played backwards).
-bool follows(TimecodeWord before, TimecodeWord next, uint32_t nominal, bool dropFrame, bool forward) {
+// Whether `next` is the label `steps` after `before` (before it, played
+// backwards): the next one, or one past frames that could not be read.
+bool follows(TimecodeWord before, TimecodeWord next, uint32_t nominal, bool dropFrame, bool forward,
+             uint64_t steps) {
   const auto a = numberOf(before, nominal, dropFrame);
   const auto b = numberOf(next, nominal, dropFrame);
   const uint64_t day = labelsPerDay(nominal, dropFrame);
-  return a && b && *b == (*a + (forward ? 1 : day - 1)) % day;
+  steps %= day;
+  return a && b && *b == (*a + (forward ? steps : day - steps)) % day;
 }
 
 }  // namespace
@@ -140,7 +143,7 @@ void ChannelAnalysis::take(const ReadFrame& read, std::vector<FrameRecord>& rows
   (read.startRising ? rising_ : falling_) += 1;
   follow(record);
   checkTimeStamp(record);
-  slot_ += haveLast_ ? std::max(1.0, std::round((record.position - last_.position) / measuredLength_)) : 0;
+  slot_ += static_cast<double>(slotsSinceLast(record));
   fit_.add(slot_, record.position);
   ++report_.frames;
   report_.last = record;
@@ -172,14 +175,15 @@ void ChannelAnalysis::follow(const FrameRecord& record) {
   }
   const bool flag = record.dropFrame;
   const bool forward = record.forward;
+  const uint64_t steps = slotsSinceLast(record);
   if (record.label == last_.label) {
     note(EventType::kRepeat, record.sample, &record);
-  } else if (follows(last_.label, record.label, nominal, flag, forward)) {
+  } else if (follows(last_.label, record.label, nominal, flag, forward, steps)) {
     const auto before = numberOf(last_.label, nominal, flag);
     const auto after = numberOf(record.label, nominal, flag);
     checkUserBits(record, forward ? *after < *before : *after > *before);
     return;
-  } else if (nominal == 30 && follows(last_.label, record.label, 30, !flag, forward)) {
+  } else if (nominal == 30 && follows(last_.label, record.label, 30, !flag, forward, steps)) {
     note(EventType::kDropFrame, record.sample, &record,
          flag ? "the labels count without drop-frame, the flag says drop-frame"
               : "the labels count drop-frame, the flag says not");
@@ -187,6 +191,14 @@ void ChannelAnalysis::follow(const FrameRecord& record) {
     note(EventType::kJump, record.sample, &record);
   }
   checkUserBits(record, false);
+}
+
+// How many frames' places on from the last valid frame `record` stands:
+// 1 for the next, more past frames that could not be read.
+uint64_t ChannelAnalysis::slotsSinceLast(const FrameRecord& record) const {
+  if (!haveLast_) return 0;
+  const double slots = std::round(std::abs(record.position - last_.position) / measuredLength_);
+  return slots >= 1 && std::isfinite(slots) ? static_cast<uint64_t>(std::min(slots, 1e15)) : 1;
 }
 
 void ChannelAnalysis::checkUserBits(const FrameRecord& record, bool pastMidnight) {

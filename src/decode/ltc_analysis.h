@@ -51,6 +51,7 @@ class ChannelAnalysis {
   FrameRecord recordOf(const ReadFrame& read) const;
   bool valid(const ReadFrame& read) const;
   void follow(const FrameRecord& record);
+  uint64_t slotsSinceLast(const FrameRecord& record) const;
   void checkUserBits(const FrameRecord& record, bool pastMidnight);
   void checkTimeStamp(const FrameRecord& record);
   void note(EventType type, uint64_t sample, const FrameRecord* after, const std::string& detail = "",
