@@ -12,6 +12,7 @@
 
 #include "fuzz_arguments.h"
 #include "cli/options.h"
+#include "timecode/label_text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;

@@ -143,7 +143,12 @@ int runAnalysis(const AnalysisRequest& request, std::FILE* out, std::FILE* err) 
   std::string why;
   const std::unique_ptr<InputFile> input = openInputFile(request.path, why);
   if (!input) return failed(err, request.path, "cannot be read: " + why);
-  WavReader reader(*input);
+  return analyzeInput(*input, request, out, err);
+}
+
+int analyzeInput(InputFile& input, const AnalysisRequest& request, std::FILE* out, std::FILE* err) {
+  std::string why;
+  WavReader reader(input);
   if (!reader.open(why)) return failed(err, request.path, why);
   const WavInfo& info = reader.info();
   if (request.channel && *request.channel > info.channels) {

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "timecode/frame_rate.h"
+#include "wav/input_file.h"
 
 namespace stampline {
 
@@ -29,6 +30,8 @@ inline constexpr int kAnalysisFailed = 1;     // the file (or the CSV) could not
 // file that cannot be read gets one line on `err` naming it and what is
 // wrong.
 int runAnalysis(const AnalysisRequest& request, std::FILE* out, std::FILE* err);
+// The same for an input already open (`request.path` names it).
+int analyzeInput(InputFile& input, const AnalysisRequest& request, std::FILE* out, std::FILE* err);
 
 }  // namespace stampline
 

@@ -6,8 +6,8 @@ namespace stampline {
 namespace {
 
 // Samples are scanned this many sample frames at a time, so that their
-// reversals take little memory.
-constexpr size_t kScanFrames = size_t{1} << 16;
+// reversals take little memory (a quarter of a MiB a channel at most).
+constexpr size_t kScanFrames = size_t{1} << 14;
 
 }  // namespace
 

@@ -33,6 +33,14 @@ double valueAt(const T* samples, size_t stride, size_t i) {
   return static_cast<double>(samples[i * stride]);
 }
 
+// Where between two samples the signal crosses the middle: a share of the
+// way from the first. Floating-point samples may be infinite or no number,
+// and the crossing is then taken half way.
+template <typename F>
+F within(F fraction) {
+  return fraction >= 0 && fraction <= 1 ? fraction : F{0.5};
+}
+
 // The middle in the sample type: for integers its whole part, so that
 // "above the middle" reads the same in both.
 template <typename T>
@@ -270,7 +278,7 @@ void EdgeFinder::crossings(const T* block, size_t stride, size_t count, T& highe
       if ((rising ? v - middle : middle - v) >= reach && !slow && at > 0 && at != passOver) {
         const double before = valueAt(block, stride, at - 1);
         const auto fraction = static_cast<float>(middle - before) / static_cast<float>(v - before);
-        out[found].position = base + static_cast<double>(at) + fraction;
+        out[found].position = base + static_cast<double>(at) + within(fraction);
         out[found].rising = rising;
         ++found;
         state = rising ? 1 : -1;
@@ -309,7 +317,7 @@ void EdgeFinder::crossing(const T* block, size_t stride, size_t count, size_t at
   const bool rising = v > mid_;
   if (rising == (state_ > 0) && state_ != 0) return;  // back where it stands
   const double before = at > 0 ? valueAt(block, stride, at - 1) : last_;
-  const double position = static_cast<double>(first_ + at) - 1 + (mid_ - before) / (v - before);
+  const double position = static_cast<double>(first_ + at) - 1 + within((mid_ - before) / (v - before));
   // Most reversals are past the threshold at once.
   if ((rising ? v - mid_ : mid_ - v) >= reach_) {
     accept(position, rising);
@@ -353,7 +361,7 @@ void EdgeFinder::measureRise(const T* block, size_t stride, size_t count, size_t
   const size_t to = at + reachOut;
   const double start = valueAt(block, stride, from);
   const double swing = valueAt(block, stride, to) - start;
-  if (std::abs(swing) < reach_ || (swing > 0) != rising) return;
+  if (!(std::abs(swing) >= reach_) || !std::isfinite(swing) || (swing > 0) != rising) return;
   const auto when = [&](double share) {
     const double level = start + share * swing;
     for (size_t j = from; j < to; ++j) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 #include "timecode/frame_schedule.h"
 #include "timecode/label_text.h"
@@ -231,8 +232,9 @@ void ChannelAnalysis::checkTimeStamp(const FrameRecord& record) {
   }
   const bool off = std::abs(difference) >= nominalLength_ / 2;
   if (off && !timeStampOff_) {
-    note(EventType::kTimeStamp, record.sample, &record,
-         std::to_string(static_cast<int64_t>(difference)) + " samples");
+    char detail[64];
+    std::snprintf(detail, sizeof detail, "%+.0f samples", difference);
+    note(EventType::kTimeStamp, record.sample, &record, detail);
   }
   timeStampOff_ = off;
 }
