@@ -28,13 +28,20 @@ std::vector<int16_t> renderLtc(const SignalSpec& spec) {
 }
 
 ReadBack readLtc(const std::vector<int16_t>& samples, int32_t sampleRate,
-                 std::optional<FrameRate> stated, std::optional<uint64_t> timeReference) {
+                 std::optional<FrameRate> stated, std::optional<uint64_t> timeReference,
+                 size_t inParts) {
   ChannelReader reader(1, 32767, {sampleRate, stated, timeReference});
   ReadBack back;
-  // In pieces of odd sizes, as reads of a file deliver them.
   for (size_t done = 0; done < samples.size();) {
-    const size_t piece = std::min<size_t>(samples.size() - done, 4093 + done % 7);
-    reader.add(samples.data() + done, 1, piece, back.rows);
+    const size_t piece = std::min<size_t>(samples.size() - done, inParts > 0 ? inParts : 4093 + done % 7);
+    if (inParts > 0 && reader.splits(piece)) {
+      reader.beginSplit(piece);
+      reader.readPart(1, samples.data() + done, 1, back.rows);
+      reader.readPart(0, samples.data() + done, 1, back.rows);
+      reader.endSplit(back.rows);
+    } else {
+      reader.add(samples.data() + done, 1, piece, back.rows);
+    }
     done += piece;
   }
   reader.finish(back.rows, false, samples.size());

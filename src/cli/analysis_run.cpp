@@ -31,40 +31,62 @@ struct ChannelWork {
 };
 using Channels = std::vector<std::unique_ptr<ChannelWork>>;
 
-void work(ChannelWork& c, const SampleView& view) {
-  const auto stride = static_cast<size_t>(view.channels);
+// Calls `read` with the channel's first sample in `view`, typed.
+template <typename Read>
+void withSamples(const ChannelWork& c, const SampleView& view, Read read) {
   const auto at = static_cast<size_t>(c.index);
   switch (view.kind) {
     case SampleKind::kInt16:
-      c.reader.add(static_cast<const int16_t*>(view.data) + at, stride, view.frames, c.rows);
+      read(static_cast<const int16_t*>(view.data) + at);
       break;
     case SampleKind::kInt32:
-      c.reader.add(static_cast<const int32_t*>(view.data) + at, stride, view.frames, c.rows);
+      read(static_cast<const int32_t*>(view.data) + at);
       break;
     case SampleKind::kFloat:
-      c.reader.add(static_cast<const float*>(view.data) + at, stride, view.frames, c.rows);
+      read(static_cast<const float*>(view.data) + at);
       break;
   }
 }
 
-// Every channel's work on a block: with two channels or more, half of them
-// on a second thread (the machine's second core), the rest on this one.
-// Where no thread can be started, all on this one.
-void workAll(Channels& channels, const SampleView& view) {
-  const size_t half = (channels.size() + 1) / 2;
+// Runs `first` here and `second` on a second thread (the machine's second
+// core); both here where no thread can be started.
+template <typename First, typename Second>
+void inParallel(First first, Second second) {
   std::thread other;
-  if (channels.size() >= 2) {
-    try {
-      other = std::thread([&channels, &view, half] {
-        for (size_t i = half; i < channels.size(); ++i) work(*channels[i], view);
-      });
-    } catch (const std::system_error&) {
-      // No thread: this one does it all.
-    }
+  try {
+    other = std::thread(second);
+  } catch (const std::system_error&) {
+    second();
   }
-  const size_t here = other.joinable() ? half : channels.size();
-  for (size_t i = 0; i < here; ++i) work(*channels[i], view);
+  first();
   if (other.joinable()) other.join();
+}
+
+// Every channel's work on a block, on two threads: a long block in two
+// parts, each thread taking one part of every channel; a short one channel
+// by channel, half of them on each thread.
+void workAll(Channels& channels, const SampleView& view) {
+  const auto stride = static_cast<size_t>(view.channels);
+  if (channels.empty()) return;
+  if (channels.front()->reader.splits(view.frames)) {
+    for (auto& c : channels) c->reader.beginSplit(view.frames);
+    const auto part = [&channels, &view, stride](int which) {
+      for (auto& c : channels) {
+        withSamples(*c, view, [&](const auto* samples) { c->reader.readPart(which, samples, stride, c->rows); });
+      }
+    };
+    inParallel([&part] { part(0); }, [&part] { part(1); });
+    for (auto& c : channels) c->reader.endSplit(c->rows);
+    return;
+  }
+  const auto some = [&channels, &view, stride](size_t from, size_t to) {
+    for (size_t i = from; i < to; ++i) {
+      ChannelWork& c = *channels[i];
+      withSamples(c, view, [&](const auto* samples) { c.reader.add(samples, stride, view.frames, c.rows); });
+    }
+  };
+  const size_t half = (channels.size() + 1) / 2;
+  inParallel([&] { some(0, half); }, [&] { some(half, channels.size()); });
 }
 
 // The CSV's file: none, standard output, or a file of its own.

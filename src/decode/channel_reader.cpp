@@ -12,36 +12,95 @@ constexpr size_t kScanFrames = size_t{1} << 14;
 }  // namespace
 
 ChannelReader::ChannelReader(int channel, double fullScale, const AnalysisSettings& settings)
-    : fullScale_(fullScale), finder_(fullScale), analysis_(channel, settings) {}
-
-void ChannelReader::add(const int16_t* samples, size_t stride, size_t frames, std::vector<FrameRecord>& rows) {
-  addAll(samples, stride, frames, rows);
-}
-void ChannelReader::add(const int32_t* samples, size_t stride, size_t frames, std::vector<FrameRecord>& rows) {
-  addAll(samples, stride, frames, rows);
-}
-void ChannelReader::add(const float* samples, size_t stride, size_t frames, std::vector<FrameRecord>& rows) {
-  addAll(samples, stride, frames, rows);
-}
+    : fullScale_(fullScale),
+      lead_(static_cast<size_t>(std::max(settings.sampleRate, 1)) / 2),
+      tail_(static_cast<size_t>(std::max(settings.sampleRate, 1)) / 8),
+      scan_(std::make_unique<Scan>(fullScale)),
+      analysis_(channel, settings) {}
 
 template <typename T>
-void ChannelReader::addAll(const T* samples, size_t stride, size_t frames, std::vector<FrameRecord>& rows) {
+void ChannelReader::Scan::add(const T* samples, size_t stride, size_t frames, std::vector<ReadFrame>& out) {
   for (size_t done = 0; done < frames; done += kScanFrames) {
     const size_t count = std::min(kScanFrames, frames - done);
-    take(finder_.scan(samples + done * stride, stride, count), rows);
+    take(finder.scan(samples + done * stride, stride, count), out);
   }
 }
 
-void ChannelReader::take(std::span<const Edge> edges, std::vector<FrameRecord>& rows) {
+void ChannelReader::Scan::take(std::span<const Edge> edges, std::vector<ReadFrame>& out) {
+  decoder.add(edges, out);
+  finder.setWindow(decoder.cellLength());
+}
+
+template <typename T>
+void ChannelReader::add(const T* samples, size_t stride, size_t frames, std::vector<FrameRecord>& rows) {
   frames_.clear();
-  decoder_.add(edges, frames_);
-  for (const ReadFrame& frame : frames_) analysis_.add(frame, rows);
-  finder_.setWindow(decoder_.cellLength());
+  scan_->add(samples, stride, frames, frames_);
+  analyse(frames_, rows);
+  samplesRead_ += frames;
+}
+
+void ChannelReader::analyse(const std::vector<ReadFrame>& frames, std::vector<FrameRecord>& rows) {
+  for (const ReadFrame& frame : frames) analysis_.add(frame, rows);
+}
+
+// Where the second part takes over: the two parts, with the lead and the
+// tail, equally long.
+size_t ChannelReader::middle() const { return (splitFrames_ + lead_ - tail_) / 2; }
+
+void ChannelReader::beginSplit(size_t frames) {
+  splitFrames_ = frames;
+  // The scan the last split left behind serves again.
+  if (!ahead_) ahead_ = std::make_unique<Scan>(fullScale_);
+  ahead_->finder.restartAt(samplesRead_ + middle() - lead_);
+  ahead_->decoder.restart();
+  ahead_->finder.setWindow(scan_->decoder.cellLength());
+  frames_.clear();
+  aheadFrames_.clear();
+}
+
+template <typename T>
+void ChannelReader::readPart(int part, const T* samples, size_t stride, std::vector<FrameRecord>& rows) {
+  const size_t half = middle();
+  if (part == 0) {
+    scan_->add(samples, stride, half + tail_, frames_);
+    analyse(frames_, rows);
+  } else {
+    const size_t from = half - lead_;
+    ahead_->add(samples + from * stride, stride, splitFrames_ - from, aheadFrames_);
+  }
+}
+
+void ChannelReader::endSplit(std::vector<FrameRecord>& rows) {
+  // The second part's frames from the first the first part did not read:
+  // past the start of its last frame by more than half a frame, or from
+  // the middle where it read none.
+  double from = static_cast<double>(samplesRead_ + middle());
+  if (!frames_.empty()) {
+    const ReadFrame& last = frames_.back();
+    from = last.start + (last.end - last.start) / 2;
+  }
+  for (const ReadFrame& frame : aheadFrames_) {
+    if (frame.start >= from) analysis_.add(frame, rows);
+  }
+  ahead_->finder.absorbMeasures(scan_->finder);
+  std::swap(scan_, ahead_);
+  samplesRead_ += splitFrames_;
+  splitFrames_ = 0;
 }
 
 void ChannelReader::finish(std::vector<FrameRecord>& rows, bool truncated, uint64_t endSample) {
-  take(finder_.finish(), rows);
-  analysis_.finish(rows, truncated, endSample, finder_.peak(), fullScale_, finder_.riseSamples());
+  frames_.clear();
+  scan_->take(scan_->finder.finish(), frames_);
+  analyse(frames_, rows);
+  const EdgeFinder& finder = scan_->finder;
+  analysis_.finish(rows, truncated, endSample, finder.peak(), fullScale_, finder.riseSamples());
 }
+
+template void ChannelReader::add(const int16_t*, size_t, size_t, std::vector<FrameRecord>&);
+template void ChannelReader::add(const int32_t*, size_t, size_t, std::vector<FrameRecord>&);
+template void ChannelReader::add(const float*, size_t, size_t, std::vector<FrameRecord>&);
+template void ChannelReader::readPart(int, const int16_t*, size_t, std::vector<FrameRecord>&);
+template void ChannelReader::readPart(int, const int32_t*, size_t, std::vector<FrameRecord>&);
+template void ChannelReader::readPart(int, const float*, size_t, std::vector<FrameRecord>&);
 
 }  // namespace stampline

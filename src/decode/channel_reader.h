@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "decode/channel_report.h"
@@ -14,30 +15,65 @@ namespace stampline {
 
 // One channel's way from samples to its report: the edge finder, the
 // decoder and the analysis in a row.
+//
+// A long block can be read in two parts at once (on two threads): the
+// first by the reader as it stands, the second by a fresh finder and
+// decoder that start a lead before it, long enough to learn the cell and
+// find the frames again (half a second: two frames and more at half
+// speed). The first part reads on a little past the middle to finish the
+// frame it is in; the second part's frames count from the first after
+// those. The fresh finder and decoder then read on from there.
 class ChannelReader {
  public:
   // `channel` is 1-based; `fullScale` the largest sample value.
   ChannelReader(int channel, double fullScale, const AnalysisSettings& settings);
 
   // The channel's next samples, `stride` values apart (the file's channel
-  // count). The frames read whole and valid are appended to `rows`.
-  void add(const int16_t* samples, size_t stride, size_t frames, std::vector<FrameRecord>& rows);
-  void add(const int32_t* samples, size_t stride, size_t frames, std::vector<FrameRecord>& rows);
-  void add(const float* samples, size_t stride, size_t frames, std::vector<FrameRecord>& rows);
+  // count); T is int16_t, int32_t or float. The frames read whole and valid
+  // are appended to `rows`.
+  template <typename T>
+  void add(const T* samples, size_t stride, size_t frames, std::vector<FrameRecord>& rows);
+
+  // Whether a block of `frames` sample frames is long enough to be read in
+  // two parts.
+  bool splits(size_t frames) const { return frames >= 4 * lead_; }
+  // Reading such a block in two parts: beginSplit, then readPart for parts
+  // 0 and 1 (each on a thread of its own if need be; part 0 appends its
+  // rows to `rows`, part 1 none), then endSplit for the rest of the rows.
+  void beginSplit(size_t frames);
+  template <typename T>
+  void readPart(int part, const T* samples, size_t stride, std::vector<FrameRecord>& rows);
+  void endSplit(std::vector<FrameRecord>& rows);
+
   // The channel ends after `endSample` samples (`truncated`: cut short).
   void finish(std::vector<FrameRecord>& rows, bool truncated, uint64_t endSample);
   const ChannelReport& report() const { return analysis_.report(); }
 
  private:
-  template <typename T>
-  void addAll(const T* samples, size_t stride, size_t frames, std::vector<FrameRecord>& rows);
-  void take(std::span<const Edge> edges, std::vector<FrameRecord>& rows);
+  // Samples to frames.
+  struct Scan {
+    explicit Scan(double fullScale) : finder(fullScale) {}
+    Scan(double fullScale, uint64_t firstSample) : finder(fullScale, firstSample) {}
+    template <typename T>
+    void add(const T* samples, size_t stride, size_t frames, std::vector<ReadFrame>& out);
+    void take(std::span<const Edge> edges, std::vector<ReadFrame>& out);
+    EdgeFinder finder;
+    LtcDecoder decoder;
+  };
+  void analyse(const std::vector<ReadFrame>& frames, std::vector<FrameRecord>& rows);
+  size_t middle() const;
 
   double fullScale_;
-  EdgeFinder finder_;
-  LtcDecoder decoder_;
+  size_t lead_;            // sample frames the second part starts early
+  size_t tail_;            // and the first reads on
+  uint64_t samplesRead_ = 0;
+  std::unique_ptr<Scan> scan_;
   ChannelAnalysis analysis_;
   std::vector<ReadFrame> frames_;
+  // A block in two parts: its length, the second part's scan and frames.
+  size_t splitFrames_ = 0;
+  std::unique_ptr<Scan> ahead_;
+  std::vector<ReadFrame> aheadFrames_;
 };
 
 }  // namespace stampline

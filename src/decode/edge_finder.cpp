@@ -114,7 +114,6 @@ void stretchBitsSse2(const int16_t* block, size_t stride, size_t stretches, int1
 #define STAMPLINE_HAVE_AVX2 1
 // The same sixteen at a time, on a processor with AVX2. Packing works
 // within each 128-bit half; a permutation puts the halves in order again.
-#define STAMPLINE_LOW_HALVES(v) _mm256_srai_epi32(_mm256_slli_epi32((v), 16), 16)
 #define STAMPLINE_IN_ORDER(v) _mm256_permute4x64_epi64((v), 0xD8)
 __attribute__((target("avx2"))) void stretchBitsAvx2(const int16_t* block, size_t stride,
                                                      size_t stretches, int16_t mid, uint64_t* bits,
@@ -122,6 +121,13 @@ __attribute__((target("avx2"))) void stretchBitsAvx2(const int16_t* block, size_
   const __m256i middle = _mm256_set1_epi16(mid);
   __m256i high = _mm256_set1_epi16(highest);
   __m256i low = _mm256_set1_epi16(lowest);
+  // Every other sample to the low half of each 128-bit lane; two such
+  // halves together, in order.
+  const __m256i evens = _mm256_setr_epi8(0, 1, 4, 5, 8, 9, 12, 13, 2, 3, 6, 7, 10, 11, 14, 15,
+                                         0, 1, 4, 5, 8, 9, 12, 13, 2, 3, 6, 7, 10, 11, 14, 15);
+#define STAMPLINE_GATHERED(q)                                                                  \
+  STAMPLINE_IN_ORDER(_mm256_unpacklo_epi64(_mm256_shuffle_epi8(_mm256_loadu_si256(q), evens), \
+                                           _mm256_shuffle_epi8(_mm256_loadu_si256((q) + 1), evens)))
   for (size_t c = 0; c < stretches; ++c) {
     uint64_t b = 0;
     for (size_t part = 0; part < 2; ++part) {
@@ -133,10 +139,8 @@ __attribute__((target("avx2"))) void stretchBitsAvx2(const int16_t* block, size_
         y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 16));
       } else {
         const auto* q = reinterpret_cast<const __m256i*>(p);
-        x = STAMPLINE_IN_ORDER(_mm256_packs_epi32(STAMPLINE_LOW_HALVES(_mm256_loadu_si256(q)),
-                                                  STAMPLINE_LOW_HALVES(_mm256_loadu_si256(q + 1))));
-        y = STAMPLINE_IN_ORDER(_mm256_packs_epi32(STAMPLINE_LOW_HALVES(_mm256_loadu_si256(q + 2)),
-                                                  STAMPLINE_LOW_HALVES(_mm256_loadu_si256(q + 3))));
+        x = STAMPLINE_GATHERED(q);
+        y = STAMPLINE_GATHERED(q + 2);
       }
       high = _mm256_max_epi16(high, _mm256_max_epi16(x, y));
       low = _mm256_min_epi16(low, _mm256_min_epi16(x, y));
@@ -152,7 +156,7 @@ __attribute__((target("avx2"))) void stretchBitsAvx2(const int16_t* block, size_
   _mm256_store_si256(reinterpret_cast<__m256i*>(lanes), low);
   lowest = *std::min_element(lanes, lanes + 16);
 }
-#undef STAMPLINE_LOW_HALVES
+#undef STAMPLINE_GATHERED
 #undef STAMPLINE_IN_ORDER
 #endif
 
@@ -188,6 +192,21 @@ void allStretchBits(const T* block, size_t stride, size_t stretches, T mid, uint
 }  // namespace
 
 EdgeFinder::EdgeFinder(double fullScale) : fullScale_(fullScale) {}
+
+EdgeFinder::EdgeFinder(double fullScale, uint64_t firstSample)
+    : fullScale_(fullScale), first_(firstSample), joined_(true) {}
+
+void EdgeFinder::restartAt(uint64_t firstSample) {
+  std::vector<Edge> found = std::move(found_);
+  *this = EdgeFinder(fullScale_, firstSample);
+  found_ = std::move(found);
+}
+
+void EdgeFinder::absorbMeasures(const EdgeFinder& before) {
+  peak_ = std::max(peak_, before.peak_);
+  riseSum_ += before.riseSum_;
+  riseCount_ += before.riseCount_;
+}
 
 std::span<const Edge> EdgeFinder::scan(const int16_t* samples, size_t stride, size_t frames) {
   return scanAll(samples, stride, frames);
@@ -226,10 +245,16 @@ void EdgeFinder::scanBlock(const T* block, size_t stride, size_t count) {
   }
   if (!started_) {
     // A signal that starts at one of its levels began its first cell with
-    // a reversal just before.
+    // a reversal just before; one joined part way just stands there.
     started_ = true;
     last_ = valueAt(block, stride, 0);
-    if (!silent_ && std::abs(last_ - mid_) >= reach_) accept(-0.5, last_ > mid_);
+    if (!silent_ && std::abs(last_ - mid_) >= reach_) {
+      if (joined_) {
+        state_ = last_ > mid_ ? 1 : -1;
+      } else {
+        accept(-0.5, last_ > mid_);
+      }
+    }
   }
   if (pending_) confirm(block, stride, count, 0);
   T highest = block[0];
@@ -262,23 +287,28 @@ void EdgeFinder::crossings(const T* block, size_t stride, size_t count, T& highe
   const auto passOverAt = [this, count] {
     return passOver_ >= first_ && passOver_ - first_ < count ? passOver_ - first_ : SIZE_MAX;
   };
-  bool slow = pending_;
+  // The fast way takes crossings from this sample on (none while a
+  // crossing waits), but the one to pass over.
+  size_t fastFrom = pending_ ? SIZE_MAX : 1;
   size_t passOver = passOverAt();
   Edge* const out = found_.data();
   for (size_t c = 0; c < stretches && !silent_; ++c) {
     uint64_t crossed = bits[c] ^ (bits[c] << 1 | carry);
     carry = bits[c] >> 63;
     for (; crossed != 0; crossed &= crossed - 1) {
-      const size_t at = c * 64 + static_cast<size_t>(std::countr_zero(crossed));
+      const int k = std::countr_zero(crossed);
+      const size_t at = c * 64 + static_cast<size_t>(k);
       const double v = valueAt(block, stride, at);
-      const bool rising = v > middle;
+      const bool rising = ((bits[c] >> k) & 1U) != 0;  // now above the middle
       if (state == (rising ? 1 : -1)) continue;  // back where it stands
       // Past the threshold at once, nothing waiting, not a crossing back,
       // not the block's first sample: the common case, here.
-      if ((rising ? v - middle : middle - v) >= reach && !slow && at > 0 && at != passOver) {
+      if ((rising ? v - middle : middle - v) >= reach && at >= fastFrom && at != passOver) {
         const double before = valueAt(block, stride, at - 1);
-        const auto fraction = static_cast<float>(middle - before) / static_cast<float>(v - before);
-        out[found].position = base + static_cast<double>(at) + within(fraction);
+        auto fraction = static_cast<float>(middle - before) / static_cast<float>(v - before);
+        // Integers on either side of the middle always cross between them.
+        if constexpr (std::is_floating_point_v<T>) fraction = within(fraction);
+        out[found].position = base + static_cast<double>(at) + fraction;
         out[found].rising = rising;
         ++found;
         state = rising ? 1 : -1;
@@ -292,7 +322,7 @@ void EdgeFinder::crossings(const T* block, size_t stride, size_t count, T& highe
       state = state_;
       found = count_;
       reversals = reversals_;
-      slow = pending_;
+      fastFrom = pending_ ? SIZE_MAX : 1;
       passOver = passOverAt();
     }
   }

@@ -37,6 +37,10 @@ struct Edge {
 class EdgeFinder {
  public:
   explicit EdgeFinder(double fullScale);
+  // A finder that starts at sample frame `firstSample` of an input it joins
+  // part way: the signal there stands where it is, with no reversal before
+  // its first sample.
+  EdgeFinder(double fullScale, uint64_t firstSample);
 
   // Scans `frames` samples of one channel, `stride` values apart, which
   // follow those of the last call. Returns the reversals found, valid until
@@ -58,6 +62,12 @@ class EdgeFinder {
   // length) keeps the levels within the cells on either side.
   double riseSamples() const { return riseCount_ > 0 ? riseSum_ / static_cast<double>(riseCount_) : 0; }
   void setWindow(double samples) { window_ = samples; }
+  // Starts afresh at sample frame `firstSample`, as the constructor does,
+  // keeping the memory it has.
+  void restartAt(uint64_t firstSample);
+  // Takes on the peak and the rise times another finder measured on the
+  // input before this one's part of it.
+  void absorbMeasures(const EdgeFinder& before);
 
  private:
   template <typename T>
@@ -98,6 +108,7 @@ class EdgeFinder {
   uint64_t first_ = 0;  // the sample frame of the block's first sample
   double last_ = 0;     // the sample before the block
   bool started_ = false;
+  bool joined_ = false;  // started part way through the input
   double peak_ = 0;
   double window_ = 0;
   double riseSum_ = 0;

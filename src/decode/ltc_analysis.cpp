@@ -48,6 +48,9 @@ std::optional<uint64_t> numberOf(TimecodeWord label, uint32_t nominal, bool drop
 // backwards): the next one, or one past frames that could not be read.
 bool follows(TimecodeWord before, TimecodeWord next, uint32_t nominal, bool dropFrame, bool forward,
              uint64_t steps) {
+  // Most frames: the next label, counted up digit by digit from one that
+  // drop-frame counting cannot have left out (frames 02 and on).
+  if (forward && steps == 1 && fieldsOf(before).frames >= 2) return next == nextLabel(before, nominal, dropFrame);
   const auto a = numberOf(before, nominal, dropFrame);
   const auto b = numberOf(next, nominal, dropFrame);
   const uint64_t day = labelsPerDay(nominal, dropFrame);

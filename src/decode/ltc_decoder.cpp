@@ -25,6 +25,20 @@ constexpr uint64_t kRelearnWithoutFrame = 480;
 // The cell is learned from this many intervals, at least a frame's worth.
 constexpr size_t kLearnFrom = 160;
 
+// The bits of `v` in the opposite order.
+uint64_t reversed(uint64_t v) {
+  v = (v >> 1 & 0x5555555555555555U) | (v & 0x5555555555555555U) << 1;
+  v = (v >> 2 & 0x3333333333333333U) | (v & 0x3333333333333333U) << 2;
+  v = (v >> 4 & 0x0F0F0F0F0F0F0F0FU) | (v & 0x0F0F0F0F0F0F0F0FU) << 4;
+  return __builtin_bswap64(v);
+}
+
+// Whether `v` holds an odd number of ones.
+bool oddOnes(uint64_t v) {
+  for (int shift = 32; shift > 0; shift /= 2) v ^= v >> shift;
+  return (v & 1U) != 0;
+}
+
 }  // namespace
 
 void LtcDecoder::add(std::span<const Edge> edges, std::vector<ReadFrame>& frames) {
@@ -92,6 +106,13 @@ void LtcDecoder::add(std::span<const Edge> edges, std::vector<ReadFrame>& frames
     }
   }
   hot_ = h;
+}
+
+void LtcDecoder::restart() {
+  std::vector<std::pair<int64_t, Edge>> learning = std::move(learning_);
+  learning.clear();
+  *this = LtcDecoder();
+  learning_ = std::move(learning);
 }
 
 // The cell from the intervals seen: the shortest are halves, those twice
@@ -188,22 +209,22 @@ void LtcDecoder::bit(bool one, const Edge& edge, std::vector<ReadFrame>& frames)
 }
 
 // The frame the window holds: frame bit i came in 79 - i bits ago played
-// forwards, i bits ago played backwards.
+// forwards (the window reversed), i bits ago played backwards (the window
+// as it is).
 ReadFrame LtcDecoder::frameRead(bool forward, const Edge& end) const {
   ReadFrame read;
-  read.frame.bytes.fill(0);
   read.forward = forward;
-  for (int i = 0; i < 80; ++i) {
-    const int at = forward ? 79 - i : i;
-    const bool set = at < 64 ? ((hot_.low >> at) & 1U) != 0 : ((hot_.high >> (at - 64)) & 1U) != 0;
-    if (set) read.frame.bytes[static_cast<size_t>(i / 8)] |= static_cast<uint8_t>(1U << (i % 8));
-  }
+  // Frame bits 0-63 and 64-79, little-endian.
+  const uint64_t low = forward ? reversed(hot_.low) << 16 | reversed(hot_.high) >> 48 : hot_.low;
+  const uint64_t high = forward ? reversed(hot_.low) >> 48 : hot_.high;
+  for (size_t i = 0; i < 8; ++i) read.frame.bytes[i] = static_cast<uint8_t>(low >> (8 * i));
+  read.frame.bytes[8] = static_cast<uint8_t>(high);
+  read.frame.bytes[9] = static_cast<uint8_t>(high >> 8);
   // The oldest cell in the window opened the frame. From there to the
   // reversal that closes it the signal reversed once a cell and once more
   // a one: an even number of times where the ones are even.
   read.start = samples(cellStarts_[hot_.ring]);
-  const int ones = std::popcount(hot_.low) + std::popcount(static_cast<unsigned>(hot_.high));
-  read.startRising = end.rising != (ones % 2 != 0);
+  read.startRising = end.rising != oddOnes(hot_.low ^ hot_.high);
   read.end = end.position;
   return read;
 }

@@ -43,6 +43,8 @@ class LtcDecoder {
  public:
   // Takes the reversals in order; appends every frame completed to `frames`.
   void add(std::span<const Edge> edges, std::vector<ReadFrame>& frames);
+  // Starts afresh, as constructed, keeping the memory it has.
+  void restart();
   // The cell length followed, in samples (0 while it is being learned).
   double cellLength() const { return static_cast<double>(hot_.cell) / kUnit; }
 

@@ -43,7 +43,7 @@ TEST(LtcDecoderTest, EveryRateAndSampleRateExactly) {
       for (const int32_t sampleRate : {16000, 44100, 48000, 192000}) {
         SCOPED_TRACE(rateName(rate) + (drop ? " DF at " : " at ") + std::to_string(sampleRate));
         // Three seconds from just before a drop-frame minute.
-        SignalSpec spec{rate, sampleRate, drop, 0x28590900, 3 * rate.nominal, true};
+        SignalSpec spec{rate, sampleRate, drop, 0x28590900, 3 * rate.nominal, true, 0.5, {}};
         expectExact(spec, readLtc(renderLtc(spec), sampleRate));
       }
     }
@@ -76,7 +76,7 @@ TEST(LtcDecoderTest, NoisySignalsUserBitsAndDates) {
 }
 
 TEST(LtcDecoderTest, MeasuresLevelRiseAndPolarity) {
-  SignalSpec spec{kRate30, 48000, false, 0x00000001, 90, true, 0.25};
+  SignalSpec spec{kRate30, 48000, false, 0x00000001, 90, true, 0.25, {}};
   const testing::ReadBack back = readLtc(renderLtc(spec), 48000);
   // 8191 of 32767, -12.04 dBFS; a clean reversal is one sample step, whose
   // 10 to 90 % take 0.8 of a sample (16.7 us at 48 kHz).

@@ -77,7 +77,7 @@ std::span<const uint8_t> SystemInput::mapped(size_t bytes) {
   static const auto page = static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
   const uint64_t start = position_ / page * page;
   const auto lead = static_cast<size_t>(position_ - start);
-  void* map = mmap(nullptr, lead + bytes, PROT_READ, MAP_SHARED | MAP_POPULATE, fd_,
+  void* map = mmap(nullptr, lead + bytes, PROT_READ, MAP_SHARED, fd_,
                    static_cast<off_t>(start));
   if (map == MAP_FAILED) return {};
   map_ = map;
