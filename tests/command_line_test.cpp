@@ -171,11 +171,25 @@ std::vector<Case> cases() {
        refused("sample-rate", "15999",
                "a whole number of samples per second from 16000 to 384000"),
        false, 1},
-      {"bad channels", {"--channels=0"}, refused("channels", "0", "1 or 2"), false, 1},
-      {"empty output path", {"--output="}, refused("output", "", "a path to write the file to"),
+      {"bad channels", {"--channels=0"}, refused("channels", "0", "a whole number of channels from 1 to 64"),
        false, 1},
-      {"refusal ends the scan", {"--channels=3", "--bogus"}, refused("channels", "3", "1 or 2"),
+      {"65 channels", {"--channels=65"}, refused("channels", "65", "a whole number of channels from 1 to 64"),
        false, 1},
+      {"timecode channel beyond the file's", {"--channels=2", "--timecode-channel=3"},
+       "channels = 2\ntimecode-channel = 3\n" +
+           refused("timecode-channel", "3", "a channel from 1 to 2, the file's channels"),
+       false, 1},
+      {"depth not offered", {"--depth=8"}, refused("depth", "8", "16, 24, 32 or float"), false, 1},
+      {"mix of a missing file", {"--mix=missing.wav"}, "mix = missing.wav\nCannot mix missing.wav: no such file\n",
+       false, 1},
+      {"mix with --analyze", {"--analyze=x.wav", "--mix=y.wav"},
+       "Invalid --mix with --analyze: an analysis writes no WAV file; it takes --timecode-channel, "
+       "--frame-rate, --json and --csv\n\nTry 'stampline --help' for more information.\n",
+       false, 1},
+      {"empty output path", {"--output="},
+       refused("output", "", "a path to write the file to, or - for standard output"), false, 1},
+      {"refusal ends the scan", {"--channels=65", "--bogus"},
+       refused("channels", "65", "a whole number of channels from 1 to 64"), false, 1},
       {"full volume", {"--volume=1", "--clean", "-d", "1", "-c", "1"},
        "volume = 1\nclean\nd = 100 1\nc = 99 1\n", false, 0, "output.wav", 44100, 1, 2940, false,
        32767},
@@ -391,7 +405,7 @@ TEST(CommandLineTest, ShellCompletionOffersOptionsValuesAndFiles) {
       {{"--analyze", "take"}, "take one.wav\n"},
       {{"--frame-rate", ""}, "23.976\n24\n25\n29.97\n30\n"},
       {{"--sample-rate", "4"}, "44100\n48000\n"},
-      {{"--channels", "=", ""}, "1\n2\n"},        // where '=' breaks words
+      {{"--channels", "=", ""}, "1\n2\n4\n6\n8\n"},  // where '=' breaks words
       {{"--frame-rate=29"}, "--frame-rate=29.97\n"},  // where it does not
       {{"--output", "take"}, "take one.wav\n"},
       {{"--start", ""}, ""},

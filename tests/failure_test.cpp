@@ -34,6 +34,8 @@ const LtcRun kBroadcastMono22050{22050, kRate30, 1, false, "01:00:00:00", {}, tr
 const LtcRun kBroadcastDefaults{44100, kRate30, 2, false, "01:00:00:00", {}, true};
 const LtcRun kStereo48000{48000, kRate30, 2, false, "01:00:00:00"};
 const std::vector<std::string> kLongMono = {"-s", "22050", "-c", "1", "-d", "2000000", "-o", "out"};
+// A second of mono noise at 22050 Hz with the LTC put before it.
+const LtcRun kMixed22050{22050, kRate30, 2, false, "01:00:00:00", {}, false, true};
 
 // The faults a Windows build meets too (SIGINT is Ctrl-C there); the others
 // need POSIX signals, FIFOs, resource limits, mounts or the system call tracer.
@@ -48,9 +50,15 @@ bool onWindowsToo(const FaultCase& c) {
 // A row's scene: its scratch directory, where it runs, its output, and its
 // options with the paths made whole.
 struct Scene {
-  explicit Scene(const FaultCase& c) : cwd(scratch.path()), options(c.options) {}
+  explicit Scene(const FaultCase& c) : cwd(scratch.path()), options(c.options), c_(c) {}
   void settle() {
     out = cwd + "/out";
+    // The input of a --mix row: a second of noise, or half of one whose
+    // header says a second.
+    for (const std::string& arg : c_.args) {
+      if (arg == "--mix=in.wav") writeNoiseFile(cwd + "/in.wav", 22050, 22050);
+      if (arg == "--mix=cut.wav") writeNoiseFile(cwd + "/cut.wav", 22050, 11025, 22050);
+    }
     if (!options.stdoutPath.empty() && options.stdoutPath[0] != '/') {
       options.stdoutPath = cwd + "/" + options.stdoutPath;
     }
@@ -66,6 +74,7 @@ struct Scene {
   std::string cwd;
   std::string out;
   RunOptions options;
+  const FaultCase& c_;
 };
 
 void printRow(const FaultCase& c, bool failed) {
@@ -148,6 +157,10 @@ std::vector<FaultCase> consoleAndFileCases() {
        "Error writing file", Left::kCompleteWav},
       {"close interrupted", {"-d", "30", "-o", "out"}, injected({"close:error=EINTR"}), I::kNone, {},
        0, "", Left::kCompleteWav},
+      // The audio it has, then silence to the length its header gave.
+      {"mix input shorter than its header says", {"--mix=cut.wav", "--timecode-channel=1", "-o", "out"},
+       {}, I::kNone, {}, 0, "cut.wav ended after 11025 sample frames, before its header said; silence follows",
+       Left::kValidWav, kMixed22050, 30},
   };
 }
 
@@ -231,6 +244,8 @@ std::vector<FaultCase> stopCases() {
        "RIFF....WAVEJUNK"},
       {"two runs on one path", {"-d", "3000", "-o", "out"}, slowed(), I::kSecondRun, {}, 1,
        "Error opening file", Left::kCompleteWav},
+      {"SIGINT mid-run, --mix", {"--mix=in.wav", "--timecode-channel=1", "-d", "2000000", "-o", "out"}, {},
+       I::kSignalsMidRun, {SIGINT}, 130, "Interrupted after", Left::kValidWav, kMixed22050},
   };
 }
 
@@ -384,6 +399,8 @@ std::vector<FaultCase> fullDiskCases() {
        "Error writing file", Left::kValidWav},
       {"no room even for the header", {"-d", "100", "-o", "out"}, {}, I::kFullDisk, {}, 1,
        "Error writing file", Left::kNothing},
+      {"disk full, --mix", {"--mix=in.wav", "--timecode-channel=1", "-d", "18000", "-o", "out"}, {},
+       I::kSmallDisk, {}, 1, "Error writing file", Left::kValidWav, kMixed22050},
   };
 }
 

@@ -126,7 +126,10 @@ std::string echoLines(const FaultCase& c) {
   std::string text;
   for (size_t i = 0; i < c.args.size(); ++i) {
     if (c.args[i].rfind("--", 0) == 0) {
-      text += c.args[i].substr(2) + "\n";
+      const size_t equals = c.args[i].find('=');
+      text += equals == std::string::npos
+                  ? c.args[i].substr(2) + "\n"
+                  : c.args[i].substr(2, equals - 2) + " = " + c.args[i].substr(equals + 1) + "\n";
     } else if (i + 1 < c.args.size()) {
       const char letter = c.args[i][1];
       text += std::string(1, letter) + " = " + std::to_string(letter) + " " + c.args[++i] + "\n";

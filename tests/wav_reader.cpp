@@ -9,6 +9,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <type_traits>
+#include <filesystem>
 
 #include "timecode/label_text.h"
 
@@ -63,7 +65,10 @@ SoundFile readSoundFile(const std::string& path, bool withSamples) {
   return result;
 }
 
-std::vector<DecodedFrame> decodeLtc(const std::vector<int16_t>& samples, int samplesPerFrame) {
+namespace {
+
+template <typename T>
+std::vector<DecodedFrame> decodeAny(const std::vector<T>& samples, int samplesPerFrame, T level) {
   std::vector<DecodedFrame> frames;
   LTCDecoder* decoder = ltc_decoder_create(samplesPerFrame, 32);
   // The decoder reports a frame when it sees the transition that starts the
@@ -71,19 +76,23 @@ std::vector<DecodedFrame> decodeLtc(const std::vector<int16_t>& samples, int sam
   // file's last frame too. Likewise it needs to see the transition that
   // starts the first bit, so one cell of the opposite level goes before it.
   const auto cell = static_cast<size_t>(samplesPerFrame / 80);
-  const auto opposite = [](int16_t v) { return static_cast<int16_t>(v > 0 ? -16383 : 16383); };
-  std::vector<int16_t> signal;
+  const auto opposite = [level](T v) { return v > 0 ? static_cast<T>(-level) : level; };
+  std::vector<T> signal;
   if (!samples.empty()) {
     signal.assign(cell, opposite(samples.front()));
     signal.insert(signal.end(), samples.begin(), samples.end());
     signal.insert(signal.end(), cell, opposite(samples.back()));
   }
-  std::vector<short> block;
+  std::vector<T> block;
   constexpr size_t kBlock = 1024;
   for (size_t at = 0; at < signal.size(); at += kBlock) {
     const size_t n = std::min(kBlock, signal.size() - at);
     block.assign(signal.begin() + static_cast<long>(at), signal.begin() + static_cast<long>(at + n));
-    ltc_decoder_write_s16(decoder, block.data(), n, static_cast<ltc_off_t>(at));
+    if constexpr (std::is_same_v<T, float>) {
+      ltc_decoder_write_float(decoder, block.data(), n, static_cast<ltc_off_t>(at));
+    } else {
+      ltc_decoder_write_s16(decoder, block.data(), n, static_cast<ltc_off_t>(at));
+    }
     LTCFrameExt found;
     while (ltc_decoder_read(decoder, &found) != 0) {
       const LTCFrame& f = found.ltc;
@@ -115,6 +124,35 @@ std::vector<DecodedFrame> decodeLtc(const std::vector<int16_t>& samples, int sam
   return frames;
 }
 
+}  // namespace
+
+std::vector<DecodedFrame> decodeLtc(const std::vector<int16_t>& samples, int samplesPerFrame) {
+  return decodeAny<int16_t>(samples, samplesPerFrame, 16383);
+}
+
+std::vector<DecodedFrame> decodeLtc(const std::vector<float>& samples, int samplesPerFrame) {
+  return decodeAny<float>(samples, samplesPerFrame, 0.5F);
+}
+
+void writeNoiseFile(const std::string& path, int rate, int64_t frames, int64_t claimed) {
+  SF_INFO info{};
+  info.samplerate = rate;
+  info.channels = 1;
+  info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+  const int64_t written = std::max(frames, claimed);
+  SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+  ASSERT_NE(file, nullptr) << sf_strerror(nullptr);
+  std::vector<short> samples(static_cast<size_t>(written));
+  uint32_t state = 1;
+  for (short& v : samples) {
+    state = state * 1664525U + 1013904223U;
+    v = static_cast<short>(static_cast<int>(state >> 16) % 21845 - 10922);
+  }
+  sf_write_short(file, samples.data(), written);
+  sf_close(file);
+  if (claimed >= 0) std::filesystem::resize_file(path, std::filesystem::file_size(path) - 2 * static_cast<uint64_t>(claimed - frames));
+}
+
 int64_t checkLtcFile(const std::string& path, const LtcRun& run, bool clean) {
   SCOPED_TRACE(path);
   const SoundFile wav = readSoundFile(path, true);
@@ -125,7 +163,8 @@ int64_t checkLtcFile(const std::string& path, const LtcRun& run, bool clean) {
   const bool readable = wav.opened && (container == SF_FORMAT_WAV || container == SF_FORMAT_RF64) &&
                         (wav.format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16 &&
                         wav.channels == run.channels && wav.sampleRate == run.rate &&
-                        wav.channelsAgree && schedule.frameStart(frames) == samples &&
+                        (wav.channelsAgree || run.ltcOnFirstChannelOnly) &&
+                        schedule.frameStart(frames) == samples &&
                         wav.log.find("***") == std::string::npos &&
                         wav.log.find("arning") == std::string::npos;
   if (!readable) {

@@ -43,6 +43,8 @@ struct DecodedFrame {
   std::string date;
 };
 std::vector<DecodedFrame> decodeLtc(const std::vector<int16_t>& samples, int samplesPerFrame);
+// The same for samples of full scale 1.0, as libsndfile reads any file.
+std::vector<DecodedFrame> decodeLtc(const std::vector<float>& samples, int samplesPerFrame);
 
 // The settings of a run whose file is checked.
 struct LtcRun {
@@ -53,7 +55,13 @@ struct LtcRun {
   std::string start = "01:00:00:00";
   UserBits userBits = {};
   bool broadcastWave = false;  // bext and iXML, with the start's time reference
+  bool ltcOnFirstChannelOnly = false;  // --mix --timecode-channel=1: audio on the others
 };
+
+// A mono 16-bit file of white noise at a third of full scale, of `frames`
+// sample frames; with `claimed`, its header says that many instead (a
+// recording cut short).
+void writeNoiseFile(const std::string& path, int rate, int64_t frames, int64_t claimed = -1);
 
 // Checks a file the program wrote as any reader would: libsndfile reads it
 // without a complaint about its header, with the run's format, and libltc's

@@ -18,13 +18,18 @@ Origination origination(const Settings& s, std::optional<int64_t> sourceDateEpoc
   if (sourceDateEpoch) {
     o.time = static_cast<std::time_t>(*sourceDateEpoch);
     o.utc = true;
-    const std::string seen = std::to_string(*sourceDateEpoch) + " " +
+    std::string seen = std::to_string(*sourceDateEpoch) + " " +
                              std::to_string(s.sampleRate) + " " + std::to_string(s.channels) +
                              " " + s.startText + " " + std::to_string(s.durationFrames) + " " +
                              rateName(s.frameRate) + (s.dropFrame ? " DF " : " NDF ") +
                              std::to_string(s.volume) + (s.clean ? " clean " : " noisy ") +
                              std::to_string(s.userBits.word) + " " +
                              std::to_string(s.userBits.startDay);
+    // (What later versions added, only where it is not the default, so that
+    // a file made without it keeps its reference.)
+    if (s.format != kPcm16) seen += " depth " + std::to_string(s.format.bits) + (s.format.floating ? "f" : "");
+    if (s.timecodeChannel) seen += " channel " + std::to_string(*s.timecodeChannel);
+    if (s.mix) seen += " mix " + s.mixPath;
     // FNV-1a: the same settings at the same time give the same reference.
     o.unique = 14695981039346656037ULL;
     for (const char c : seen) o.unique = (o.unique ^ static_cast<uint8_t>(c)) * 1099511628211ULL;
@@ -41,12 +46,21 @@ Origination origination(const Settings& s, std::optional<int64_t> sourceDateEpoc
   return o;
 }
 
+std::vector<std::string> ltcTrackNames(const Settings& settings) {
+  const auto channels = static_cast<size_t>(settings.channels);
+  if (!settings.timecodeChannel) return std::vector<std::string>(channels, "LTC");
+  std::vector<std::string> names(channels, "silence");
+  names[static_cast<size_t>(*settings.timecodeChannel - 1)] = "LTC";
+  return names;
+}
+
 std::vector<WavChunk> broadcastChunks(const Settings& settings, const FrameSchedule& schedule,
-                                      SampleFormat format, const Origination& made) {
+                                      const WavLayout& layout, const Origination& made,
+                                      const std::vector<std::string>& trackNames) {
   BroadcastInfo info;
   const std::string start = formatLabel(schedule.label(0), settings.dropFrame);
   info.description = "LTC " + rateName(settings.frameRate) + (settings.dropFrame ? " DF" : " NDF") +
-                     ", start " + start + ", " + std::to_string(settings.sampleRate) + " Hz";
+                     ", start " + start + ", " + std::to_string(layout.sampleRate) + " Hz";
   char text[64];
   if (settings.userBits.kind != UserBits::Kind::kNone) {
     // As field recorders note them.
@@ -68,10 +82,10 @@ std::vector<WavChunk> broadcastChunks(const Settings& settings, const FrameSched
   info.codingTool = "Stampline " STAMPLINE_VERSION;
   info.timecodeRate = rateFraction(settings.frameRate);
   info.dropFrame = settings.dropFrame;
-  info.sampleRate = settings.sampleRate;
-  info.channels = settings.channels;
-  info.format = format;
-  info.trackNames.assign(static_cast<size_t>(settings.channels), "LTC");
+  info.sampleRate = layout.sampleRate;
+  info.channels = layout.channels;
+  info.format = layout.format;
+  info.trackNames = trackNames;
   return {bextChunk(info), ixmlChunk(info)};
 }
 

@@ -27,13 +27,18 @@ struct Origination {
 // the settings, so that the same run at the same epoch gives the same file.
 Origination origination(const Settings& settings, std::optional<int64_t> sourceDateEpoch);
 
-// The bext and iXML chunks of a run: its description ("LTC 29.97 DF, start
-// 01:00:00;00, 48000 Hz", and the user bits as "sUBITS=$HHHHHHHH" when the
-// frames carry any), the origination, the time reference (the first
-// sample's place on the day's grid), the coding history, and the timecode's
-// rate in the iXML.
+// The bext and iXML chunks of a run's file of `layout` (its chunks aside):
+// its description ("LTC 29.97 DF, start 01:00:00;00, 48000 Hz", and the
+// user bits as "sUBITS=$HHHHHHHH" when the frames carry any), the
+// origination, the time reference (the first sample's place on the day's
+// grid), the coding history, and the timecode's rate and a name for each
+// channel in the iXML.
 std::vector<WavChunk> broadcastChunks(const Settings& settings, const FrameSchedule& schedule,
-                                      SampleFormat format, const Origination& made);
+                                      const WavLayout& layout, const Origination& made,
+                                      const std::vector<std::string>& trackNames);
+// What the file's tracks are, for the iXML: "LTC" on every channel, or on
+// --timecode-channel alone and "silence" on the others.
+std::vector<std::string> ltcTrackNames(const Settings& settings);
 
 }  // namespace stampline
 

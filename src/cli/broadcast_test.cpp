@@ -20,6 +20,11 @@
 namespace stampline {
 namespace {
 
+// The chunks of a 16-bit run of `s`.
+std::vector<WavChunk> chunksOf(const Settings& s, const FrameSchedule& schedule, const Origination& made) {
+  return broadcastChunks(s, schedule, {s.sampleRate, s.channels, kPcm16, {}}, made, ltcTrackNames(s));
+}
+
 using testing::littleEndian;
 
 // The chunks of a file from the first after "WAVE": id, offset of the
@@ -144,7 +149,7 @@ TEST(BroadcastWaveTest, TimeReferenceIsTheFirstSampleOnTheDaysGrid) {
     s.frameRate = c.rate;
     s.dropFrame = c.drop;
     const FrameSchedule schedule(c.rate, 48000, packTimecodeText(s.startText), c.drop);
-    const std::vector<WavChunk> chunks = broadcastChunks(s, schedule, kPcm16, {0, true, 0});
+    const std::vector<WavChunk> chunks = chunksOf(s, schedule, {0, true, 0});
     ASSERT_EQ(chunks.size(), 2U);
     const std::string bext(chunks[0].bytes.begin(), chunks[0].bytes.end());
     const uint64_t expected = c.labelNumber * 48000 * c.rate.denominator / c.rate.numerator;
@@ -176,7 +181,7 @@ TEST(BroadcastWaveTest, TimeStampsBeyond32Bits) {
     s.sampleRate = c.rate;
     s.startText = c.start;
     const FrameSchedule schedule(s.frameRate, c.rate, packTimecodeText(c.start), false);
-    const std::vector<WavChunk> chunks = broadcastChunks(s, schedule, kPcm16, {0, true, 0});
+    const std::vector<WavChunk> chunks = chunksOf(s, schedule, {0, true, 0});
     const std::string bext(chunks[0].bytes.begin(), chunks[0].bytes.end());
     EXPECT_EQ(littleEndian(bext, 338, 4), c.reference & 0xFFFFFFFFU);
     EXPECT_EQ(littleEndian(bext, 342, 4), c.reference >> 32);
@@ -196,7 +201,7 @@ TEST(BroadcastWaveTest, TheDateShowsAsUserBits) {
   Settings s;
   s.userBits = {UserBits::Kind::kDate, 0, daysFromDate(2026, 12, 31)};
   const FrameSchedule schedule(s.frameRate, s.sampleRate, packTimecodeText(s.startText), false);
-  const std::vector<WavChunk> chunks = broadcastChunks(s, schedule, kPcm16, {0, true, 0});
+  const std::vector<WavChunk> chunks = chunksOf(s, schedule, {0, true, 0});
   const std::string bext(chunks[0].bytes.begin(), chunks[0].bytes.end());
   EXPECT_EQ(text(bext, 0, 256), "LTC 30 NDF, start 01:00:00:00, 44100 Hz\r\nsUBITS=$00261231");
 }
@@ -210,7 +215,7 @@ TEST(BroadcastWaveTest, ReproducibleOriginationWhateverTheTimeZone) {
   for (int i = 0; i < 2; ++i) {
     setenv("TZ", i == 0 ? "UTC" : "America/New_York", 1);
     tzset();
-    const auto chunks = broadcastChunks(s, schedule, kPcm16, origination(s, 1796683406));
+    const auto chunks = chunksOf(s, schedule, origination(s, 1796683406));
     fields[i] = std::string(chunks[0].bytes.begin() + 288, chunks[0].bytes.begin() + 338);
   }
   if (before != nullptr) {

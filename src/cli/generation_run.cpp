@@ -27,6 +27,8 @@ namespace {
 constexpr uint64_t kBlockBytes = uint64_t{256} << 10;
 // A run shorter than this many seconds of audio shows no progress line.
 constexpr int kProgressMinSeconds = 5;
+// The status of a stream tool ended by SIGPIPE: 128 + 13.
+constexpr int kReaderGoneStatus = 141;
 
 uint32_t noiseSeed(const RunEnvironment& environment) {
   if (environment.noiseSeed) return *environment.noiseSeed;
@@ -35,50 +37,36 @@ uint32_t noiseSeed(const RunEnvironment& environment) {
   return static_cast<uint32_t>(static_cast<uint64_t>(seconds));
 }
 
-// Everything a run holds, made before its file is created or truncated, so
-// that running out of memory loses nothing.
-struct Run {
-  explicit Run(const FrameSchedule& s) : schedule(s) {}
-  FrameSchedule schedule;
-  uint64_t frames = 0;
-  WavLayout layout;
-  std::unique_ptr<LtcEncoder> encoder;
-  std::unique_ptr<BlockRenderer> blocks;
+// The blocks of a run of LTC alone.
+class RenderedBlocks final : public BlockSource {
+ public:
+  RenderedBlocks(LtcEncoder& encoder, uint64_t frames) : blocks_(encoder, frames, kBlockBytes) {}
+  bool done() const override { return blocks_.done(); }
+  std::span<const uint8_t> next() override { return blocks_.next(); }
+  uint64_t framesDone() const override { return blocks_.framesDone(); }
+  TimecodeWord lastLabel() const override { return blocks_.lastLabel(); }
+
+ private:
+  BlockRenderer blocks_;
 };
 
-void prepare(Run& run, const Settings& settings, const RunEnvironment& environment) {
-  run.frames = settings.durationFrames > 0 ? static_cast<uint64_t>(settings.durationFrames) : 0;
-  run.layout.sampleRate = settings.sampleRate;
-  run.layout.channels = settings.channels;
-  run.layout.format = kPcm16;
-  if (settings.broadcastWave) {
-    run.layout.chunks = broadcastChunks(settings, run.schedule, run.layout.format,
-                                        origination(settings, environment.sourceDateEpoch));
-  }
-  EncoderConfig config;
-  config.volume = settings.volume;
-  config.clean = settings.clean;
-  config.noiseSeed = noiseSeed(environment);
-  config.userBits = settings.userBits;
-  config.channels = settings.channels;
-  config.coding = outputCoding(run.layout.format);
-  run.encoder = std::make_unique<LtcEncoder>(run.schedule, config);
-  run.blocks = std::make_unique<BlockRenderer>(*run.encoder, run.frames, kBlockBytes);
-}
-
 // Writes the header and every block, until done, a failure or a stop.
-IoResult writeBlocks(Run& run, WavWriter& wav, const RunEnvironment& environment) {
+IoResult writeBlocks(const OutputPlan& plan, BlockSource& blocks, WavWriter& wav,
+                     const RunEnvironment& environment) {
   const StopFlag stop = environment.stopSignal;
-  const bool showProgress = run.schedule.frameStart(run.frames) >
-                            static_cast<uint64_t>(kProgressMinSeconds) *
-                                static_cast<uint64_t>(run.layout.sampleRate);
-  ProgressLine progress(showProgress ? environment.progress : Terminal{}, run.frames,
-                        run.schedule.frameStart(run.frames) * sampleFrameBytes(run.layout),
-                        environment.clock);
+  const uint64_t samples = plan.schedule.frameStart(plan.frames);
+  const bool showProgress =
+      plan.lengthKnown &&
+      samples > static_cast<uint64_t>(kProgressMinSeconds) * static_cast<uint64_t>(plan.layout.sampleRate);
+  ProgressLine progress(showProgress ? environment.progress : Terminal{}, plan.frames,
+                        samples * sampleFrameBytes(plan.layout), environment.clock);
   IoResult result = wav.begin(stop);
-  BlockRenderer& blocks = *run.blocks;
   while (result == IoResult::kDone && !blocks.done()) {
     const std::span<const uint8_t> block = blocks.next();
+    if (block.empty()) {
+      result = blocks.failed().empty() ? IoResult::kDone : IoResult::kFailed;
+      break;
+    }
     progress.update(blocks.framesDone() - 1, blocks.lastLabel());
     result = wav.append(block.data(), block.size(), stop, environment.clock());
     // A stop that comes after the last frame changes nothing: the run is done.
@@ -92,19 +80,12 @@ IoResult writeBlocks(Run& run, WavWriter& wav, const RunEnvironment& environment
 
 }  // namespace
 
-int runGeneration(const Settings& settings, std::FILE* out, const RunEnvironment& environment) {
+int writeOutput(const Settings& settings, const OutputPlan& plan, BlockSource& source, std::FILE* out,
+                const RunEnvironment& environment) {
   const StopFlag stop = environment.stopSignal;
-  Run run(FrameSchedule(settings.frameRate, settings.sampleRate,
-                        packTimecodeText(settings.startText), settings.dropFrame));
-  try {
-    prepare(run, settings, environment);
-  } catch (const std::bad_alloc&) {
-    std::fputs("Out of memory\n", out);
-    return 1;
-  }
-
   std::unique_ptr<OutputFile> file;
-  const IoResult opened = openOutputFile(settings.outputPath, stop, file);
+  const IoResult opened = settings.toStandardOutput ? openStandardOutput(file)
+                                                    : openOutputFile(settings.outputPath, stop, file);
   if (opened == IoResult::kFailed) {
     std::fputs("Error opening file\n", out);
     return 1;
@@ -114,18 +95,27 @@ int runGeneration(const Settings& settings, std::FILE* out, const RunEnvironment
     return 128 + stop->load();
   }
 
-  const uint64_t frameBytes = sampleFrameBytes(run.layout);
-  const auto wholeFrames = [&run, frameBytes](uint64_t dataBytes) {
-    const uint64_t frames = run.schedule.completeFrames(dataBytes / frameBytes);
-    return run.schedule.frameStart(frames) * frameBytes;
+  const FrameSchedule& schedule = plan.schedule;
+  const uint64_t frameBytes = sampleFrameBytes(plan.layout);
+  const auto wholeFrames = [&schedule, frameBytes](uint64_t dataBytes) {
+    const uint64_t frames = schedule.completeFrames(dataBytes / frameBytes);
+    return schedule.frameStart(frames) * frameBytes;
   };
-  WavWriter wav(*file, run.layout, run.schedule.frameStart(run.frames) * frameBytes,
-                environment.riffLimit, wholeFrames);
-  IoResult result = writeBlocks(run, wav, environment);
+  const uint64_t planned = plan.lengthKnown ? schedule.frameStart(plan.frames) * frameBytes : kUnknownDataBytes;
+  WavWriter wav(*file, plan.layout, planned, environment.riffLimit, wholeFrames);
+  IoResult result = writeBlocks(plan, source, wav, environment);
   if (result == IoResult::kDone && !wav.finish()) result = IoResult::kFailed;
-  uint64_t framesKept = run.frames;
-  if (result != IoResult::kDone) framesKept = run.schedule.completeFrames(wav.cut() / frameBytes);
+  uint64_t framesKept = source.framesDone();
+  if (result != IoResult::kDone) framesKept = schedule.completeFrames(wav.cut() / frameBytes);
+  // A stream tool whose reader has gone ends quietly, as if by SIGPIPE.
+  if (result == IoResult::kFailed && settings.toStandardOutput && readerGone(file->lastError())) {
+    return kReaderGoneStatus;
+  }
   const bool closed = file->close();
+  if (!source.failed().empty()) {
+    std::fprintf(out, "%s\n", source.failed().c_str());
+    return 1;
+  }
   if (result == IoResult::kFailed || !closed) {
     std::fputs("Error writing file\n", out);
     return 1;
@@ -136,6 +126,45 @@ int runGeneration(const Settings& settings, std::FILE* out, const RunEnvironment
     return 128 + stop->load();
   }
   return 0;
+}
+
+int runGeneration(const Settings& settings, std::FILE* out, const RunEnvironment& environment) {
+  // Everything a run holds is made before its file is created or
+  // truncated, so that running out of memory loses nothing.
+  OutputPlan plan(FrameSchedule(settings.frameRate, settings.sampleRate,
+                                packTimecodeText(settings.startText), settings.dropFrame));
+  std::unique_ptr<LtcEncoder> encoder;
+  std::unique_ptr<BlockSource> blocks;
+  try {
+    plan.frames = settings.durationFrames > 0 ? static_cast<uint64_t>(settings.durationFrames) : 0;
+    plan.layout.sampleRate = settings.sampleRate;
+    plan.layout.channels = settings.channels;
+    plan.layout.format = settings.format;
+    if (settings.broadcastWave) {
+      plan.layout.chunks = broadcastChunks(settings, plan.schedule, plan.layout,
+                                           origination(settings, environment.sourceDateEpoch),
+                                           ltcTrackNames(settings));
+    }
+    EncoderConfig config = encoderConfig(settings, environment);
+    config.channels = settings.channels;
+    if (settings.timecodeChannel) config.signalChannel = *settings.timecodeChannel - 1;
+    encoder = std::make_unique<LtcEncoder>(plan.schedule, config);
+    blocks = std::make_unique<RenderedBlocks>(*encoder, plan.frames);
+  } catch (const std::bad_alloc&) {
+    std::fputs("Out of memory\n", out);
+    return 1;
+  }
+  return writeOutput(settings, plan, *blocks, out, environment);
+}
+
+EncoderConfig encoderConfig(const Settings& settings, const RunEnvironment& environment) {
+  EncoderConfig config;
+  config.volume = settings.volume;
+  config.clean = settings.clean;
+  config.noiseSeed = noiseSeed(environment);
+  config.userBits = settings.userBits;
+  config.coding = outputCoding(settings.format);
+  return config;
 }
 
 }  // namespace stampline

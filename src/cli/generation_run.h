@@ -6,10 +6,14 @@
 #include <cstdio>
 #include <functional>
 #include <optional>
+#include <span>
+#include <string>
 
 #include "cli/options.h"
 #include "platform/process.h"
 #include "platform/stop.h"
+#include "synth/ltc_encoder.h"
+#include "timecode/frame_schedule.h"
 #include "wav/wav_header.h"
 
 namespace stampline {
@@ -40,8 +44,47 @@ struct RunEnvironment {
 // returns the exit status: 0 when the file is complete and durable; 1, after
 // "Out of memory", "Error opening file" or "Error writing file" on `out`,
 // when it could not be made, created or written; 128 + signal after
-// "Interrupted after N frames" when stopped early.
+// "Interrupted after N frames" when stopped early; 141, quietly, when the
+// reader of standard output (--output=-) has gone.
 int runGeneration(const Settings& settings, std::FILE* out, const RunEnvironment& environment);
+
+// Where the blocks of a run's file come from: the output's bytes, whole
+// frames at a time.
+class BlockSource {
+ public:
+  virtual ~BlockSource() = default;
+  virtual bool done() const = 0;
+  // The next block, valid until the next call; empty when it could not be
+  // made (failed() then says so).
+  virtual std::span<const uint8_t> next() = 0;
+  // Frames given so far, and the label of the last of them.
+  virtual uint64_t framesDone() const = 0;
+  virtual TimecodeWord lastLabel() const = 0;
+  // A block could not be made: the message to print, else empty.
+  virtual std::string failed() const { return {}; }
+};
+
+// What a run writes: its frames on the schedule (`frames` of them, or as
+// many as the source gives when `lengthKnown` is false) as a file of
+// `layout`.
+struct OutputPlan {
+  explicit OutputPlan(const FrameSchedule& s) : schedule(s) {}
+  FrameSchedule schedule;
+  uint64_t frames = 0;
+  bool lengthKnown = true;
+  WavLayout layout;
+};
+
+// Creates the file (or takes standard output) and writes `source` into it
+// as `plan` says, with every rule of a run: the header kept true, a stop
+// or a failure leaving whole frames, the messages and exit statuses of
+// runGeneration.
+int writeOutput(const Settings& settings, const OutputPlan& plan, BlockSource& source, std::FILE* out,
+                const RunEnvironment& environment);
+
+// The encoder's settings for a run's signal (level, noise, user bits, the
+// output's sample format) on one channel; the caller sets the channels.
+EncoderConfig encoderConfig(const Settings& settings, const RunEnvironment& environment);
 
 }  // namespace stampline
 

@@ -55,9 +55,9 @@ void printHelp(std::FILE* out) {
       "Usage: stampline [OPTION]...\n"
       "  or:  stampline --analyze=FILE [--timecode-channel=K] [--frame-rate=FPS]\n"
       "                 [--json] [--csv=PATH]\n"
-      "Writes SMPTE linear timecode (LTC) to a WAV file of 16-bit PCM, every frame's\n"
-      "label computed from its position in the file; or reads the LTC of a WAV\n"
-      "file back and reports what it holds.\n"
+      "Writes SMPTE linear timecode (LTC) to a WAV file, every frame's label\n"
+      "computed from its position in the file, alone or beside another file's\n"
+      "audio (--mix); or reads the LTC of a WAV file back and reports on it.\n"
       "\n"
       "Options, with their defaults in parentheses (a value follows '=' or comes as\n"
       "the next argument; any unique beginning of a name will do):\n",
@@ -81,7 +81,8 @@ void printHelp(std::FILE* out) {
       "\n"
       "Exit status: 0 when the file is complete; 1 after a refused command line,\n"
       "\"Error opening file\", \"Error writing file\" or \"Out of memory\"; 128 + N when\n"
-      "stopped by signal N (SIGINT, SIGTERM, SIGHUP), keeping the frames written.\n"
+      "stopped by signal N (SIGINT, SIGTERM, SIGHUP), keeping the frames written;\n"
+      "141 when the reader of --output=- went away.\n"
       "With --analyze: 0 when LTC was found without an event, 2 with events (jumps,\n"
       "gaps, repeats, ...), 3 when no channel carries LTC, 1 after a refused command\n"
       "line or a file that cannot be read.\n"
@@ -90,6 +91,8 @@ void printHelp(std::FILE* out) {
       "  stampline --frame-rate=25 --duration=1h --output=hour.wav\n"
       "  stampline --start=09:59:00:00 --end=10:01:00:00 --drop-frame --quiet\n"
       "  stampline -s 48000 -c 1 -t 00:59:59:00 -d 90 -n 1 -o example.wav\n"
+      "  stampline --mix=song.wav --start=02:00:00:00 --output=show.wav\n"
+      "  stampline --channels=8 --timecode-channel=8 --depth=24 --output=poly.wav\n"
       "  ffmpeg -i clip.mov -map 0:a -f wav - | stampline --analyze=- --csv=frames.csv\n",
       out);
 }

@@ -46,9 +46,11 @@ bool decimalValue(std::string_view text, double& value) {
   return true;
 }
 
+// "-" is standard output, as a stream.
 bool takeOutput(const char* value, OptionScan& scan, std::string&) {
   if (*value == '\0') return false;
   scan.settings.outputPath = value;
+  scan.settings.toStandardOutput = std::string_view(value) == "-";
   return true;
 }
 
@@ -59,13 +61,37 @@ bool takeSampleRate(const char* value, OptionScan& scan, std::string&) {
   uint64_t rate = 0;
   if (!wholeNumber(value, kHighestSampleRate, rate) || rate < kLowestSampleRate) return false;
   scan.settings.sampleRate = static_cast<int32_t>(rate);
+  scan.settings.sampleRateGiven = std::string("--sample-rate=") + value;
   return true;
 }
 
+constexpr uint64_t kMostChannels = 64;
+
 bool takeChannels(const char* value, OptionScan& scan, std::string&) {
   uint64_t channels = 0;
-  if (!wholeNumber(value, 2, channels) || channels == 0) return false;
+  if (!wholeNumber(value, kMostChannels, channels) || channels == 0) return false;
   scan.settings.channels = static_cast<int32_t>(channels);
+  scan.settings.channelsGiven = std::string("--channels=") + value;
+  return true;
+}
+
+bool takeDepth(const char* value, OptionScan& scan, std::string&) {
+  const std::string_view text = value;
+  const SampleFormat* format = text == "16"      ? &kPcm16
+                               : text == "24"    ? &kPcm24
+                               : text == "32"    ? &kPcm32
+                               : text == "float" ? &kFloat32
+                                                 : nullptr;
+  if (format == nullptr) return false;
+  scan.settings.format = *format;
+  scan.settings.depthGiven = std::string("--depth=") + value;
+  return true;
+}
+
+bool takeMix(const char* value, OptionScan& scan, std::string&) {
+  if (*value == '\0') return false;
+  scan.settings.mix = true;
+  scan.settings.mixPath = value;
   return true;
 }
 
@@ -83,10 +109,12 @@ bool takeDuration(const char* value, OptionScan& scan, std::string&) {
   uint64_t frames = 0;
   if (wholeNumber(text, INT32_MAX, frames)) {
     scan.settings.durationFrames = static_cast<int32_t>(frames);
+    scan.settings.durationGiven = true;
     scan.length = OptionScan::Length::kFrames;
     return true;
   }
   if (!parseTimeLength(text, scan.time)) return false;
+  scan.settings.durationGiven = true;
   scan.length = OptionScan::Length::kTime;
   scan.lengthText = value;
   return true;
@@ -94,6 +122,7 @@ bool takeDuration(const char* value, OptionScan& scan, std::string&) {
 
 bool takeEnd(const char* value, OptionScan& scan, std::string&) {
   if (!parseLabel(value, scan.end)) return false;
+  scan.settings.durationGiven = true;
   scan.length = OptionScan::Length::kEnd;
   scan.lengthText = value;
   return true;
@@ -240,13 +269,23 @@ constexpr const char* kLabelAccepted =
 
 using Use = LongOptionRow::Use;
 
-const std::array<LongOptionRow, 21> kRows{{
-    {"output", "PATH", "a path to write the file to",
-     "file to write (output.wav)", "FILE", takeOutput},
+const std::array<LongOptionRow, 23> kRows{{
+    {"output", "PATH", "a path to write the file to, or - for standard output",
+     "file to write (output.wav); - streams it to standard\n"
+     "output, the messages going to standard error",
+     "FILE", takeOutput},
     {"sample-rate", "HZ", "a whole number of samples per second from 16000 to 384000",
      "samples per second, 16000 to 384000 (44100)",
      "16000 22050 32000 44100 48000 88200 96000 176400 192000 352800 384000", takeSampleRate},
-    {"channels", "N", "1 or 2", "1 or 2, both carrying the signal (2)", "1 2", takeChannels},
+    {"channels", "N", "a whole number of channels from 1 to 64",
+     "1 to 64, every one carrying the signal (2)", "1 2 4 6 8", takeChannels},
+    {"timecode-channel", "K", "a channel from 1 to 64",
+     "the signal on channel K alone, the others silent;\n"
+     "with --mix, where it goes among the input's (last);\n"
+     "with --analyze, the one channel read (every channel)",
+     "1 2 3 4 5 6 7 8", takeTimecodeChannel, Use::kBoth},
+    {"depth", "BITS", "16, 24, 32 or float",
+     "samples of 16, 24 or 32 bits, or 32-bit float (16)", "16 24 32 float", takeDepth},
     {"start", "HH:MM:SS:FF", kLabelAccepted,
      "label of the first frame (01:00:00:00); ';' or '.' may\n"
      "stand before the frames",
@@ -279,13 +318,14 @@ const std::array<LongOptionRow, 21> kRows{{
      "the date in every frame's user bits (SMPTE 309M,\n"
      "UTC), the next day after midnight",
      "", takeDate},
+    {"mix", "FILE", "a WAV file to take the audio from, or - for standard input",
+     "the channels of FILE (- for standard input), bit for\n"
+     "bit, with the LTC on a channel of its own",
+     "FILE", takeMix},
     {"analyze", "FILE", "a WAV file to read, or - for standard input",
      "read LTC back from FILE (- for standard input) and\n"
      "report on it; writes no file",
      "FILE", takeAnalyze, Use::kAnalyzing},
-    {"timecode-channel", "K", "a channel from 1 to 64",
-     "with --analyze: read channel K only (every channel)", "1 2 3 4 5 6 7 8", takeTimecodeChannel,
-     Use::kAnalyzing},
     {"json", nullptr, "", "with --analyze: the report as one JSON document", "", takeJson,
      Use::kAnalyzing},
     {"csv", "PATH", "a path to write the rows to, or - for standard output",
@@ -348,6 +388,12 @@ bool finishLongOptions(OptionScan& scan, std::FILE* out) {
   if (scan.userBitsGiven && scan.dateGiven) {
     printRefusal(out, scan.userBitsOption.c_str(), scan.userBitsText.c_str(),
                  "--user-bits and --date both fill the user bits; give one of them");
+    return false;
+  }
+  // With --mix the channels are counted once the input is known.
+  if (s.timecodeChannel && !s.mix && *s.timecodeChannel > s.channels) {
+    printRefusal(out, "timecode-channel", std::to_string(*s.timecodeChannel).c_str(),
+                 "a channel from 1 to " + std::to_string(s.channels) + ", the file's channels");
     return false;
   }
   const uint32_t nominal = s.frameRate.nominal;

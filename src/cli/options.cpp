@@ -88,6 +88,22 @@ void noteUse(OptionScan& scan, LongOptionRow::Use use, const std::string& option
 
 }  // namespace
 
+bool writesStandardOutput(int argc, char** argv) {
+  if (givenAnywhere(argc, argv, "analyze")) return false;
+  std::vector<char*> copy(argv, argv + argc);
+  copy.push_back(nullptr);
+  OptionScanner scanner;
+  const int output = longCode("output");
+  bool standard = false;
+  for (;;) {
+    const int code =
+        scanner.next(argc, copy.data(), shortOptionLetters(), longOptionTable(), nullptr);
+    if (code == -1) return standard;
+    if (code == output) standard = scanner.argument != nullptr && std::string(scanner.argument) == "-";
+    if (code == 'o') standard = false;
+  }
+}
+
 ScanResult scanOptions(int argc, char** argv, Settings& settings, std::FILE* out) {
   // An analysis echoes nothing and takes no option of writing's: those are
   // noted, not taken, and refused at the end.

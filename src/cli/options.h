@@ -10,25 +10,37 @@
 #include "timecode/frame_rate.h"
 #include "timecode/timecode.h"
 #include "timecode/user_bits.h"
+#include "wav/sample_format.h"
 
 namespace stampline {
 
 // The parameters of one run, with the defaults a run without options uses.
 struct Settings {
   std::string outputPath = "output.wav";
+  bool toStandardOutput = false;  // --output=-: a stream on standard output
   int32_t sampleRate = 44100;
   int32_t channels = 2;
+  SampleFormat format = kPcm16;   // --depth
   std::string startText = "01:00:00:00";  // "HH:MM:SS:FF"; -t checks only its length
   int32_t durationFrames = 1800;          // 0 or less: no frames
+  bool durationGiven = false;             // by -d, --duration or --end
   FrameRate frameRate = kRate30;
   bool dropFrame = false;
   double volume = 0.5;
   bool clean = false;
   bool broadcastWave = false;  // bext and iXML chunks with the start's time stamp
   UserBits userBits;           // what every frame's user bits carry
+  // --mix: this file's channels, with the LTC on a channel of its own.
+  bool mix = false;
+  std::string mixPath;
+  // The options that set the sample rate, the channels and the depth, as
+  // typed ("--depth=24", "-s 48000"), where given: --mix takes these from
+  // its input and refuses others.
+  std::string sampleRateGiven, channelsGiven, depthGiven;
   // --analyze: read this file back and report on it instead of writing one.
   bool analyze = false;
   std::string analyzePath;
+  // Writing: the one channel that carries the LTC; --analyze: the one read.
   std::optional<int32_t> timecodeChannel;  // 1-based
   bool frameRateGiven = false;             // --frame-rate: the rate is stated
   bool json = false;
@@ -64,6 +76,7 @@ struct OptionScan {
   // "-s"), and the first that only --analyze takes.
   std::string firstWriting;
   std::string firstAnalyzing;
+
 };
 
 // How a scan of the command line ended.
@@ -81,6 +94,11 @@ enum class ScanResult {
 // for the short options the usage text) has then been printed to `out`.
 // Scanning restarts from scratch on every call and permutes argv.
 [[nodiscard]] ScanResult scanOptions(int argc, char** argv, Settings& settings, std::FILE* out);
+
+// Whether the command line writes the file to standard output (--output=-
+// given last of the output options, and no --analyze): every message then
+// goes to standard error.
+bool writesStandardOutput(int argc, char** argv);
 
 }  // namespace stampline
 

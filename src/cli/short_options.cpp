@@ -5,6 +5,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdlib>
+#include <string>
 
 namespace stampline {
 namespace {
@@ -25,15 +26,26 @@ int32_t truncatedRate(double rate) {
                                          static_cast<double>(INT32_MAX)));
 }
 
-void storeOutput(const char* value, OptionScan& scan) { scan.settings.outputPath = value; }
-void storeSampleRate(const char* value, OptionScan& scan) { scan.settings.sampleRate = toInt(value); }
-void storeChannels(const char* value, OptionScan& scan) { scan.settings.channels = toInt(value); }
+// "-o -" writes a file named "-", as it always has.
+void storeOutput(const char* value, OptionScan& scan) {
+  scan.settings.outputPath = value;
+  scan.settings.toStandardOutput = false;
+}
+void storeSampleRate(const char* value, OptionScan& scan) {
+  scan.settings.sampleRate = toInt(value);
+  scan.settings.sampleRateGiven = std::string("-s ") + value;
+}
+void storeChannels(const char* value, OptionScan& scan) {
+  scan.settings.channels = toInt(value);
+  scan.settings.channelsGiven = std::string("-c ") + value;
+}
 void storeStart(const char* value, OptionScan& scan) {
   scan.settings.startText = value;
   scan.start = Spelling::kShort;
 }
 void storeDuration(const char* value, OptionScan& scan) {
   scan.settings.durationFrames = toInt(value);
+  scan.settings.durationGiven = true;
   scan.length = OptionScan::Length::kFrames;
 }
 void storeFrameRate(const char* value, OptionScan& scan) {

@@ -8,6 +8,7 @@
 
 #include "cli/analysis_run.h"
 #include "cli/generation_run.h"
+#include "cli/mix_run.h"
 #include "cli/options.h"
 #include "platform/process.h"
 
@@ -53,9 +54,9 @@ int analyze(const Settings& settings) {
   return runAnalysis(request, stdout, stderr);
 }
 
-int run(int argc, char** argv) {
+int run(int argc, char** argv, std::FILE* messages) {
   Settings settings;
-  switch (scanOptions(argc, argv, settings, stdout)) {
+  switch (scanOptions(argc, argv, settings, messages)) {
     case ScanResult::kRun:
       break;
     case ScanResult::kAnalyze:
@@ -65,7 +66,8 @@ int run(int argc, char** argv) {
     case ScanResult::kRefused:
       return 1;
   }
-  return runGeneration(settings, stdout, runEnvironment());
+  if (settings.mix) return runMix(settings, messages, runEnvironment());
+  return runGeneration(settings, messages, runEnvironment());
 }
 
 }  // namespace
@@ -74,10 +76,13 @@ int stamplineMain(int argc, char** argv) {
   // Before anything is printed: messages go out as they are printed.
   prepareProcess();
   int status = 1;
+  std::FILE* messages = stdout;
   try {
-    status = run(argc, argv);
+    // A file streamed to standard output leaves the messages standard error.
+    if (writesStandardOutput(argc, argv)) messages = stderr;
+    status = run(argc, argv, messages);
   } catch (const std::bad_alloc&) {
-    std::fputs("Out of memory\n", stdout);
+    std::fputs("Out of memory\n", messages);
   }
   std::fflush(stdout);
   runFinished();

@@ -1,6 +1,8 @@
 #include "wav/broadcast_wave.h"
 
 #include <algorithm>
+#include <string>
+#include <utility>
 
 namespace stampline {
 namespace {
@@ -75,6 +77,115 @@ WavChunk ixmlChunk(const BroadcastInfo& info) {
   // An even size, as for bext; white space after the document is no harm.
   if (xml.size() % 2 != 0) xml += ' ';
   return {{'i', 'X', 'M', 'L'}, {xml.begin(), xml.end()}};
+}
+
+WavChunk carriedBext(const WavChunk& bext, const BroadcastInfo& info) {
+  constexpr size_t kTimeReferenceEnd = 346;
+  if (bext.bytes.size() < kTimeReferenceEnd) return bext;
+  WavChunk chunk = bext;
+  std::vector<uint8_t>& b = chunk.bytes;
+  putNumber(b, 338, 8, info.timeReference);
+  if (b.size() < kBextFixedBytes) b.resize(kBextFixedBytes, 0);
+  // The history ends at its first zero byte, if any.
+  const auto end = std::find(b.begin() + kBextFixedBytes, b.end(), 0);
+  b.erase(end, b.end());
+  const std::string row = codingHistoryRow(info);
+  b.insert(b.end(), row.begin(), row.end());
+  if (b.size() % 2 != 0) b.push_back(0);
+  return chunk;
+}
+
+namespace {
+
+// The text between <name> and </name> from `from` on: where it starts and
+// how long it is; npos where there is none.
+std::pair<size_t, size_t> contentOf(const std::string& xml, const std::string& name, size_t from = 0,
+                                    size_t to = std::string::npos) {
+  const std::string open = "<" + name + ">";
+  const size_t start = xml.find(open, from);
+  if (start == std::string::npos || start >= to) return {std::string::npos, 0};
+  const size_t end = xml.find("</" + name + ">", start);
+  if (end == std::string::npos || end > to) return {std::string::npos, 0};
+  return {start + open.size(), end - start - open.size()};
+}
+
+// Sets the element `name` within [from, to) to `value`, or adds it before
+// `to` where it is not there; returns how much longer the text became.
+std::ptrdiff_t setElement(std::string& xml, const std::string& name, const std::string& value, size_t from,
+                          size_t to) {
+  const auto [at, length] = contentOf(xml, name, from, to);
+  if (at != std::string::npos) {
+    xml.replace(at, length, value);
+    return static_cast<std::ptrdiff_t>(value.size()) - static_cast<std::ptrdiff_t>(length);
+  }
+  const std::string added = element(name, value);
+  xml.insert(to, added);
+  return static_cast<std::ptrdiff_t>(added.size());
+}
+
+// A whole number in `text`, or -1.
+long numberIn(const std::string& text) {
+  if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) return -1;
+  return std::stol(text);
+}
+
+// The SPEED block: the time stamp and the timecode's rate and flag.
+void carrySpeed(std::string& xml, const BroadcastInfo& info) {
+  size_t open = xml.find("<SPEED>");
+  if (open == std::string::npos) {
+    xml.insert(xml.rfind("</BWFXML>"), element("SPEED", ""));
+    open = xml.find("<SPEED>");
+  }
+  const size_t from = open + 7;
+  size_t to = xml.find("</SPEED>", from);
+  const std::pair<const char*, std::string> fields[] = {
+      {"MASTER_SPEED", info.timecodeRate},
+      {"CURRENT_SPEED", info.timecodeRate},
+      {"TIMECODE_RATE", info.timecodeRate},
+      {"TIMECODE_FLAG", info.dropFrame ? "DF" : "NDF"},
+      {"TIMESTAMP_SAMPLES_SINCE_MIDNIGHT_HI", std::to_string(info.timeReference >> 32)},
+      {"TIMESTAMP_SAMPLES_SINCE_MIDNIGHT_LO", std::to_string(info.timeReference & 0xFFFFFFFFU)},
+      {"TIMESTAMP_SAMPLE_RATE", std::to_string(info.sampleRate)},
+  };
+  for (const auto& [name, value] : fields) to = static_cast<size_t>(static_cast<std::ptrdiff_t>(to) + setElement(xml, name, value, from, to));
+}
+
+// The TRACK_LIST: the tracks from `ltcChannel` on move up one, and an LTC
+// track takes its place.
+void carryTracks(std::string& xml, int ltcChannel) {
+  if (xml.find("<TRACK_LIST>") == std::string::npos) {
+    xml.insert(xml.rfind("</BWFXML>"), element("TRACK_LIST", element("TRACK_COUNT", "0")));
+  }
+  const size_t open = xml.find("<TRACK_LIST>");
+  size_t insertAt = std::string::npos;
+  long count = 0;
+  for (size_t at = xml.find("<TRACK>", open); at != std::string::npos && at < xml.find("</TRACK_LIST>", open);
+       at = xml.find("<TRACK>", at + 1)) {
+    ++count;
+    for (const char* index : {"CHANNEL_INDEX", "INTERLEAVE_INDEX"}) {
+      const auto [value, length] = contentOf(xml, index, at, xml.find("</TRACK>", at));
+      const long n = value == std::string::npos ? -1 : numberIn(xml.substr(value, length));
+      if (n < ltcChannel) continue;
+      xml.replace(value, length, std::to_string(n + 1));
+      if (insertAt == std::string::npos) insertAt = at;
+    }
+  }
+  if (insertAt == std::string::npos) insertAt = xml.find("</TRACK_LIST>", open);
+  const std::string index = std::to_string(ltcChannel);
+  xml.insert(insertAt, element("TRACK", element("CHANNEL_INDEX", index) + element("INTERLEAVE_INDEX", index) +
+                                            element("NAME", "LTC")));
+  setElement(xml, "TRACK_COUNT", std::to_string(count + 1), open, xml.find("</TRACK_LIST>", open));
+}
+
+}  // namespace
+
+WavChunk carriedIxml(const WavChunk& ixml, int ltcChannel, const BroadcastInfo& info) {
+  std::string xml(ixml.bytes.begin(), ixml.bytes.end());
+  if (xml.rfind("</BWFXML>") == std::string::npos) return ixml;
+  carrySpeed(xml, info);
+  carryTracks(xml, ltcChannel);
+  if (xml.size() % 2 != 0) xml += xml.back() == '\0' ? '\0' : ' ';
+  return {ixml.id, {xml.begin(), xml.end()}};
 }
 
 }  // namespace stampline

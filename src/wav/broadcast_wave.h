@@ -51,6 +51,18 @@ std::string codingHistoryRow(const BroadcastInfo& info);
 // depth, the time stamp in samples since midnight) and its TRACK_LIST.
 WavChunk ixmlChunk(const BroadcastInfo& info);
 
+// Another file's bext chunk carried into a new one: everything kept but the
+// TimeReference, which becomes `info`'s, and the coding history, which gets
+// `info`'s row. A chunk too short to hold a TimeReference is kept as it is.
+WavChunk carriedBext(const WavChunk& bext, const BroadcastInfo& info);
+// Another file's iXML chunk carried into a new one with one channel more:
+// a track named "LTC" at channel `ltcChannel` (1-based; the tracks from
+// there on move up one) and the track count in its TRACK_LIST, and in its
+// SPEED block the timecode's rate and flag and the time stamp as `info`
+// has them; everything else as it is. A chunk that is no iXML document
+// (no closing BWFXML) is kept as it is.
+WavChunk carriedIxml(const WavChunk& ixml, int ltcChannel, const BroadcastInfo& info);
+
 }  // namespace stampline
 
 #endif  // STAMPLINE_WAV_BROADCAST_WAVE_H_

@@ -39,6 +39,9 @@ class InputFile {
 // for a path that cannot be read.
 std::unique_ptr<InputFile> openInputFile(const std::string& path, std::string& why);
 
+// Whether both paths name one file that exists (through links too).
+bool namesSameFile(const std::string& a, const std::string& b);
+
 // An input held in memory, read as a stream (`seekable` false) or as a
 // regular file.
 std::unique_ptr<InputFile> memoryInput(std::string bytes, bool seekable);

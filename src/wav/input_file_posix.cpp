@@ -141,4 +141,11 @@ std::unique_ptr<InputFile> openInputFile(const std::string& path, std::string& w
   return input;
 }
 
+bool namesSameFile(const std::string& a, const std::string& b) {
+  struct stat first {};
+  struct stat second {};
+  return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 &&
+         first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
 }  // namespace stampline

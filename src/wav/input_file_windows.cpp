@@ -102,4 +102,24 @@ std::unique_ptr<InputFile> openInputFile(const std::string& path, std::string& w
   return input;
 }
 
+bool namesSameFile(const std::string& a, const std::string& b) {
+  const auto open = [](const std::string& path) {
+    return CreateFileW(widePath(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  };
+  const HANDLE first = open(a);
+  const HANDLE second = open(b);
+  bool same = false;
+  BY_HANDLE_FILE_INFORMATION x{};
+  BY_HANDLE_FILE_INFORMATION y{};
+  if (first != INVALID_HANDLE_VALUE && second != INVALID_HANDLE_VALUE &&
+      GetFileInformationByHandle(first, &x) != 0 && GetFileInformationByHandle(second, &y) != 0) {
+    same = x.dwVolumeSerialNumber == y.dwVolumeSerialNumber && x.nFileIndexHigh == y.nFileIndexHigh &&
+           x.nFileIndexLow == y.nFileIndexLow;
+  }
+  if (first != INVALID_HANDLE_VALUE) CloseHandle(first);
+  if (second != INVALID_HANDLE_VALUE) CloseHandle(second);
+  return same;
+}
+
 }  // namespace stampline

@@ -57,6 +57,15 @@ class OutputFile {
 // reader) unless `stop` is set meanwhile. Sets `file` when done.
 IoResult openOutputFile(const std::string& path, StopFlag stop, std::unique_ptr<OutputFile>& file);
 
+// Standard output as a stream, whatever it is (a pipe, a file, a device),
+// written from where it stands; refused when it is a terminal. Sets `file`
+// when done.
+IoResult openStandardOutput(std::unique_ptr<OutputFile>& file);
+
+// Whether `error` (an OutputFile's lastError()) says the reader of a pipe
+// has gone.
+bool readerGone(int error);
+
 }  // namespace stampline
 
 #endif  // STAMPLINE_WAV_OUTPUT_FILE_H_

@@ -41,6 +41,11 @@ class SystemFile final : public OutputFile {
   SystemFile& operator=(const SystemFile&) = delete;
 
   IoResult open(const std::string& path, StopFlag stop);
+  // Takes over `fd`, written as a stream.
+  void adopt(int fd) {
+    fd_ = fd;
+    seekable_ = false;
+  }
   bool seekable() const override { return seekable_; }
   IoResult append(const void* data, size_t bytes, StopFlag stop) override;
   uint64_t appended() const override { return appended_; }
@@ -201,5 +206,17 @@ IoResult openOutputFile(const std::string& path, StopFlag stop, std::unique_ptr<
   if (result == IoResult::kDone) file = std::move(opened);
   return result;
 }
+
+IoResult openStandardOutput(std::unique_ptr<OutputFile>& file) {
+  if (isatty(STDOUT_FILENO) != 0) return IoResult::kFailed;
+  const int fd = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0);
+  if (fd < 0) return IoResult::kFailed;
+  auto opened = std::make_unique<SystemFile>();
+  opened->adopt(fd);
+  file = std::move(opened);
+  return IoResult::kDone;
+}
+
+bool readerGone(int error) { return error == EPIPE; }
 
 }  // namespace stampline

@@ -65,6 +65,11 @@ class SystemFile final : public OutputFile {
   SystemFile& operator=(const SystemFile&) = delete;
 
   IoResult open(const std::string& path, StopFlag stop);
+  // Takes over `fd`, written as a stream.
+  void adopt(int fd) {
+    fd_ = fd;
+    seekable_ = false;
+  }
   bool seekable() const override { return seekable_; }
   IoResult append(const void* data, size_t bytes, StopFlag stop) override;
   uint64_t appended() const override { return appended_; }
@@ -182,5 +187,23 @@ IoResult openOutputFile(const std::string& path, StopFlag stop, std::unique_ptr<
   if (result == IoResult::kDone) file = std::move(opened);
   return result;
 }
+
+IoResult openStandardOutput(std::unique_ptr<OutputFile>& file) {
+  const HANDLE handle = GetStdHandle(STD_OUTPUT_HANDLE);
+  DWORD mode = 0;
+  if (handle == INVALID_HANDLE_VALUE || handle == nullptr || GetConsoleMode(handle, &mode) != 0) {
+    return IoResult::kFailed;
+  }
+  const int fd = _dup(_fileno(stdout));
+  if (fd < 0) return IoResult::kFailed;
+  _setmode(fd, _O_BINARY);
+  auto opened = std::make_unique<SystemFile>();
+  opened->adopt(fd);
+  file = std::move(opened);
+  return IoResult::kDone;
+}
+
+// A pipe whose reader has gone fails a write with EINVAL or EPIPE.
+bool readerGone(int error) { return error == EPIPE || error == EINVAL; }
 
 }  // namespace stampline

@@ -103,7 +103,10 @@ size_t headerBytes(const WavLayout& layout, WavFormat format) {
 
 std::vector<uint8_t> wavHeader(const WavLayout& layout, WavFormat format, uint64_t dataBytes) {
   HeaderBuilder h;
-  const uint64_t riffSize = headerBytes(layout, format) - kRiffSizeExcludes + dataBytes;
+  const bool unknown = dataBytes == kUnknownDataBytes;
+  if (unknown) dataBytes = 0;
+  const uint64_t riffSize =
+      unknown ? kUnknownSize32 : headerBytes(layout, format) - kRiffSizeExcludes + dataBytes + padByte(dataBytes);
   if (format == WavFormat::kRf64) {
     h.text("RF64");
     h.u32(kUnknownSize32);
@@ -128,17 +131,19 @@ std::vector<uint8_t> wavHeader(const WavLayout& layout, WavFormat format, uint64
     const uint64_t frames = dataBytes / sampleFrameBytes(layout);
     h.text("fact");
     h.u32(kFactChunkBytes);
-    h.u32(format == WavFormat::kRf64 || frames > kUnknownSize32 ? kUnknownSize32 : frames);
+    h.u32(unknown || format == WavFormat::kRf64 || frames > kUnknownSize32 ? kUnknownSize32 : frames);
   }
   for (const WavChunk& c : layout.chunks) h.chunk(c);
   h.text("data");
-  h.u32(format == WavFormat::kRf64 ? kUnknownSize32 : dataBytes);
+  h.u32(unknown || format == WavFormat::kRf64 ? kUnknownSize32 : dataBytes);
   return h.take();
 }
 
 WavFormat plannedFormat(const WavLayout& layout, uint64_t plannedDataBytes, bool seekable,
                         uint64_t riffLimit) {
-  if (plannedDataBytes <= riffDataLimit(headerBytes(layout, WavFormat::kRiff), riffLimit)) {
+  if (plannedDataBytes == kUnknownDataBytes) return seekable ? WavFormat::kReservedRiff : WavFormat::kRiff;
+  const uint64_t padded = plannedDataBytes + padByte(plannedDataBytes);
+  if (padded <= riffDataLimit(headerBytes(layout, WavFormat::kRiff), riffLimit)) {
     return WavFormat::kRiff;
   }
   return seekable ? WavFormat::kReservedRiff : WavFormat::kRf64;
@@ -147,7 +152,7 @@ WavFormat plannedFormat(const WavLayout& layout, uint64_t plannedDataBytes, bool
 WavFormat finalFormat(const WavLayout& layout, WavFormat planned, uint64_t dataBytes,
                       uint64_t riffLimit) {
   const uint64_t limit = riffDataLimit(headerBytes(layout, planned), riffLimit);
-  if (planned == WavFormat::kReservedRiff && dataBytes > limit) return WavFormat::kRf64;
+  if (planned == WavFormat::kReservedRiff && dataBytes + padByte(dataBytes) > limit) return WavFormat::kRf64;
   return planned;
 }
 

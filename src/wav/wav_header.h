@@ -62,11 +62,19 @@ enum class WavFormat { kRiff, kReservedRiff, kRf64 };
 // The most sample data the 44-byte header describes: 2^32 - 1 less the 36
 // header bytes its RIFF size also counts.
 inline constexpr uint64_t kMaxRiffDataBytes = 4294967259ULL;
+// Data of a length not known in advance (a stream made from a stream): a
+// stream's header then gives 0xFFFFFFFF for its sizes, as programs writing
+// to a pipe do, and readers take the data to the end of the stream.
+inline constexpr uint64_t kUnknownDataBytes = UINT64_MAX;
+
+// Data of an odd length is followed by a pad byte, as every chunk is.
+inline uint64_t padByte(uint64_t dataBytes) { return dataBytes % 2; }
 
 // The header's length in bytes.
 size_t headerBytes(const WavLayout& layout, WavFormat format);
-// The header of a file holding `dataBytes` of samples. A RIFF form's sizes
-// must fit its 32-bit fields (see finalFormat).
+// The header of a file holding `dataBytes` of samples (and its pad byte),
+// or kUnknownDataBytes. A RIFF form's sizes must fit its 32-bit fields (see
+// finalFormat).
 std::vector<uint8_t> wavHeader(const WavLayout& layout, WavFormat format, uint64_t dataBytes);
 
 // The form to start a file with, for `plannedDataBytes` of samples. A file

@@ -50,12 +50,18 @@ TEST(WavHeaderTest, RiffHeaderForEveryRateAndChannelCount) {
     EXPECT_EQ(empty.substr(36, 4), "data");
     EXPECT_EQ(littleEndian(empty, 40, 4), 0U);
 
-    for (const uint64_t data : {uint64_t{8}, kMaxRiffDataBytes}) {
+    // The most 16-bit data there can be (its length is even), and data of
+    // an odd length, whose pad byte the RIFF size counts.
+    for (const uint64_t data : {uint64_t{8}, kMaxRiffDataBytes - 1, uint64_t{9}}) {
       const std::string done = header(layout(c.rate, c.channels), WavFormat::kRiff, data);
       EXPECT_EQ(littleEndian(done, 40, 4), data);
-      EXPECT_EQ(littleEndian(done, 4, 4), data + 36);
+      EXPECT_EQ(littleEndian(done, 4, 4), data + 36 + data % 2);
       EXPECT_EQ(done.substr(8, 32), empty.substr(8, 32));
     }
+    // A stream whose length is not known says so as pipes do.
+    const std::string open = header(layout(c.rate, c.channels), WavFormat::kRiff, kUnknownDataBytes);
+    EXPECT_EQ(littleEndian(open, 4, 4), 0xFFFFFFFFU);
+    EXPECT_EQ(littleEndian(open, 40, 4), 0xFFFFFFFFU);
   }
 }
 
@@ -131,8 +137,10 @@ TEST(WavHeaderTest, ExtraChunksSitBeforeTheDataPaddedToEvenLengths) {
   }
   // The chunks add 24 bytes, which the 32-bit sizes hold as 24 fewer bytes
   // of data.
-  EXPECT_EQ(plannedFormat(l, kMaxRiffDataBytes - 24, true), WavFormat::kRiff);
+  EXPECT_EQ(plannedFormat(l, kMaxRiffDataBytes - 25, true), WavFormat::kRiff);
   EXPECT_EQ(plannedFormat(l, kMaxRiffDataBytes - 23, true), WavFormat::kReservedRiff);
+  // An odd length needs its pad byte too.
+  EXPECT_EQ(plannedFormat(l, kMaxRiffDataBytes - 24, true), WavFormat::kReservedRiff);
 }
 
 TEST(WavHeaderTest, FormatChoices) {
@@ -145,12 +153,13 @@ TEST(WavHeaderTest, FormatChoices) {
     WavFormat last;
   } cases[] = {
       {0, true, 0, WavFormat::kRiff, WavFormat::kRiff},
-      {limit, true, limit, WavFormat::kRiff, WavFormat::kRiff},
-      {limit, false, limit, WavFormat::kRiff, WavFormat::kRiff},
+      {limit - 1, true, limit - 1, WavFormat::kRiff, WavFormat::kRiff},
+      {limit - 1, false, limit - 1, WavFormat::kRiff, WavFormat::kRiff},
+      {limit, true, 0, WavFormat::kReservedRiff, WavFormat::kReservedRiff},  // with its pad byte
       // A long run stopped early stays a plain WAV.
       {limit + 1, true, 1000, WavFormat::kReservedRiff, WavFormat::kReservedRiff},
       // The reserved header is 36 bytes longer, and its RIFF size counts them.
-      {limit + 1, true, limit - 36, WavFormat::kReservedRiff, WavFormat::kReservedRiff},
+      {limit + 1, true, limit - 37, WavFormat::kReservedRiff, WavFormat::kReservedRiff},
       {limit + 1, true, limit - 35, WavFormat::kReservedRiff, WavFormat::kRf64},
       {limit + 1, false, limit + 1, WavFormat::kRf64, WavFormat::kRf64},
   };
@@ -161,6 +170,9 @@ TEST(WavHeaderTest, FormatChoices) {
         << c.planned << " " << c.written;
   }
   EXPECT_EQ(plannedFormat(layout(48000, 2), 101, true, 100), WavFormat::kReservedRiff);
+  // A length not known in advance: room for RF64 in a file, a plain stream.
+  EXPECT_EQ(plannedFormat(layout(48000, 2), kUnknownDataBytes, true), WavFormat::kReservedRiff);
+  EXPECT_EQ(plannedFormat(layout(48000, 2), kUnknownDataBytes, false), WavFormat::kRiff);
 }
 
 }  // namespace

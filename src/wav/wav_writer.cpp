@@ -39,10 +39,12 @@ IoResult WavWriter::begin(StopFlag stop) {
 }
 
 uint64_t WavWriter::dataAppended() const {
-  return file_.appended() > headerSize_ ? file_.appended() - headerSize_ : 0;
+  const uint64_t data = file_.appended() > headerSize_ ? file_.appended() - headerSize_ : 0;
+  return std::min(data, appended_);
 }
 
 IoResult WavWriter::append(const void* data, size_t bytes, StopFlag stop, Clock::time_point now) {
+  appended_ += bytes;
   const IoResult result = file_.append(data, bytes, stop);
   if (result != IoResult::kDone || !file_.seekable()) return result;
   // The device starts on the data now, so the next sync finds it written.
@@ -67,11 +69,17 @@ bool WavWriter::rewriteHeader(uint64_t dataBytes) {
 }
 
 bool WavWriter::finish() {
+  // Data of an odd length ends with its pad byte.
+  const uint64_t data = dataAppended();
+  if (padByte(data) != 0) {
+    const uint8_t pad = 0;
+    if (file_.append(&pad, 1, nullptr) != IoResult::kDone) return false;
+  }
   if (!file_.seekable()) return true;
   // Every frame is in: nothing to cut, so a file system that cannot
   // truncate does not stand in the way. The data is durable before the
   // header that describes it is written, and the header after.
-  return file_.sync() && rewriteHeader(dataAppended()) && file_.sync();
+  return file_.sync() && rewriteHeader(data) && file_.sync();
 }
 
 uint64_t WavWriter::cut() {
@@ -87,8 +95,9 @@ uint64_t WavWriter::cut() {
   bool committed = false;
   for (;;) {
     // Always cut: a failed write may have left more than it reported. What
-    // is kept is made as durable as it can be before a header describes it.
-    static_cast<void>(file_.truncate(headerSize_ + keep));
+    // is kept (with a zero pad byte where its length is odd) is made as
+    // durable as it can be before a header describes it.
+    static_cast<void>(file_.truncate(headerSize_ + keep + padByte(keep)));
     static_cast<void>(file_.sync());
     if (rewriteHeader(keep)) {
       static_cast<void>(file_.sync());
@@ -109,7 +118,7 @@ uint64_t WavWriter::cut() {
   // The header last written, if any, still stands, and the file holds the
   // data it describes. Otherwise it is no WAV at all.
   if (begun_) {
-    static_cast<void>(file_.truncate(headerSize_ + described_));
+    static_cast<void>(file_.truncate(headerSize_ + described_ + padByte(described_)));
     return described_;
   }
   file_.remove();

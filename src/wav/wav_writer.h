@@ -72,6 +72,7 @@ class WavWriter {
   size_t headerSize_ = 0;
   bool begun_ = false;       // the first header is in the file
   uint64_t described_ = 0;   // the data the header in the file describes
+  uint64_t appended_ = 0;    // the data given to append()
   Clock::time_point lastUpdate_{};
 };
 
