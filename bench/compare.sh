@@ -5,9 +5,10 @@
 # alternate, so a busy machine slows both sides of a pair alike; the figure to
 # read is the median of the per-pair ratios.
 #
-# Five formats: 48000 Hz stereo and 22050 Hz mono at 30 fps (the short
-# options), 25 fps at 44100 Hz mono, 29.97 drop-frame at 48000 Hz stereo and
-# 23.976 at 96000 Hz stereo (frames of 1601.6 and 4004 samples). Then a
+# Seven formats: 48000 Hz stereo and 22050 Hz mono at 30 fps (the short
+# options), 25 fps at 44100 Hz mono, 29.97 drop-frame at 48000 Hz stereo,
+# 23.976 at 96000 Hz stereo (frames of 1601.6 and 4004 samples), and 24-bit
+# and float samples at 48000 Hz stereo. Then a
 # durable run on a disk against dd conv=fdatasync writing the same bytes,
 # both made durable before they end. Also reports CPU time (user + system)
 # and peak resident memory, and the memory of a one-frame run and of a
@@ -95,6 +96,8 @@ compare "one hour, 29.97 drop-frame, 48000 Hz x2" --sample-rate 48000 --channels
   --frame-rate 29.97 --drop-frame --duration 1h
 compare "one hour, 23.976, 96000 Hz x2" --sample-rate 96000 --channels 2 \
   --frame-rate 23.976 --duration 1h
+compare "one hour, 24-bit, 48000 Hz x2" --sample-rate 48000 --depth 24 --duration 1h
+compare "one hour, float, 48000 Hz x2" --sample-rate 48000 --depth float --duration 1h
 
 # Durable on a disk: stampline makes its data and header durable (fdatasync)
 # before it ends; so does dd with conv=fdatasync.

@@ -10,6 +10,7 @@
 
 #include "cli/broadcast.h"
 #include "cli/output_coding.h"
+#include "cli/read_ahead.h"
 #include "platform/process.h"
 #include "synth/block_renderer.h"
 #include "synth/ltc_encoder.h"
@@ -70,7 +71,8 @@ uint64_t framesCovering(const FrameSchedule& schedule, uint64_t samples) {
 }
 
 // The output's blocks: the LTC of whole frames rendered on one channel,
-// and as many of the input's sample frames, interleaved with it.
+// and as many of the input's sample frames, interleaved with it. A block
+// stays valid until the call after next.
 class MixedBlocks final : public BlockSource {
  public:
   // The LTC goes to channel `ltcChannel` (1-based) of the output.
@@ -98,7 +100,12 @@ class MixedBlocks final : public BlockSource {
     const std::span<const uint8_t> ltc = ltc_.next();
     const size_t samples = ltc.size() / sampleBytes_;
     const size_t outFrameBytes = inputFrameBytes_ + sampleBytes_;
-    block_.resize(samples * outFrameBytes);
+    // Room past the end for the eight-byte stores of the last frame.
+    // Two blocks in turn: the one handed out before stays whole while this
+    // one is made (a read-ahead writes it meanwhile).
+    which_ = 1 - which_;
+    std::vector<uint8_t>& block_ = blocks_[which_];
+    block_.resize(samples * outFrameBytes + kSlack);
     size_t got = 0;
     while (got < samples && !inputEnded_) {
       const std::span<const uint8_t> input = reader_.next(samples - got);
@@ -110,15 +117,16 @@ class MixedBlocks final : public BlockSource {
         }
         break;
       }
-      interleave(input.data(), block_.data() + got * outFrameBytes, input.size() / inputFrameBytes_);
-      got += input.size() / inputFrameBytes_;
+      const size_t frames = input.size() / inputFrameBytes_;
+      interleave(input.data(), ltc.data() + got * sampleBytes_, block_.data() + got * outFrameBytes, frames);
+      got += frames;
     }
     inputFrames_ += got;
-    for (size_t i = got; i < samples; ++i) {  // past the input's end: silence
-      std::memset(block_.data() + i * outFrameBytes, 0, outFrameBytes);
-    }
-    for (size_t i = 0; i < samples; ++i) {
-      std::memcpy(block_.data() + i * outFrameBytes + before_, ltc.data() + i * sampleBytes_, sampleBytes_);
+    // Past the input's end: silence beside the LTC.
+    for (size_t i = got; i < samples; ++i) {
+      uint8_t* out = block_.data() + i * outFrameBytes;
+      std::memset(out, 0, outFrameBytes);
+      std::memcpy(out + before_, ltc.data() + i * sampleBytes_, sampleBytes_);
     }
     size_t length = samples;
     // A run as long as its input ends with the frame its last sample is in.
@@ -131,12 +139,51 @@ class MixedBlocks final : public BlockSource {
   }
 
  private:
-  // The input's channels around the LTC's place, frame by frame.
-  void interleave(const uint8_t* in, uint8_t* out, size_t frames) const {
+  static constexpr size_t kSlack = 16;
+
+  // Copies whole eight-byte words covering `bytes` bytes: up to seven more
+  // are read and written, which the caller allows for.
+  static void copyWords(uint8_t* out, const uint8_t* in, size_t bytes) {
+    for (size_t i = 0; i < bytes; i += 8) {
+      uint64_t word;
+      std::memcpy(&word, in + i, 8);
+      std::memcpy(out + i, &word, 8);
+    }
+  }
+
+  // The input's channels around the LTC's place, frame by frame. Each part
+  // is copied in whole words, in order, so that what a word writes past its
+  // part is written over by the parts after; the last frames, whose words
+  // would read past the input, byte for byte.
+  void interleave(const uint8_t* in, const uint8_t* ltc, uint8_t* out, size_t frames) const {
     const size_t after = inputFrameBytes_ - before_;
     const size_t outFrameBytes = inputFrameBytes_ + sampleBytes_;
-    for (size_t i = 0; i < frames; ++i, in += inputFrameBytes_, out += outFrameBytes) {
+    const size_t wordsSafe = frames > kSlack ? frames - kSlack : 0;
+    size_t i = 0;
+    if (before_ <= 8 && after <= 8) {
+      // Frames of a few channels: a word for each part.
+      for (; i < wordsSafe; ++i, in += inputFrameBytes_, ltc += sampleBytes_, out += outFrameBytes) {
+        uint64_t head;
+        uint64_t tail;
+        uint32_t sample;
+        std::memcpy(&head, in, 8);
+        std::memcpy(&tail, in + before_, 8);
+        std::memcpy(&sample, ltc, 4);
+        std::memcpy(out, &head, 8);
+        std::memcpy(out + before_, &sample, 4);
+        std::memcpy(out + before_ + sampleBytes_, &tail, 8);
+      }
+    }
+    for (; i < wordsSafe; ++i, in += inputFrameBytes_, ltc += sampleBytes_, out += outFrameBytes) {
+      copyWords(out, in, before_);
+      uint32_t sample;
+      std::memcpy(&sample, ltc, 4);
+      std::memcpy(out + before_, &sample, 4);
+      copyWords(out + before_ + sampleBytes_, in + before_, after);
+    }
+    for (; i < frames; ++i, in += inputFrameBytes_, ltc += sampleBytes_, out += outFrameBytes) {
       std::memcpy(out, in, before_);
+      std::memcpy(out + before_, ltc, sampleBytes_);
       std::memcpy(out + before_ + sampleBytes_, in + before_, after);
     }
   }
@@ -148,7 +195,8 @@ class MixedBlocks final : public BlockSource {
   size_t inputFrameBytes_;
   size_t before_;  // bytes of the input's channels before the LTC's
   std::string inputName_;
-  std::vector<uint8_t> block_;
+  std::vector<uint8_t> blocks_[2];
+  int which_ = 0;
   uint64_t inputFrames_ = 0;
   bool inputEnded_ = false;
   bool done_ = false;
@@ -242,7 +290,8 @@ int runMix(const Settings& settings, std::FILE* out, const RunEnvironment& envir
     std::fputs("Out of memory\n", out);
     return 1;
   }
-  const int status = writeOutput(settings, plan, *blocks, out, environment);
+  ReadAhead ahead(*blocks);
+  const int status = writeOutput(settings, plan, ahead, out, environment);
   if (status == 0 && blocks->inputEndedEarly()) {
     std::fprintf(out, "%s ended after %llu sample frames, before its header said; silence follows\n",
                  name.c_str(), static_cast<unsigned long long>(blocks->inputFrames()));
