@@ -280,8 +280,9 @@ TEST(ShowFilesTest, MixRefusesWhatItCannotCarryAndTouchesNothing) {
 TEST(ShowFilesTest, StandardOutputIsAStream) {
   ScratchDir dir;
   // Read by libsndfile from the pipe itself.
-  const std::string command = "cd '" + dir.path() + "' && '" + programPath() +
-                              "' --output=- --duration=90 --channels=1 --depth=24 --clean 2>messages";
+  std::string command = "cd '" + dir.path() + "' && ";
+  for (const std::string& word : programLauncher()) command += "'" + word + "' ";
+  command += "'" + programPath() + "' --output=- --duration=90 --channels=1 --depth=24 --clean 2>messages";
   std::FILE* pipe = popen(command.c_str(), "r");
   ASSERT_NE(pipe, nullptr);
   SF_INFO info{};

@@ -48,7 +48,12 @@ bool refused(HANDLE handle) {
   if (GetConsoleMode(handle, &mode) != 0) return true;
   for (const DWORD standard : {STD_OUTPUT_HANDLE, STD_INPUT_HANDLE}) {
     const HANDLE other = GetStdHandle(standard);
-    if (other != INVALID_HANDLE_VALUE && other != nullptr && sameFile(handle, other)) return true;
+    // (Only a file of the same type can be the same file: a volume that
+    // reports no serial number, as Wine's do, leaves the ids alone to tell.)
+    if (other != INVALID_HANDLE_VALUE && other != nullptr && GetFileType(other) == GetFileType(handle) &&
+        sameFile(handle, other)) {
+      return true;
+    }
   }
   return false;
 }
@@ -203,7 +208,8 @@ IoResult openStandardOutput(std::unique_ptr<OutputFile>& file) {
   return IoResult::kDone;
 }
 
-// A pipe whose reader has gone fails a write with EINVAL or EPIPE.
-bool readerGone(int error) { return error == EPIPE || error == EINVAL; }
+// A pipe whose reader has gone fails a write with EPIPE or EINVAL, as the C
+// runtime maps the system's word for it, or under Wine with EBADF.
+bool readerGone(int error) { return error == EPIPE || error == EINVAL || error == EBADF; }
 
 }  // namespace stampline
