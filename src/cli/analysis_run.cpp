@@ -69,7 +69,7 @@ void workAll(Channels& channels, const SampleView& view) {
   const auto stride = static_cast<size_t>(view.channels);
   if (channels.empty()) return;
   if (channels.front()->reader.splits(view.frames)) {
-    for (auto& c : channels) c->reader.beginSplit(view.frames);
+    for (const auto& c : channels) c->reader.beginSplit(view.frames);
     const auto part = [&channels, &view, stride](int which) {
       for (auto& c : channels) {
         withSamples(*c, view, [&](const auto* samples) { c->reader.readPart(which, samples, stride, c->rows); });
@@ -110,8 +110,8 @@ class CsvFile {
     return true;
   }
   std::FILE* file() const { return file_; }
-  void write(Channels& channels) {
-    for (auto& c : channels) {
+  void write(const Channels& channels) {
+    for (const auto& c : channels) {
       if (file_ != nullptr) {
         for (const FrameRecord& row : c->rows) printCsvRow(file_, c->index + 1, row);
       }
@@ -185,11 +185,12 @@ int analyzeInput(InputFile& input, const AnalysisRequest& request, std::FILE* ou
   FileFacts facts{request.path, info, 0, false, {}};
   const AnalysisSettings settings{info.sampleRate, request.rate, info.timeReference};
   std::vector<uint8_t> none;
-  const double fullScale = readSamples(info.format, info.channels, {}, none).fullScale;
+  // The largest value a sample reads as, as the reader takes them.
+  const double largest = readSamples(info.format, info.channels, {}, none).fullScale;
   Channels channels;
   for (int c = 1; c <= info.channels; ++c) {
     if (request.channel && c != *request.channel) continue;
-    channels.push_back(std::make_unique<ChannelWork>(c, fullScale, settings));
+    channels.push_back(std::make_unique<ChannelWork>(c, largest, settings));
     facts.scanned.push_back(c);
   }
   readAll(reader, channels, csv);

@@ -74,7 +74,7 @@ void ChannelReader::endSplit(std::vector<FrameRecord>& rows) {
   // The second part's frames from the first the first part did not read:
   // past the start of its last frame by more than half a frame, or from
   // the middle where it read none.
-  double from = static_cast<double>(samplesRead_ + middle());
+  auto from = static_cast<double>(samplesRead_ + middle());
   if (!frames_.empty()) {
     const ReadFrame& last = frames_.back();
     from = last.start + (last.end - last.start) / 2;

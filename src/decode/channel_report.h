@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cmath>
+#include <limits>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -69,7 +70,7 @@ struct ChannelReport {
   bool holdsDate = false;
   unsigned year = 0, month = 0, day = 0;  // two-digit year as the bits hold it
   unsigned timeZone = 0;                   // the code in groups 7 and 8
-  double peakDbfs = -INFINITY;
+  double peakDbfs = -std::numeric_limits<double>::infinity();
   int polarity = 0;  // the frames' first reversal: +1 rising, -1 falling, 0 both
   double riseMicroseconds = 0;
   double speedPpm = 0;  // positive: frames shorter than nominal

@@ -12,7 +12,7 @@ constexpr size_t kMostHullPoints = 4096;
 
 void LineFit::add(double x, double y) {
   ++count_;
-  const double n = static_cast<double>(count_);
+  const auto n = static_cast<double>(count_);
   const double dx = x - meanX_;
   meanX_ += dx / n;
   meanY_ += (y - meanY_) / n;

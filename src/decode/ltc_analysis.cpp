@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 
 #include "timecode/frame_schedule.h"
 #include "timecode/label_text.h"
@@ -256,7 +257,7 @@ void ChannelAnalysis::finish(std::vector<FrameRecord>& rows, bool truncated, uin
                              double peak, double fullScale, double riseSamples) {
   if (!settled_) settle(rows);
   if (truncated) note(EventType::kTruncated, endSample, nullptr);
-  report_.peakDbfs = peak > 0 ? 20 * std::log10(peak / fullScale) : -INFINITY;
+  report_.peakDbfs = peak > 0 ? 20 * std::log10(peak / fullScale) : -std::numeric_limits<double>::infinity();
   report_.polarity = falling_ == 0 ? 1 : rising_ == 0 ? -1 : 0;
   report_.riseMicroseconds = riseSamples / settings_.sampleRate * 1e6;
   double length = fit_.slope();

@@ -90,7 +90,7 @@ void LtcDecoder::add(std::span<const Edge> edges, std::vector<ReadFrame>& frames
     h.ring += step;
     h.ring = h.ring == 80 ? 0 : h.ring;
     h.cellStart = completes ? position : h.cellStart;
-    const uint16_t high = static_cast<uint16_t>(h.high << 1 | h.low >> 63);
+    const auto high = static_cast<uint16_t>(h.high << 1 | h.low >> 63);
     const uint64_t low = h.low << 1 | (half ? 1U : 0U);
     h.high = completes ? high : h.high;
     h.low = completes ? low : h.low;

@@ -43,7 +43,7 @@ TEST(LtcDecoderTest, EveryRateAndSampleRateExactly) {
       for (const int32_t sampleRate : {16000, 44100, 48000, 192000}) {
         SCOPED_TRACE(rateName(rate) + (drop ? " DF at " : " at ") + std::to_string(sampleRate));
         // Three seconds from just before a drop-frame minute.
-        SignalSpec spec{rate, sampleRate, drop, 0x28590900, 3 * rate.nominal, true, 0.5, {}};
+        SignalSpec spec{rate, sampleRate, drop, 0x28590900, uint64_t{3} * rate.nominal, true, 0.5, {}};
         expectExact(spec, readLtc(renderLtc(spec), sampleRate));
       }
     }

@@ -113,7 +113,7 @@ bool WavReader::readChunk(const std::array<char, 4>& id, uint64_t size, std::str
                                   [&id](const char* name) { return isId(id, name); });
   const bool kept = !passed && size <= kMostKeptChunkBytes;
   if (isId(id, "fmt ") || isId(id, "ds64") || kept) {
-    const size_t wanted = static_cast<size_t>(std::min<uint64_t>(size, kMostKeptChunkBytes));
+    const auto wanted = static_cast<size_t>(std::min<uint64_t>(size, kMostKeptChunkBytes));
     const std::span<const uint8_t> body = input_.next(wanted);
     if (body.size() < wanted) {
       problem = "a truncated header";
