@@ -11,18 +11,10 @@
 #include <vector>
 
 #include "wav/input_file.h"
+#include "wav/wide_path_windows.h"
 
 namespace stampline {
 namespace {
-
-// Paths arrive as UTF-8 (the command line is read in UTF-16 and converted).
-std::wstring widePath(const std::string& path) {
-  const int length = MultiByteToWideChar(CP_UTF8, 0, path.data(), static_cast<int>(path.size()),
-                                         nullptr, 0);
-  std::wstring wide(static_cast<size_t>(length), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, path.data(), static_cast<int>(path.size()), wide.data(), length);
-  return wide;
-}
 
 // A file of the system or standard input, read into a buffer.
 class SystemInput final : public InputFile {

@@ -12,19 +12,10 @@
 #include <string>
 
 #include "wav/output_file.h"
+#include "wav/wide_path_windows.h"
 
 namespace stampline {
 namespace {
-
-// Paths arrive as UTF-8 (the command line is read in UTF-16 and converted);
-// the file system takes UTF-16, so any character survives the trip.
-std::wstring widePath(const std::string& path) {
-  const int length = MultiByteToWideChar(CP_UTF8, 0, path.data(), static_cast<int>(path.size()),
-                                         nullptr, 0);
-  std::wstring wide(static_cast<size_t>(length), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, path.data(), static_cast<int>(path.size()), wide.data(), length);
-  return wide;
-}
 
 // The file's identity: its volume and its 128-bit id. A handle opened for
 // writing only may report no volume (0); then the id alone decides.

@@ -5,19 +5,11 @@
 namespace stampline {
 namespace {
 
-constexpr uint32_t kUnknownSize32 = 0xFFFFFFFFU;
-constexpr uint16_t kPcm = 1;
-constexpr uint16_t kIeeeFloat = 3;
-constexpr uint16_t kExtensible = 0xFFFE;
 constexpr uint32_t kPcmFormatBytes = 16;
 constexpr uint32_t kFloatFormatBytes = 18;
 constexpr uint32_t kExtensibleFormatBytes = 40;
 constexpr uint16_t kExtensibleExtraBytes = 22;
 constexpr uint32_t kFactChunkBytes = 4;
-// The sub-format GUID of extensible files after its first two bytes, which
-// hold the plain format tag: xxxx0000-0000-0010-8000-00aa00389b71.
-constexpr uint8_t kSubFormatTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
-                                        0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
 constexpr uint32_t kDs64ChunkBytes = 28;
 constexpr size_t kChunkHead = 8;          // identifier and size
 constexpr size_t kPlainHeaderBytes = 44;  // what riffLimit is counted for
@@ -65,10 +57,10 @@ void formatChunk(HeaderBuilder& h, const WavLayout& layout) {
   const auto rate = static_cast<uint32_t>(layout.sampleRate);
   const auto count = static_cast<uint32_t>(layout.channels);
   const auto sampleBytes = static_cast<uint32_t>(bytesPerSample(layout.format));
-  const uint16_t tag = layout.format.floating ? kIeeeFloat : kPcm;
+  const uint16_t tag = layout.format.floating ? kFormatIeeeFloat : kFormatPcm;
   h.text("fmt ");
   h.u32(formatChunkBytes(layout));
-  h.u16(extensible(layout) ? kExtensible : tag);
+  h.u16(extensible(layout) ? kFormatExtensible : tag);
   h.u16(count);
   h.u32(rate);
   h.u32(uint64_t{rate} * count * sampleBytes);  // the field keeps the low 32 bits

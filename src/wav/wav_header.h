@@ -59,6 +59,16 @@ inline uint64_t sampleFrameBytes(const WavLayout& layout) {
 //   36  4 "data"    40  4 data bytes
 enum class WavFormat { kRiff, kReservedRiff, kRf64 };
 
+// The format tags of "fmt " and the size fields' "not known" value.
+inline constexpr uint16_t kFormatPcm = 1;
+inline constexpr uint16_t kFormatIeeeFloat = 3;
+inline constexpr uint16_t kFormatExtensible = 0xFFFE;
+inline constexpr uint32_t kUnknownSize32 = 0xFFFFFFFFU;
+// The sub-format GUID of extensible files after its first two bytes, which
+// hold the plain format tag: xxxx0000-0000-0010-8000-00aa00389b71.
+inline constexpr uint8_t kSubFormatTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
+                                               0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+
 // The most sample data the 44-byte header describes: 2^32 - 1 less the 36
 // header bytes its RIFF size also counts.
 inline constexpr uint64_t kMaxRiffDataBytes = 4294967259ULL;

@@ -8,17 +8,9 @@ namespace {
 
 // The chunks that say nothing a reader passes on: sizes, padding.
 constexpr std::array<const char*, 5> kPassedOver = {"fmt ", "ds64", "fact", "JUNK", "junk"};
-constexpr uint32_t kUnknownSize32 = 0xFFFFFFFFU;
-constexpr uint16_t kPcm = 1;
-constexpr uint16_t kIeeeFloat = 3;
-constexpr uint16_t kExtensible = 0xFFFE;
 constexpr int32_t kMostChannels = 64;
 constexpr int32_t kLowestRate = 8000;
 constexpr int32_t kHighestRate = 384000;
-// The sub-format GUID of extensible files after its first two bytes (the
-// plain format tag): xxxx0000-0000-0010-8000-00aa00389b71.
-constexpr uint8_t kSubFormatTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
-                                        0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
 // The bext chunk's TimeReference: offset and width.
 constexpr size_t kTimeReferenceAt = 338;
 
@@ -145,15 +137,15 @@ bool WavReader::readFormat(std::span<const uint8_t> body, std::string& problem) 
   const auto blockAlign = static_cast<size_t>(littleEndian(body, 12, 2));
   const auto bits = static_cast<uint16_t>(littleEndian(body, 14, 2));
   uint16_t kind = info_.formatTag;
-  if (kind == kExtensible) {
+  if (kind == kFormatExtensible) {
     if (body.size() < 40 || std::memcmp(body.data() + 26, kSubFormatTail, 14) != 0) {
       problem = "an extensible format of an unknown kind";
       return false;
     }
     kind = static_cast<uint16_t>(littleEndian(body, 24, 2));
   }
-  const bool pcm = kind == kPcm && (bits == 8 || bits == 16 || bits == 24 || bits == 32);
-  const bool floating = kind == kIeeeFloat && (bits == 32 || bits == 64);
+  const bool pcm = kind == kFormatPcm && (bits == 8 || bits == 16 || bits == 24 || bits == 32);
+  const bool floating = kind == kFormatIeeeFloat && (bits == 32 || bits == 64);
   if (!pcm && !floating) {
     problem = "samples of format " + std::to_string(kind) + " and " + std::to_string(bits) +
               " bits, which are not read (PCM of 8 to 32 bits and float of 32 or 64 are)";
