@@ -89,6 +89,16 @@ class FaultTest : public ::testing::TestWithParam<FaultCase> {
     if (programIsWindows() && !onWindowsToo(GetParam())) {
       GTEST_SKIP() << "needs POSIX signals, FIFOs, limits, mounts or the system call tracer";
     }
+    // qemu-i386 loses a thread's identity once a signal has been handled
+    // (a thread that joins another is told it joins itself): a run with a
+    // second thread is stopped there only natively.
+    const std::vector<std::string> launcher = programLauncher();
+    const bool i386Emulator = std::find(launcher.begin(), launcher.end(), "qemu-i386") != launcher.end();
+    const std::vector<std::string>& args = GetParam().args;
+    const bool threads = std::find(args.begin(), args.end(), "--mix=in.wav") != args.end();
+    if (i386Emulator && threads && !GetParam().signals.empty()) {
+      GTEST_SKIP() << "qemu-i386 cannot join a thread after a signal";
+    }
   }
   void TearDown() override {
     if (!IsSkipped()) printRow(GetParam(), HasFailure());

@@ -11,6 +11,7 @@
 #include "cli/analysis_report.h"
 #include "decode/channel_reader.h"
 #include "decode/ltc_analysis.h"
+#include "platform/process.h"
 #include "wav/input_file.h"
 #include "wav/sample_format.h"
 #include "wav/wav_reader.h"
@@ -54,7 +55,10 @@ template <typename First, typename Second>
 void inParallel(First first, Second second) {
   std::thread other;
   try {
-    other = std::thread(second);
+    other = std::thread([&second] {
+      leaveStopsToMainThread();
+      second();
+    });
   } catch (const std::system_error&) {
     second();
   }

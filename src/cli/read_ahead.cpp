@@ -2,6 +2,8 @@
 
 #include <system_error>
 
+#include "platform/process.h"
+
 namespace stampline {
 
 ReadAhead::ReadAhead(BlockSource& source) : source_(source) {
@@ -38,6 +40,7 @@ ReadAhead::Made ReadAhead::make() {
 }
 
 void ReadAhead::work() {
+  leaveStopsToMainThread();
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
     changed_.wait(lock, [this] { return wanted_ || stopping_; });

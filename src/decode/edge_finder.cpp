@@ -285,7 +285,7 @@ void EdgeFinder::crossings(const T* block, size_t stride, size_t count, T& highe
   uint64_t reversals = reversals_;
   // Where the long way takes over: a crossing waiting, or one to pass over.
   const auto passOverAt = [this, count] {
-    return passOver_ >= first_ && passOver_ - first_ < count ? passOver_ - first_ : SIZE_MAX;
+    return passOver_ >= first_ && passOver_ - first_ < count ? static_cast<size_t>(passOver_ - first_) : SIZE_MAX;
   };
   // The fast way takes crossings from this sample on (none while a
   // crossing waits), but the one to pass over.

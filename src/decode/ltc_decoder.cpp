@@ -87,7 +87,7 @@ void LtcDecoder::add(std::span<const Edge> edges, std::vector<ReadFrame>& frames
     h.failures = 0;
     h.sinceFrame += step;
     cellStarts_[h.ring] = h.cellStart;
-    h.ring += step;
+    h.ring += static_cast<size_t>(step);
     h.ring = h.ring == 80 ? 0 : h.ring;
     h.cellStart = completes ? position : h.cellStart;
     const auto high = static_cast<uint16_t>(h.high << 1 | h.low >> 63);

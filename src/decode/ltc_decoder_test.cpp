@@ -24,7 +24,7 @@ void expectExact(const SignalSpec& spec, const testing::ReadBack& back) {
   const FrameSchedule schedule = spec.schedule();
   ASSERT_EQ(back.rows.size(), spec.frames);
   for (uint64_t k = 0; k < spec.frames; ++k) {
-    const FrameRecord& row = back.rows[k];
+    const FrameRecord& row = back.rows[static_cast<size_t>(k)];
     ASSERT_EQ(row.label, schedule.label(k)) << "frame " << k << ": " << formatLabel(row.label);
     ASSERT_EQ(row.sample, schedule.frameStart(k)) << "frame " << k;
     ASSERT_EQ(row.length, schedule.frameLength(k)) << "frame " << k;

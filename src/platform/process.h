@@ -35,6 +35,10 @@ void prepareProcess();
 // program at once; signals ignored when the program started stay ignored.
 StopFlag installStopHandlers();
 
+// Called first on a thread the program starts: the stop signals are then
+// taken by the main thread, whose waiting system calls they cut short.
+void leaveStopsToMainThread();
+
 // The run has printed its last word: a console that is closing may now end
 // the program.
 void runFinished();

@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -65,6 +66,13 @@ StopFlag installStopHandlers() {
     sigaction(signalNumber, &action, nullptr);
   }
   return &gStopSignal;
+}
+
+void leaveStopsToMainThread() {
+  sigset_t stops;
+  sigemptyset(&stops);
+  for (const int signalNumber : kStopSignals) sigaddset(&stops, signalNumber);
+  pthread_sigmask(SIG_BLOCK, &stops, nullptr);
 }
 
 void runFinished() {}

@@ -57,6 +57,9 @@ StopFlag installStopHandlers() {
   return &gStopSignal;
 }
 
+// Ctrl-C comes to a thread of its own on Windows: nothing to do.
+void leaveStopsToMainThread() {}
+
 void runFinished() { gFinished = true; }
 
 std::tm calendarTime(std::time_t time, bool utc) {
