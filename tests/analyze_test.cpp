@@ -88,7 +88,7 @@ TEST(AnalyzeTest, EveryFormReadsTheSameFrames) {
     const Analysis a = analyze(dir, {"--analyze", "form.wav", "--csv=rows.csv"});
     ASSERT_EQ(a.run.status, 0) << a.run.out << a.run.err;
     EXPECT_EQ(a.report["ltc_channels"], Json::array({form.ltcChannel}));
-    const Json& channel = a.report["channels"][form.ltcChannel - 1];
+    const Json& channel = a.report["channels"][static_cast<size_t>(form.ltcChannel - 1)];
     EXPECT_EQ(channel["frames"], 75);
     EXPECT_EQ(channel["first"]["label"], "10:00:00:00");
     EXPECT_EQ(channel["last"]["label"], "10:00:02:24");

@@ -36,8 +36,13 @@ ReadBack readLtc(const std::vector<int16_t>& samples, int32_t sampleRate,
     const size_t piece = std::min<size_t>(samples.size() - done, inParts > 0 ? inParts : 4093 + done % 7);
     if (inParts > 0 && reader.splits(piece)) {
       reader.beginSplit(piece);
-      reader.readPart(1, samples.data() + done, 1, back.rows);
-      reader.readPart(0, samples.data() + done, 1, back.rows);
+      // The second part first, in two pieces, as a thread may well do it.
+      for (const int part : {1, 0}) {
+        const ChannelReader::Range range = reader.partRange(part);
+        const size_t first = range.count / 3;
+        reader.readPiece(part, samples.data() + done + range.from, 1, first, back.rows);
+        reader.readPiece(part, samples.data() + done + range.from + first, 1, range.count - first, back.rows);
+      }
       reader.endSplit(back.rows);
     } else {
       reader.add(samples.data() + done, 1, piece, back.rows);

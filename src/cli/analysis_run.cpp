@@ -4,11 +4,10 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include "cli/analysis_report.h"
+#include "cli/second_core.h"
 #include "decode/channel_reader.h"
 #include "decode/ltc_analysis.h"
 #include "platform/process.h"
@@ -19,8 +18,10 @@
 namespace stampline {
 namespace {
 
-// Samples are read about this many bytes at a time.
-constexpr size_t kReadBytes = size_t{4} << 20;
+// Samples are read about this many bytes at a time, and scanned this many
+// sample frames at a time.
+constexpr size_t kReadBytes = size_t{8} << 20;
+constexpr size_t kPieceFrames = size_t{1} << 14;
 
 // One channel's reader and the rows it has read for the CSV.
 struct ChannelWork {
@@ -49,39 +50,31 @@ void withSamples(const ChannelWork& c, const SampleView& view, Read read) {
   }
 }
 
-// Runs `first` here and `second` on a second thread (the machine's second
-// core); both here where no thread can be started.
-template <typename First, typename Second>
-void inParallel(First first, Second second) {
-  std::thread other;
-  try {
-    other = std::thread([&second] {
-      leaveStopsToMainThread();
-      second();
-    });
-  } catch (const std::system_error&) {
-    second();
-  }
-  first();
-  if (other.joinable()) other.join();
-}
-
 // Every channel's work on a block, on two threads: a long block in two
 // parts, each thread taking one part of every channel; a short one channel
-// by channel, half of them on each thread.
-void workAll(Channels& channels, const SampleView& view) {
+// by channel, half of them on each thread. Returns whether the block was
+// split, its ends still to be joined (endSplit) once the samples are gone.
+bool workAll(Channels& channels, const SampleView& view, SecondCore& core) {
   const auto stride = static_cast<size_t>(view.channels);
-  if (channels.empty()) return;
+  if (channels.empty()) return false;
   if (channels.front()->reader.splits(view.frames)) {
     for (const auto& c : channels) c->reader.beginSplit(view.frames);
+    // Every channel a piece at a time, so that the channels after the first
+    // find the piece in the processor's cache.
     const auto part = [&channels, &view, stride](int which) {
-      for (auto& c : channels) {
-        withSamples(*c, view, [&](const auto* samples) { c->reader.readPart(which, samples, stride, c->rows); });
+      const ChannelReader::Range range = channels.front()->reader.partRange(which);
+      for (size_t done = 0; done < range.count; done += kPieceFrames) {
+        const size_t frames = std::min(kPieceFrames, range.count - done);
+        const size_t at = (range.from + done) * stride;
+        for (const auto& c : channels) {
+          withSamples(*c, view, [&](const auto* samples) {
+            c->reader.readPiece(which, samples + at, stride, frames, c->rows);
+          });
+        }
       }
     };
-    inParallel([&part] { part(0); }, [&part] { part(1); });
-    for (auto& c : channels) c->reader.endSplit(c->rows);
-    return;
+    core.both([&part] { part(0); }, [&part] { part(1); });
+    return true;
   }
   const auto some = [&channels, &view, stride](size_t from, size_t to) {
     for (size_t i = from; i < to; ++i) {
@@ -90,7 +83,8 @@ void workAll(Channels& channels, const SampleView& view) {
     }
   };
   const size_t half = (channels.size() + 1) / 2;
-  inParallel([&] { some(0, half); }, [&] { some(half, channels.size()); });
+  core.both([&] { some(0, half); }, [&] { some(half, channels.size()); });
+  return false;
 }
 
 // The CSV's file: none, standard output, or a file of its own.
@@ -150,16 +144,23 @@ int statusOf(const std::vector<ChannelReport>& reports) {
   return status;
 }
 
-// Reads every block through the channels; the CSV takes their rows.
+// Reads every block through the channels; the CSV takes their rows. A
+// block's frames are joined and written while the next block is read.
 void readAll(WavReader& reader, Channels& channels, CsvFile& csv) {
   const WavInfo& info = reader.info();
   std::vector<uint8_t> scratch;
+  SecondCore core;
   const size_t blockFrames = std::max<size_t>(1, kReadBytes / reader.sampleFrameBytes());
-  for (;;) {
-    const std::span<const uint8_t> bytes = reader.next(blockFrames);
-    if (bytes.empty()) break;
-    workAll(channels, readSamples(info.format, info.channels, bytes, scratch));
-    csv.write(channels);
+  std::span<const uint8_t> bytes = reader.next(blockFrames);
+  while (!bytes.empty()) {
+    const bool split = workAll(channels, readSamples(info.format, info.channels, bytes, scratch), core);
+    core.both([&] { bytes = reader.next(blockFrames); },
+              [&] {
+                if (split) {
+                  for (auto& c : channels) c->reader.endSplit(c->rows);
+                }
+                csv.write(channels);
+              });
   }
 }
 

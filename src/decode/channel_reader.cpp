@@ -56,17 +56,28 @@ void ChannelReader::beginSplit(size_t frames) {
   ahead_->finder.setWindow(scan_->decoder.cellLength());
   frames_.clear();
   aheadFrames_.clear();
+  haveFirstPartFrame_ = false;
+}
+
+ChannelReader::Range ChannelReader::partRange(int part) const {
+  const size_t half = middle();
+  if (part == 0) return {0, half + tail_};
+  return {half - lead_, splitFrames_ - (half - lead_)};
 }
 
 template <typename T>
-void ChannelReader::readPart(int part, const T* samples, size_t stride, std::vector<FrameRecord>& rows) {
-  const size_t half = middle();
-  if (part == 0) {
-    scan_->add(samples, stride, half + tail_, frames_);
-    analyse(frames_, rows);
-  } else {
-    const size_t from = half - lead_;
-    ahead_->add(samples + from * stride, stride, splitFrames_ - from, aheadFrames_);
+void ChannelReader::readPiece(int part, const T* samples, size_t stride, size_t frames,
+                              std::vector<FrameRecord>& rows) {
+  if (part != 0) {
+    ahead_->add(samples, stride, frames, aheadFrames_);
+    return;
+  }
+  frames_.clear();
+  scan_->add(samples, stride, frames, frames_);
+  analyse(frames_, rows);
+  if (!frames_.empty()) {
+    firstPartFrame_ = frames_.back();
+    haveFirstPartFrame_ = true;
   }
 }
 
@@ -75,8 +86,8 @@ void ChannelReader::endSplit(std::vector<FrameRecord>& rows) {
   // past the start of its last frame by more than half a frame, or from
   // the middle where it read none.
   auto from = static_cast<double>(samplesRead_ + middle());
-  if (!frames_.empty()) {
-    const ReadFrame& last = frames_.back();
+  if (haveFirstPartFrame_) {
+    const ReadFrame& last = firstPartFrame_;
     from = last.start + (last.end - last.start) / 2;
   }
   for (const ReadFrame& frame : aheadFrames_) {
@@ -99,8 +110,8 @@ void ChannelReader::finish(std::vector<FrameRecord>& rows, bool truncated, uint6
 template void ChannelReader::add(const int16_t*, size_t, size_t, std::vector<FrameRecord>&);
 template void ChannelReader::add(const int32_t*, size_t, size_t, std::vector<FrameRecord>&);
 template void ChannelReader::add(const float*, size_t, size_t, std::vector<FrameRecord>&);
-template void ChannelReader::readPart(int, const int16_t*, size_t, std::vector<FrameRecord>&);
-template void ChannelReader::readPart(int, const int32_t*, size_t, std::vector<FrameRecord>&);
-template void ChannelReader::readPart(int, const float*, size_t, std::vector<FrameRecord>&);
+template void ChannelReader::readPiece(int, const int16_t*, size_t, size_t, std::vector<FrameRecord>&);
+template void ChannelReader::readPiece(int, const int32_t*, size_t, size_t, std::vector<FrameRecord>&);
+template void ChannelReader::readPiece(int, const float*, size_t, size_t, std::vector<FrameRecord>&);
 
 }  // namespace stampline

@@ -37,12 +37,19 @@ class ChannelReader {
   // Whether a block of `frames` sample frames is long enough to be read in
   // two parts.
   bool splits(size_t frames) const { return frames >= 4 * lead_; }
-  // Reading such a block in two parts: beginSplit, then readPart for parts
-  // 0 and 1 (each on a thread of its own if need be; part 0 appends its
-  // rows to `rows`, part 1 none), then endSplit for the rest of the rows.
+  // Reading such a block in two parts: beginSplit; then the sample frames
+  // partRange gives for parts 0 and 1, each part (on a thread of its own if
+  // need be) in pieces of any length, in order, with readPiece (part 0
+  // appends its rows to `rows`, part 1 none); then endSplit for the rest of
+  // the rows.
+  struct Range {
+    size_t from;   // the part's first sample frame in the block
+    size_t count;  // and how many it has
+  };
   void beginSplit(size_t frames);
+  Range partRange(int part) const;
   template <typename T>
-  void readPart(int part, const T* samples, size_t stride, std::vector<FrameRecord>& rows);
+  void readPiece(int part, const T* samples, size_t stride, size_t frames, std::vector<FrameRecord>& rows);
   void endSplit(std::vector<FrameRecord>& rows);
 
   // The channel ends after `endSample` samples (`truncated`: cut short).
@@ -70,8 +77,11 @@ class ChannelReader {
   std::unique_ptr<Scan> scan_;
   ChannelAnalysis analysis_;
   std::vector<ReadFrame> frames_;
-  // A block in two parts: its length, the second part's scan and frames.
+  // A block in two parts: its length, the last frame the first part read,
+  // the second part's scan and frames.
   size_t splitFrames_ = 0;
+  bool haveFirstPartFrame_ = false;
+  ReadFrame firstPartFrame_;
   std::unique_ptr<Scan> ahead_;
   std::vector<ReadFrame> aheadFrames_;
 };

@@ -90,7 +90,7 @@ void LtcDecoder::add(std::span<const Edge> edges, std::vector<ReadFrame>& frames
     h.ring += static_cast<size_t>(step);
     h.ring = h.ring == 80 ? 0 : h.ring;
     h.cellStart = completes ? position : h.cellStart;
-    const auto high = static_cast<uint16_t>(h.high << 1 | h.low >> 63);
+    const auto high = static_cast<uint16_t>(uint64_t{h.high} << 1 | h.low >> 63);
     const uint64_t low = h.low << 1 | (half ? 1U : 0U);
     h.high = completes ? high : h.high;
     h.low = completes ? low : h.low;
@@ -199,7 +199,7 @@ void LtcDecoder::bit(bool one, const Edge& edge, std::vector<ReadFrame>& frames)
   cellStarts_[hot_.ring] = hot_.cellStart;
   hot_.ring = hot_.ring == 79 ? 0 : hot_.ring + 1;
   hot_.cellStart = position;
-  hot_.high = static_cast<uint16_t>(hot_.high << 1 | hot_.low >> 63);
+  hot_.high = static_cast<uint16_t>(uint64_t{hot_.high} << 1 | hot_.low >> 63);
   hot_.low = hot_.low << 1 | (one ? 1U : 0U);
   if (++hot_.bits < 80) return;
   const bool forward = (hot_.low & 0xFFFF) == kSyncForward;

@@ -1,6 +1,5 @@
 #include "timecode/ltc_frame.h"
 
-#include <bit>
 
 namespace stampline {
 namespace {
@@ -94,9 +93,14 @@ unsigned frameGroupFlags(const LtcFrame& frame, const FrameLayout& layout) {
 }
 
 bool hasEvenParity(const LtcFrame& frame) {
-  unsigned ones = 0;
-  for (const uint8_t byte : frame.bytes) ones += static_cast<unsigned>(std::popcount(byte));
-  return ones % 2 == 0;
+  // The bytes folded onto one: its bits' parity is theirs (and a portable
+  // popcount is a library call).
+  unsigned folded = 0;
+  for (const uint8_t byte : frame.bytes) folded ^= byte;
+  folded ^= folded >> 4;
+  folded ^= folded >> 2;
+  folded ^= folded >> 1;
+  return (folded & 1U) == 0;
 }
 
 bool digitsInRange(const LtcFrame& frame) {
