@@ -1,6 +1,7 @@
 #include "cli/analysis_run.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -50,25 +51,41 @@ void withSamples(const ChannelWork& c, const SampleView& view, Read read) {
   }
 }
 
+// A block of whole sample frames as the file holds them, and room for each
+// thread's samples converted.
+struct Block {
+  std::span<const uint8_t> bytes;
+  SampleFormat format;
+  int32_t channels;
+  std::array<std::vector<uint8_t>, 2>& scratch;
+  size_t frames() const { return bytes.size() / frameBytes(); }
+  size_t frameBytes() const { return bytesPerSample(format) * static_cast<size_t>(channels); }
+};
+
 // Every channel's work on a block, on two threads: a long block in two
-// parts, each thread taking one part of every channel; a short one channel
-// by channel, half of them on each thread. Returns whether the block was
-// split, its ends still to be joined (endSplit) once the samples are gone.
-bool workAll(Channels& channels, const SampleView& view, SecondCore& core) {
-  const auto stride = static_cast<size_t>(view.channels);
+// parts, each thread taking one part of every channel, a piece at a time
+// (samples that need converting are converted a piece at a time, by the
+// thread that reads them); a short one channel by channel, half of them on
+// each thread. Returns whether the block was split, its ends still to be
+// joined (endSplit) once the samples are gone.
+bool workAll(Channels& channels, const Block& block, SecondCore& core) {
   if (channels.empty()) return false;
-  if (channels.front()->reader.splits(view.frames)) {
-    for (const auto& c : channels) c->reader.beginSplit(view.frames);
+  const auto stride = static_cast<size_t>(block.channels);
+  const size_t frameBytes = block.frameBytes();
+  if (channels.front()->reader.splits(block.frames())) {
+    for (const auto& c : channels) c->reader.beginSplit(block.frames());
     // Every channel a piece at a time, so that the channels after the first
     // find the piece in the processor's cache.
-    const auto part = [&channels, &view, stride](int which) {
+    const auto part = [&](int which) {
       const ChannelReader::Range range = channels.front()->reader.partRange(which);
       for (size_t done = 0; done < range.count; done += kPieceFrames) {
         const size_t frames = std::min(kPieceFrames, range.count - done);
-        const size_t at = (range.from + done) * stride;
+        const SampleView view = readSamples(
+            block.format, block.channels, block.bytes.subspan((range.from + done) * frameBytes, frames * frameBytes),
+            block.scratch[static_cast<size_t>(which)]);
         for (const auto& c : channels) {
           withSamples(*c, view, [&](const auto* samples) {
-            c->reader.readPiece(which, samples + at, stride, frames, c->rows);
+            c->reader.readPiece(which, samples, stride, frames, c->rows);
           });
         }
       }
@@ -76,6 +93,7 @@ bool workAll(Channels& channels, const SampleView& view, SecondCore& core) {
     core.both([&part] { part(0); }, [&part] { part(1); });
     return true;
   }
+  const SampleView view = readSamples(block.format, block.channels, block.bytes, block.scratch[0]);
   const auto some = [&channels, &view, stride](size_t from, size_t to) {
     for (size_t i = from; i < to; ++i) {
       ChannelWork& c = *channels[i];
@@ -148,12 +166,12 @@ int statusOf(const std::vector<ChannelReport>& reports) {
 // block's frames are joined and written while the next block is read.
 void readAll(WavReader& reader, Channels& channels, CsvFile& csv) {
   const WavInfo& info = reader.info();
-  std::vector<uint8_t> scratch;
   SecondCore core;
+  std::array<std::vector<uint8_t>, 2> scratch;
   const size_t blockFrames = std::max<size_t>(1, kReadBytes / reader.sampleFrameBytes());
   std::span<const uint8_t> bytes = reader.next(blockFrames);
   while (!bytes.empty()) {
-    const bool split = workAll(channels, readSamples(info.format, info.channels, bytes, scratch), core);
+    const bool split = workAll(channels, Block{bytes, info.format, info.channels, scratch}, core);
     core.both([&] { bytes = reader.next(blockFrames); },
               [&] {
                 if (split) {

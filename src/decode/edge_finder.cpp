@@ -6,9 +6,7 @@
 #include <cmath>
 #include <type_traits>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "decode/stretch_bits.h"
 
 namespace stampline {
 namespace {
@@ -50,143 +48,6 @@ T asSample(double value) {
   } else {
     return static_cast<T>(std::floor(value));
   }
-}
-
-// The bits of a block's 64-sample stretches, bit k of stretch c set where
-// sample 64c + k lies above the middle; and the extremes of those samples.
-// One by one for any type and stride.
-template <typename T>
-void stretchBits(const T* block, size_t stride, size_t stretches, T mid, uint64_t* bits, T& highest,
-                 T& lowest) {
-  for (size_t c = 0; c < stretches; ++c) {
-    uint64_t b = 0;
-    for (size_t k = 0; k < 64; ++k) {
-      const T v = block[(c * 64 + k) * stride];
-      b |= static_cast<uint64_t>(v > mid) << k;
-      highest = std::max(highest, v);
-      lowest = std::min(lowest, v);
-    }
-    bits[c] = b;
-  }
-}
-
-#if defined(__SSE2__)
-// 16-bit samples eight at a time, one after another or every other
-// (stereo): those stand in the low halves of 32-bit lanes, and sign
-// extension and packing gather eight of them.
-void stretchBitsSse2(const int16_t* block, size_t stride, size_t stretches, int16_t mid,
-                     uint64_t* bits, int16_t& highest, int16_t& lowest) {
-  const __m128i middle = _mm_set1_epi16(mid);
-  __m128i high = _mm_set1_epi16(highest);
-  __m128i low = _mm_set1_epi16(lowest);
-  const auto lowHalves = [](__m128i v) { return _mm_srai_epi32(_mm_slli_epi32(v, 16), 16); };
-  for (size_t c = 0; c < stretches; ++c) {
-    uint64_t b = 0;
-    for (size_t part = 0; part < 4; ++part) {
-      const int16_t* p = block + (c * 64 + part * 16) * stride;
-      __m128i x;
-      __m128i y;
-      if (stride == 1) {
-        x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 8));
-      } else {
-        const auto* q = reinterpret_cast<const __m128i*>(p);
-        x = _mm_packs_epi32(lowHalves(_mm_loadu_si128(q)), lowHalves(_mm_loadu_si128(q + 1)));
-        y = _mm_packs_epi32(lowHalves(_mm_loadu_si128(q + 2)), lowHalves(_mm_loadu_si128(q + 3)));
-      }
-      high = _mm_max_epi16(high, _mm_max_epi16(x, y));
-      low = _mm_min_epi16(low, _mm_min_epi16(x, y));
-      const __m128i over = _mm_packs_epi16(_mm_cmpgt_epi16(x, middle), _mm_cmpgt_epi16(y, middle));
-      b |= static_cast<uint64_t>(static_cast<uint16_t>(_mm_movemask_epi8(over))) << (16 * part);
-    }
-    bits[c] = b;
-  }
-  alignas(16) int16_t lanes[8];
-  _mm_store_si128(reinterpret_cast<__m128i*>(lanes), high);
-  highest = *std::max_element(lanes, lanes + 8);
-  _mm_store_si128(reinterpret_cast<__m128i*>(lanes), low);
-  lowest = *std::min_element(lanes, lanes + 8);
-}
-#endif
-
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#include <immintrin.h>
-#define STAMPLINE_HAVE_AVX2 1
-// The same sixteen at a time, on a processor with AVX2. Packing works
-// within each 128-bit half; a permutation puts the halves in order again.
-#define STAMPLINE_IN_ORDER(v) _mm256_permute4x64_epi64((v), 0xD8)
-__attribute__((target("avx2"))) void stretchBitsAvx2(const int16_t* block, size_t stride,
-                                                     size_t stretches, int16_t mid, uint64_t* bits,
-                                                     int16_t& highest, int16_t& lowest) {
-  const __m256i middle = _mm256_set1_epi16(mid);
-  __m256i high = _mm256_set1_epi16(highest);
-  __m256i low = _mm256_set1_epi16(lowest);
-  // Every other sample to the low half of each 128-bit lane; two such
-  // halves together, in order.
-  const __m256i evens = _mm256_setr_epi8(0, 1, 4, 5, 8, 9, 12, 13, 2, 3, 6, 7, 10, 11, 14, 15,
-                                         0, 1, 4, 5, 8, 9, 12, 13, 2, 3, 6, 7, 10, 11, 14, 15);
-#define STAMPLINE_GATHERED(q)                                                                  \
-  STAMPLINE_IN_ORDER(_mm256_unpacklo_epi64(_mm256_shuffle_epi8(_mm256_loadu_si256(q), evens), \
-                                           _mm256_shuffle_epi8(_mm256_loadu_si256((q) + 1), evens)))
-  for (size_t c = 0; c < stretches; ++c) {
-    uint64_t b = 0;
-    for (size_t part = 0; part < 2; ++part) {
-      const int16_t* p = block + (c * 64 + part * 32) * stride;
-      __m256i x;
-      __m256i y;
-      if (stride == 1) {
-        x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-        y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 16));
-      } else {
-        const auto* q = reinterpret_cast<const __m256i*>(p);
-        x = STAMPLINE_GATHERED(q);
-        y = STAMPLINE_GATHERED(q + 2);
-      }
-      high = _mm256_max_epi16(high, _mm256_max_epi16(x, y));
-      low = _mm256_min_epi16(low, _mm256_min_epi16(x, y));
-      const __m256i over =
-          STAMPLINE_IN_ORDER(_mm256_packs_epi16(_mm256_cmpgt_epi16(x, middle), _mm256_cmpgt_epi16(y, middle)));
-      b |= static_cast<uint64_t>(static_cast<uint32_t>(_mm256_movemask_epi8(over))) << (32 * part);
-    }
-    bits[c] = b;
-  }
-  alignas(32) int16_t lanes[16];
-  _mm256_store_si256(reinterpret_cast<__m256i*>(lanes), high);
-  highest = *std::max_element(lanes, lanes + 16);
-  _mm256_store_si256(reinterpret_cast<__m256i*>(lanes), low);
-  lowest = *std::min_element(lanes, lanes + 16);
-}
-#undef STAMPLINE_GATHERED
-#undef STAMPLINE_IN_ORDER
-#endif
-
-using StretchBits16 = void (*)(const int16_t*, size_t, size_t, int16_t, uint64_t*, int16_t&, int16_t&);
-
-// The widest the processor takes, chosen once.
-StretchBits16 chooseStretchBits16() {
-#if defined(STAMPLINE_HAVE_AVX2)
-  if (__builtin_cpu_supports("avx2")) return stretchBitsAvx2;
-#endif
-#if defined(__SSE2__)
-  return stretchBitsSse2;
-#else
-  return stretchBits<int16_t>;
-#endif
-}
-
-// Any type, with the widest comparisons there are for the one type and
-// strides that have them.
-template <typename T>
-void allStretchBits(const T* block, size_t stride, size_t stretches, T mid, uint64_t* bits,
-                    T& highest, T& lowest) {
-  if constexpr (std::is_same_v<T, int16_t>) {
-    static const StretchBits16 widest = chooseStretchBits16();
-    if (stride <= 2) {
-      widest(block, stride, stretches, mid, bits, highest, lowest);
-      return;
-    }
-  }
-  stretchBits(block, stride, stretches, mid, bits, highest, lowest);
 }
 
 }  // namespace
@@ -274,7 +135,7 @@ void EdgeFinder::crossings(const T* block, size_t stride, size_t count, T& highe
   // Every other sample is read in pairs: the last pair must be whole.
   const size_t stretches = count >= 65 ? (count - (stride == 2 ? 1 : 0)) / 64 : 0;
   std::array<uint64_t, kBlockFrames / 64> bits{};
-  allStretchBits(block, stride, stretches, mid, bits.data(), highest, lowest);
+  stretchBits(block, stride, stretches, mid, bits.data(), highest, lowest);
   const double middle = mid_;
   const double reach = reach_;
   const double base = static_cast<double>(first_) - 1;

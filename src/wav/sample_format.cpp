@@ -19,14 +19,14 @@ uint64_t readLittleEndian(const uint8_t* in, size_t width) {
   return value;
 }
 
-// Converts every sample into `out`, one value of type T each.
-template <typename T, typename Convert>
-void convertAll(std::span<const uint8_t> bytes, size_t width, std::vector<uint8_t>& scratch,
-                Convert convert) {
-  const size_t count = bytes.size() / width;
+// Converts every sample of `Width` bytes into `scratch`, one value of type
+// T each.
+template <typename T, size_t Width, typename Convert>
+void convertAll(std::span<const uint8_t> bytes, std::vector<uint8_t>& scratch, Convert convert) {
+  const size_t count = bytes.size() / Width;
   scratch.resize(count * sizeof(T));
   for (size_t i = 0; i < count; ++i) {
-    const T value = convert(readLittleEndian(bytes.data() + i * width, width));
+    const T value = convert(readLittleEndian(bytes.data() + i * Width, Width));
     std::memcpy(scratch.data() + i * sizeof(T), &value, sizeof(T));
   }
 }
@@ -78,28 +78,34 @@ SampleView readSamples(SampleFormat format, int32_t channels, std::span<const ui
     view.data = bytes.data();
     return view;
   }
+  if (std::endian::native == std::endian::little && width == typeBytes) {
+    // Only out of place (a header of odd length before them): copied.
+    scratch.assign(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(view.frames * width * static_cast<size_t>(channels)));
+    view.data = scratch.data();
+    return view;
+  }
   switch (format.bits) {
     case 8:
-      convertAll<int16_t>(bytes, 1, scratch,
+      convertAll<int16_t, 1>(bytes, scratch,
                           [](uint64_t v) { return static_cast<int16_t>((static_cast<int>(v) - 128) * 256); });
       break;
     case 16:
-      convertAll<int16_t>(bytes, 2, scratch, [](uint64_t v) { return static_cast<int16_t>(v); });
+      convertAll<int16_t, 2>(bytes, scratch, [](uint64_t v) { return static_cast<int16_t>(v); });
       break;
     case 24:
-      convertAll<int32_t>(bytes, 3, scratch,
+      convertAll<int32_t, 3>(bytes, scratch,
                           [](uint64_t v) { return static_cast<int32_t>(static_cast<uint32_t>(v << 8)); });
       break;
     case 32:
       if (format.floating) {
-        convertAll<float>(bytes, 4, scratch,
+        convertAll<float, 4>(bytes, scratch,
                           [](uint64_t v) { return std::bit_cast<float>(static_cast<uint32_t>(v)); });
       } else {
-        convertAll<int32_t>(bytes, 4, scratch, [](uint64_t v) { return static_cast<int32_t>(v); });
+        convertAll<int32_t, 4>(bytes, scratch, [](uint64_t v) { return static_cast<int32_t>(v); });
       }
       break;
     default:
-      convertAll<float>(bytes, 8, scratch,
+      convertAll<float, 8>(bytes, scratch,
                         [](uint64_t v) { return static_cast<float>(std::bit_cast<double>(v)); });
       break;
   }
