@@ -93,6 +93,8 @@ TEST(AnalyzeTest, EveryFormReadsTheSameFrames) {
     EXPECT_EQ(channel["first"]["label"], "10:00:00:00");
     EXPECT_EQ(channel["last"]["label"], "10:00:02:24");
     EXPECT_EQ(channel["frame_rate"], "25/1");
+    // A clean signal runs at the nominal speed: a zero never signed.
+    EXPECT_EQ(channel["speed_ppm"].dump(), "0.0");
     // Every frame where the 16-bit file has it: the rows agree up to the
     // interpolated position.
     const std::string rows = readFile(dir.file("rows.csv"));

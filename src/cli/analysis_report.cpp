@@ -2,6 +2,8 @@
 
 #include <cinttypes>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
 #include <nlohmann/json.hpp>
 #include <string>
 
@@ -16,7 +18,13 @@ using Json = nlohmann::ordered_json;
 std::string printed(const char* format, double value) {
   char text[64];
   std::snprintf(text, sizeof text, format, value);
-  return text;
+  std::string result = text;
+  // A value that rounds to zero reads as zero, whatever its sign.
+  if (result.size() > 1 && result[0] == '-' && result.find_first_not_of("0.", 1) == std::string::npos) {
+    result[0] = '+';
+    if (std::strchr(format, '+') == nullptr) result.erase(0, 1);
+  }
+  return result;
 }
 
 // A time in the file as HH:MM:SS.mmm.
@@ -33,7 +41,7 @@ double seconds(uint64_t sample, int32_t rate) { return static_cast<double>(sampl
 // that JSON shows -5.6, not -5.6000000000000005).
 double rounded(double value, int decimals) {
   const double scale = std::pow(10.0, decimals);
-  return std::round(value * scale) / scale;
+  return std::round(value * scale) / scale + 0.0;  // never -0
 }
 
 std::string hex8(uint32_t value) {
