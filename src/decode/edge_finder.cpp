@@ -139,8 +139,11 @@ void EdgeFinder::crossings(const T* block, size_t stride, size_t count, T& highe
   const double middle = mid_;
   const double reach = reach_;
   const double base = static_cast<double>(first_) - 1;
-  // Whether the sample before the block lies above the middle.
-  uint64_t carry = static_cast<T>(last_) > mid ? 1 : 0;
+  // Whether the signal before the block stands above the middle: as the
+  // state has it, once there is one. (The middle has moved since the last
+  // sample was read, and may have moved past it if it lay on a reversal:
+  // read against the new middle, the reversal would be lost.)
+  uint64_t carry = state_ != 0 ? (state_ > 0 ? 1 : 0) : static_cast<T>(last_) > mid ? 1 : 0;
   int state = state_;
   size_t found = count_;
   uint64_t reversals = reversals_;

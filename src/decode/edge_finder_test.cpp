@@ -1,0 +1,35 @@
+#include "decode/edge_finder.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace stampline {
+namespace {
+
+// A square wave of 20-sample cells whose offset falls between two of the
+// finder's 4096-sample blocks, so that the middle it follows moves down
+// by a few hundred; the last sample of the next block lies on a rising
+// reversal, below the middle that block is read against and above the one
+// after. That reversal, and every one after it, is found where it lies.
+TEST(EdgeFinderTest, AReversalAcrossTheMovingMiddleAtABlocksEnd) {
+  constexpr int kBlock = 4096;
+  std::vector<int16_t> samples(3 * kBlock);
+  for (int i = 0; i < 3 * kBlock; ++i) {
+    const bool high = ((i - 2 * kBlock) % 40 + 40) % 40 < 20;
+    samples[static_cast<size_t>(i)] = static_cast<int16_t>((high ? 10000 : -10000) + (i < kBlock ? 2000 : 0));
+  }
+  samples[2 * kBlock - 1] = 1700;  // the middle moves from about 2000 to 1500
+  EdgeFinder finder(32767);
+  std::vector<double> found;
+  for (const Edge& e : finder.scan(samples.data(), 1, samples.size())) {
+    if (e.position > 2 * kBlock - 30) found.push_back(e.position);
+  }
+  ASSERT_FALSE(found.empty());
+  EXPECT_NEAR(found.front(), 2 * kBlock - 21, 0.5);  // the fall before
+  for (size_t k = 1; k < found.size(); ++k) EXPECT_NEAR(found[k] - found[k - 1], 20, 0.6) << found[k];
+  EXPECT_GE(found.size(), 200U);
+}
+
+}  // namespace
+}  // namespace stampline
