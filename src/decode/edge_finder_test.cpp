@@ -13,20 +13,21 @@ namespace {
 // reversal, below the middle that block is read against and above the one
 // after. That reversal, and every one after it, is found where it lies.
 TEST(EdgeFinderTest, AReversalAcrossTheMovingMiddleAtABlocksEnd) {
-  constexpr int kBlock = 4096;
+  constexpr size_t kBlock = 4096;
   std::vector<int16_t> samples(3 * kBlock);
-  for (int i = 0; i < 3 * kBlock; ++i) {
-    const bool high = ((i - 2 * kBlock) % 40 + 40) % 40 < 20;
-    samples[static_cast<size_t>(i)] = static_cast<int16_t>((high ? 10000 : -10000) + (i < kBlock ? 2000 : 0));
+  for (size_t i = 0; i < samples.size(); ++i) {
+    // High for the first 20 samples of every 40 counted from the third block.
+    const bool high = (i + 40 - 2 * kBlock % 40) % 40 < 20;
+    samples[i] = static_cast<int16_t>((high ? 10000 : -10000) + (i < kBlock ? 2000 : 0));
   }
   samples[2 * kBlock - 1] = 1700;  // the middle moves from about 2000 to 1500
   EdgeFinder finder(32767);
   std::vector<double> found;
   for (const Edge& e : finder.scan(samples.data(), 1, samples.size())) {
-    if (e.position > 2 * kBlock - 30) found.push_back(e.position);
+    if (e.position > static_cast<double>(2 * kBlock - 30)) found.push_back(e.position);
   }
   ASSERT_FALSE(found.empty());
-  EXPECT_NEAR(found.front(), 2 * kBlock - 21, 0.5);  // the fall before
+  EXPECT_NEAR(found.front(), static_cast<double>(2 * kBlock - 21), 0.5);  // the fall before
   for (size_t k = 1; k < found.size(); ++k) EXPECT_NEAR(found[k] - found[k - 1], 20, 0.6) << found[k];
   EXPECT_GE(found.size(), 200U);
 }
