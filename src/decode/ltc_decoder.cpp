@@ -95,14 +95,15 @@ void LtcDecoder::add(std::span<const Edge> edges, std::vector<ReadFrame>& frames
     h.high = completes ? high : h.high;
     h.low = completes ? low : h.low;
     h.bits += step;
-    if (completes && h.bits >= 80) {
-      const bool forward = (h.low & 0xFFFF) == kSyncForward;
-      if (forward || h.high == kSyncBackward) {
-        hot_ = h;
-        frames.push_back(frameRead(forward, edges[i]));
-        hot_.sinceFrame = 0;
-        h = hot_;
-      }
+    // Whether a sync word just ended, found without a branch on the bits
+    // (only a frame's end takes one).
+    const bool forward = (h.low & 0xFFFF) == kSyncForward;
+    const bool synced = completes & (h.bits >= 80) & (forward | (h.high == kSyncBackward));
+    if (synced) {
+      hot_ = h;
+      frames.push_back(frameRead(forward, edges[i]));
+      hot_.sinceFrame = 0;
+      h = hot_;
     }
   }
   hot_ = h;
