@@ -11,7 +11,6 @@
 #include "cli/second_core.h"
 #include "decode/channel_reader.h"
 #include "decode/ltc_analysis.h"
-#include "platform/process.h"
 #include "wav/input_file.h"
 #include "wav/sample_format.h"
 #include "wav/wav_reader.h"

@@ -95,11 +95,12 @@ void LtcDecoder::add(std::span<const Edge> edges, std::vector<ReadFrame>& frames
     h.high = completes ? high : h.high;
     h.low = completes ? low : h.low;
     h.bits += step;
-    // Whether a sync word just ended, found without a branch on the bits
-    // (only a frame's end takes one).
+    // Whether a sync word just ended: the conditions combined as numbers,
+    // without a branch on the bits (only a frame's end takes one).
     const bool forward = (h.low & 0xFFFF) == kSyncForward;
-    const bool synced = completes & (h.bits >= 80) & (forward | (h.high == kSyncBackward));
-    if (synced) {
+    const auto one = [](bool b) { return static_cast<unsigned>(b); };
+    const unsigned synced = one(completes) & one(h.bits >= 80) & (one(forward) | one(h.high == kSyncBackward));
+    if (synced != 0) {
       hot_ = h;
       frames.push_back(frameRead(forward, edges[i]));
       hot_.sinceFrame = 0;
