@@ -233,6 +233,23 @@ TEST(ShowFilesTest, MixCarriesTheInputBitForBit) {
   }
 }
 
+TEST(ShowFilesTest, MixSaysWhichChunksItLeavesOut) {
+  ScratchDir dir;
+  writeRecording(dir.file("song.wav"), 4800);
+  std::string wav = readFile(dir.file("song.wav"));
+  std::string big = "big     " + std::string((size_t{1} << 20) + 2, 'x');  // after the audio
+  putLittleEndian(big, 4, 4, big.size() - 8);
+  wav += big;
+  putLittleEndian(wav, 4, 4, wav.size() - 8);
+  writeFile(dir.file("song.wav"), wav);
+  const ProgramResult r = runProgram({"--mix=song.wav", "--output=mixed.wav", "--quiet"}, dir.path());
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "song.wav has 1 chunk over 1 MiB, left out of the new file\n");
+  const std::string mixed = readFile(dir.file("mixed.wav"));
+  EXPECT_EQ(mixed.find("big "), std::string::npos);
+  EXPECT_NE(mixed.find("Song one"), std::string::npos);  // the small ones carried
+}
+
 TEST(ShowFilesTest, MixRefusesWhatItCannotCarryAndTouchesNothing) {
   ScratchDir dir;
   writeRecording(dir.file("song.wav"), 4800);

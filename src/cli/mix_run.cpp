@@ -292,6 +292,10 @@ int runMix(const Settings& settings, std::FILE* out, const RunEnvironment& envir
   }
   ReadAhead ahead(*blocks);
   const int status = writeOutput(settings, plan, ahead, out, environment);
+  if (status == 0 && info.chunksLeftOut > 0) {
+    std::fprintf(out, "%s has %llu chunk%s over 1 MiB, left out of the new file\n", name.c_str(),
+                 static_cast<unsigned long long>(info.chunksLeftOut), info.chunksLeftOut == 1 ? "" : "s");
+  }
   if (status == 0 && blocks->inputEndedEarly()) {
     std::fprintf(out, "%s ended after %llu sample frames, before its header said; silence follows\n",
                  name.c_str(), static_cast<unsigned long long>(blocks->inputFrames()));

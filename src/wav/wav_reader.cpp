@@ -104,6 +104,7 @@ bool WavReader::readChunk(const std::array<char, 4>& id, uint64_t size, std::str
   const bool passed = std::any_of(kPassedOver.begin(), kPassedOver.end(),
                                   [&id](const char* name) { return isId(id, name); });
   const bool kept = !passed && size <= kMostKeptChunkBytes;
+  if (!passed && !kept && !isId(id, "fmt ") && !isId(id, "ds64")) ++info_.chunksLeftOut;
   if (isId(id, "fmt ") || isId(id, "ds64") || kept) {
     const auto wanted = static_cast<size_t>(std::min<uint64_t>(size, kMostKeptChunkBytes));
     const std::span<const uint8_t> body = input_.next(wanted);

@@ -33,8 +33,10 @@ struct WavInfo {
   // The chunks other than "fmt ", "data", "ds64", "fact" and "JUNK" that
   // the header holds, in file order, those after the data too where the
   // input can be read ahead ("bext", "iXML", "LIST", ...); each at most
-  // kMostKeptChunkBytes (a longer one is skipped and not kept).
+  // kMostKeptChunkBytes (a longer one is skipped and not kept, and
+  // counted).
   std::vector<WavChunk> chunks;
+  size_t chunksLeftOut = 0;
 };
 
 // Reads a WAV file from any input, its header first, then its samples a
