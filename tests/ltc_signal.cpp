@@ -7,16 +7,16 @@
 
 namespace stampline::testing {
 
-std::vector<int16_t> renderLtc(const SignalSpec& spec) {
+std::vector<int16_t> renderLtc(const TestSignal& signal) {
   EncoderConfig config;
-  config.volume = spec.volume;
-  config.clean = spec.clean;
+  config.volume = signal.volume;
+  config.clean = signal.clean;
   config.noiseSeed = 1234;
-  config.userBits = spec.userBits;
+  config.userBits = signal.userBits;
   config.channels = 1;
   config.coding = outputCoding(kPcm16);
-  LtcEncoder encoder(spec.schedule(), config);
-  BlockRenderer blocks(encoder, spec.frames, uint64_t{256} << 10);
+  LtcEncoder encoder(signal.schedule(), config);
+  BlockRenderer blocks(encoder, signal.frames, uint64_t{256} << 10);
   std::vector<int16_t> samples;
   while (!blocks.done()) {
     const std::span<const uint8_t> bytes = blocks.next();

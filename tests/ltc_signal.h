@@ -14,7 +14,7 @@ namespace stampline::testing {
 
 // The generator as the signal source: `frames` frames of LTC, one channel
 // of 16-bit samples, rendered in memory as a run renders them.
-struct SignalSpec {
+struct TestSignal {
   FrameRate rate = kRate2997;
   int32_t sampleRate = 48000;
   bool dropFrame = false;
@@ -25,7 +25,7 @@ struct SignalSpec {
   UserBits userBits;
   FrameSchedule schedule() const { return FrameSchedule(rate, sampleRate, start, dropFrame); }
 };
-std::vector<int16_t> renderLtc(const SignalSpec& spec);
+std::vector<int16_t> renderLtc(const TestSignal& signal);
 
 // What our reader makes of a channel of 16-bit samples: read in pieces of
 // odd sizes, as reads of a file deliver them, or with `inParts` in blocks

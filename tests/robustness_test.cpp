@@ -23,7 +23,7 @@ using Samples = std::vector<int16_t>;
 
 constexpr int32_t kRate = 48000;
 // 29.97 drop-frame, 10 s from 01:00:00;00: frames of 1601.6 samples.
-const SignalSpec kSpec{kRate2997, kRate, true, 0x00000001, 300, false, 0.5, {}};
+const TestSignal kSignal{kRate2997, kRate, true, 0x00000001, 300, false, 0.5, {}};
 constexpr double kFrameLength = kRate * 1001.0 / 30000;
 
 int16_t clipped(double v) { return static_cast<int16_t>(std::clamp(std::lround(v), -32768L, 32767L)); }
@@ -83,7 +83,7 @@ Samples reversed(Samples in) {
 }
 
 // Frame `k`'s first sample.
-size_t startOf(uint64_t k) { return static_cast<size_t>(kSpec.schedule().frameStart(k)); }
+size_t startOf(uint64_t k) { return static_cast<size_t>(kSignal.schedule().frameStart(k)); }
 
 Samples spliced(const Samples& in) {  // frames 100 to 119 left out
   Samples out(in.begin(), in.begin() + static_cast<long>(startOf(100)));
@@ -114,10 +114,10 @@ struct Degradation {
 };
 
 TEST(RobustnessTest, DegradedSignalsReadRightAndNeverWrong) {
-  const Samples written = renderLtc(kSpec);
-  const FrameSchedule schedule = kSpec.schedule();
+  const Samples written = renderLtc(kSignal);
+  const FrameSchedule schedule = kSignal.schedule();
   std::set<TimecodeWord> labels;
-  for (uint64_t k = 0; k < kSpec.frames; ++k) labels.insert(schedule.label(k));
+  for (uint64_t k = 0; k < kSignal.frames; ++k) labels.insert(schedule.label(k));
   const Degradation cases[] = {
       {"-50 dBFS", [](const Samples& s) { return atLevel(s, -50); }, 1},
       {"-60 dBFS", [](const Samples& s) { return atLevel(s, -60); }, 1},
@@ -149,7 +149,7 @@ TEST(RobustnessTest, DegradedSignalsReadRightAndNeverWrong) {
       EXPECT_EQ(row.forward, !d.backward);
       ours.insert(row.label);
     }
-    EXPECT_GE(static_cast<double>(ours.size()), d.minimumShare * static_cast<double>(kSpec.frames));
+    EXPECT_GE(static_cast<double>(ours.size()), d.minimumShare * static_cast<double>(kSignal.frames));
     std::set<TimecodeWord> theirs;
     for (const DecodedFrame& f : decodeLtc(signal, static_cast<int>(kFrameLength / d.speed))) {
       if (labels.count(f.timecode)) theirs.insert(f.timecode);
@@ -171,7 +171,7 @@ TEST(RobustnessTest, DegradedSignalsReadRightAndNeverWrong) {
     const ReadBack parts = readLtc(signal, kRate, stated ? std::optional(kRate2997) : std::nullopt,
                                    d.timeReference, 100000);
     if (d.minimumShare < 1) {
-      EXPECT_GE(static_cast<double>(parts.rows.size()), d.minimumShare * static_cast<double>(kSpec.frames));
+      EXPECT_GE(static_cast<double>(parts.rows.size()), d.minimumShare * static_cast<double>(kSignal.frames));
     } else {
       ASSERT_EQ(parts.rows.size(), back.rows.size());
       for (size_t i = 0; i < back.rows.size(); ++i) {

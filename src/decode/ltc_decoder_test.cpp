@@ -16,23 +16,23 @@ namespace {
 
 using testing::readLtc;
 using testing::renderLtc;
-using testing::SignalSpec;
+using testing::TestSignal;
 
 // Every frame read back as the schedule wrote it: its label, flags, user
 // bits and first sample.
-void expectExact(const SignalSpec& spec, const testing::ReadBack& back) {
-  const FrameSchedule schedule = spec.schedule();
-  ASSERT_EQ(back.rows.size(), spec.frames);
-  for (uint64_t k = 0; k < spec.frames; ++k) {
+void expectExact(const TestSignal& signal, const testing::ReadBack& back) {
+  const FrameSchedule schedule = signal.schedule();
+  ASSERT_EQ(back.rows.size(), signal.frames);
+  for (uint64_t k = 0; k < signal.frames; ++k) {
     const FrameRecord& row = back.rows[static_cast<size_t>(k)];
     ASSERT_EQ(row.label, schedule.label(k)) << "frame " << k << ": " << formatLabel(row.label);
     ASSERT_EQ(row.sample, schedule.frameStart(k)) << "frame " << k;
     ASSERT_EQ(row.length, schedule.frameLength(k)) << "frame " << k;
-    ASSERT_EQ(row.dropFrame, spec.dropFrame) << "frame " << k;
+    ASSERT_EQ(row.dropFrame, signal.dropFrame) << "frame " << k;
     ASSERT_TRUE(row.forward);
   }
-  EXPECT_EQ(back.report.rate, spec.rate);
-  EXPECT_EQ(back.report.dropFrame, spec.dropFrame);
+  EXPECT_EQ(back.report.rate, signal.rate);
+  EXPECT_EQ(back.report.dropFrame, signal.dropFrame);
   EXPECT_EQ(back.report.eventTotal(), 0U);
 }
 
@@ -43,8 +43,8 @@ TEST(LtcDecoderTest, EveryRateAndSampleRateExactly) {
       for (const int32_t sampleRate : {16000, 44100, 48000, 192000}) {
         SCOPED_TRACE(rateName(rate) + (drop ? " DF at " : " at ") + std::to_string(sampleRate));
         // Three seconds from just before a drop-frame minute.
-        SignalSpec spec{rate, sampleRate, drop, 0x28590900, uint64_t{3} * rate.nominal, true, 0.5, {}};
-        expectExact(spec, readLtc(renderLtc(spec), sampleRate));
+        TestSignal signal{rate, sampleRate, drop, 0x28590900, uint64_t{3} * rate.nominal, true, 0.5, {}};
+        expectExact(signal, readLtc(renderLtc(signal), sampleRate));
       }
     }
   }
@@ -64,9 +64,9 @@ TEST(LtcDecoderTest, NoisySignalsUserBitsAndDates) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(rateName(c.rate));
-    SignalSpec spec{c.rate, 44100, c.drop, 0x00000001, 2 * c.rate.nominal + 5, false, 0.5, c.bits};
-    const testing::ReadBack back = readLtc(renderLtc(spec), 44100);
-    expectExact(spec, back);
+    TestSignal signal{c.rate, 44100, c.drop, 0x00000001, 2 * c.rate.nominal + 5, false, 0.5, c.bits};
+    const testing::ReadBack back = readLtc(renderLtc(signal), 44100);
+    expectExact(signal, back);
     for (const FrameRecord& row : back.rows) {
       ASSERT_EQ(row.userBits, userBitsWord(c.bits, 0));
       ASSERT_EQ(row.groupFlags, c.flags);
@@ -76,8 +76,8 @@ TEST(LtcDecoderTest, NoisySignalsUserBitsAndDates) {
 }
 
 TEST(LtcDecoderTest, MeasuresLevelRiseAndPolarity) {
-  SignalSpec spec{kRate30, 48000, false, 0x00000001, 90, true, 0.25, {}};
-  const testing::ReadBack back = readLtc(renderLtc(spec), 48000);
+  TestSignal signal{kRate30, 48000, false, 0x00000001, 90, true, 0.25, {}};
+  const testing::ReadBack back = readLtc(renderLtc(signal), 48000);
   // 8191 of 32767, -12.04 dBFS; a clean reversal is one sample step, whose
   // 10 to 90 % take 0.8 of a sample (16.7 us at 48 kHz).
   EXPECT_NEAR(back.report.peakDbfs, 20 * std::log10(8191.0 / 32767), 0.01);
