@@ -86,13 +86,13 @@ std::span<const Edge> EdgeFinder::scanAll(const T* samples, size_t stride, size_
   if (found_.size() < frames + 2) found_.resize(frames + 2);
   count_ = 0;
   for (size_t done = 0; done < frames; done += kBlockFrames) {
-    scanBlock(samples + done * stride, stride, std::min(kBlockFrames, frames - done));
+    scanBlock(samples + done * stride, stride, std::min(kBlockFrames, frames - done), frames - done);
   }
   return {found_.data(), count_};
 }
 
 template <typename T>
-void EdgeFinder::scanBlock(const T* block, size_t stride, size_t count) {
+void EdgeFinder::scanBlock(const T* block, size_t stride, size_t count, size_t readable) {
   // The envelope of the blocks before serves this one, which then moves it
   // on; the first block, or one after silence, is measured first.
   if (!haveEnvelope_ || silent_) {
@@ -120,7 +120,7 @@ void EdgeFinder::scanBlock(const T* block, size_t stride, size_t count) {
   if (pending_) confirm(block, stride, count, 0);
   T highest = block[0];
   T lowest = block[0];
-  crossings(block, stride, count, highest, lowest);
+  crossings(block, stride, count, readable, highest, lowest);
   last_ = valueAt(block, stride, count - 1);
   first_ += count;
   updateEnvelope(block, stride, count, highest, lowest);
@@ -130,77 +130,97 @@ void EdgeFinder::scanBlock(const T* block, size_t stride, size_t count) {
 // (a crossing that reaches past the threshold at once) is taken here with
 // the state in locals; the rest goes the long way through crossing().
 template <typename T>
-void EdgeFinder::crossings(const T* block, size_t stride, size_t count, T& highest, T& lowest) {
+void EdgeFinder::crossings(const T* block, size_t stride, size_t count, size_t readable, T& highest, T& lowest) {
   const T mid = asSample<T>(mid_);
-  // Every other sample is read in pairs: the last pair must be whole.
-  const size_t stretches = count >= 65 ? (count - (stride == 2 ? 1 : 0)) / 64 : 0;
+  // Every other sample is read in pairs: the last pair must be whole (a
+  // block that more samples follow has it whole).
+  const size_t stretches = (count - (stride == 2 && readable == count ? 1 : 0)) / 64;
   std::array<uint64_t, kBlockFrames / 64> bits{};
   stretchBits(block, stride, stretches, mid, bits.data(), highest, lowest);
   const double middle = mid_;
   const double reach = reach_;
-  const double base = static_cast<double>(first_) - 1;
+  // The fast way's crossings lie after the block's first sample: past 0.
+  const auto base = static_cast<int64_t>(first_) - 1;
   // Whether the signal before the block stands above the middle: as the
   // state has it, once there is one. (The middle has moved since the last
   // sample was read, and may have moved past it if it lay on a reversal:
   // read against the new middle, the reversal would be lost.)
   uint64_t carry = state_ != 0 ? (state_ > 0 ? 1 : 0) : static_cast<T>(last_) > mid ? 1 : 0;
   int state = state_;
-  size_t found = count_;
-  uint64_t reversals = reversals_;
+  Edge* const edges = found_.data();
+  Edge* next = edges + count_;
+  // Every reversal found is counted in both: the difference stays.
+  const uint64_t counted = reversals_ - count_;
   // Where the long way takes over: a crossing waiting, or one to pass over.
   const auto passOverAt = [this, count] {
     return passOver_ >= first_ && passOver_ - first_ < count ? static_cast<size_t>(passOver_ - first_) : SIZE_MAX;
   };
-  // The fast way takes crossings from this sample on (none while a
-  // crossing waits), but the one to pass over.
-  size_t fastFrom = pending_ ? SIZE_MAX : 1;
   size_t passOver = passOverAt();
-  Edge* const out = found_.data();
-  for (size_t c = 0; c < stretches && !silent_; ++c) {
+  // The long way, with the state where it lives. While a crossing waits
+  // (to the block's end), the crossings after it change nothing.
+  bool waiting = pending_ || silent_;
+  const auto longWay = [&](size_t at) {
+    state_ = state;
+    count_ = static_cast<size_t>(next - edges);
+    reversals_ = counted + count_;
+    crossing(block, stride, count, at);
+    state = state_;
+    next = edges + count_;
+    passOver = passOverAt();
+    waiting = pending_;
+  };
+  for (size_t c = 0; c < stretches && !waiting; ++c) {
     uint64_t crossed = bits[c] ^ (bits[c] << 1 | carry);
     carry = bits[c] >> 63;
+    if (c == 0 && (crossed & 1U) != 0) {
+      crossed &= ~uint64_t{1};
+      longWay(0);  // against the sample before the block
+      if (waiting) break;
+    }
     for (; crossed != 0; crossed &= crossed - 1) {
       const int k = std::countr_zero(crossed);
       const size_t at = c * 64 + static_cast<size_t>(k);
       const double v = valueAt(block, stride, at);
       const bool rising = ((bits[c] >> k) & 1U) != 0;  // now above the middle
       if (state == (rising ? 1 : -1)) continue;  // back where it stands
-      // Past the threshold at once, nothing waiting, not a crossing back,
-      // not the block's first sample: the common case, here.
-      if ((rising ? v - middle : middle - v) >= reach && at >= fastFrom && at != passOver) {
-        const double before = valueAt(block, stride, at - 1);
-        auto fraction = static_cast<float>(middle - before) / static_cast<float>(v - before);
-        // Integers on either side of the middle always cross between them.
-        if constexpr (std::is_floating_point_v<T>) fraction = within(fraction);
-        out[found].position = base + static_cast<double>(at) + fraction;
-        out[found].rising = rising;
-        ++found;
-        state = rising ? 1 : -1;
-        if ((++reversals & (kRiseEvery - 1)) == 1) measureRise(block, stride, count, at, rising);
+      // Past the threshold at once, not a crossing back: the common case,
+      // here.
+      if ((rising ? v - middle : middle - v) < reach || at == passOver) {
+        longWay(at);
+        if (waiting) break;
         continue;
       }
-      state_ = state;
-      reversals_ = reversals;
-      count_ = found;
-      crossing(block, stride, count, at);
-      state = state_;
-      found = count_;
-      reversals = reversals_;
-      fastFrom = pending_ ? SIZE_MAX : 1;
-      passOver = passOverAt();
+      const double before = valueAt(block, stride, at - 1);
+      auto fraction = (middle - before) / (v - before);
+      // Integers on either side of the middle always cross between them.
+      if constexpr (std::is_floating_point_v<T>) fraction = within(fraction);
+      // The fraction in units, rounded up: it lies between 0 and 1, and
+      // n - x cut to a whole number is n less x rounded up.
+      const double below = static_cast<double>(kEdgeUnit) * (1 - fraction);
+      next->position = (base + static_cast<int64_t>(at) + 1) * kEdgeUnit - static_cast<int64_t>(below);
+      next->rising = rising;
+      ++next;
+      state = rising ? 1 : -1;
+      if (((counted + static_cast<uint64_t>(next - edges)) & (kRiseEvery - 1)) == 1) {
+        measureRise(block, stride, count, at, rising);
+      }
     }
   }
   state_ = state;
-  reversals_ = reversals;
-  count_ = found;
+  count_ = static_cast<size_t>(next - edges);
+  reversals_ = counted + count_;
+  T high = highest;
+  T low = lowest;
   for (size_t i = stretches * 64; i < count; ++i) {
     const T v = block[i * stride];
-    highest = std::max(highest, v);
-    lowest = std::min(lowest, v);
+    high = std::max(high, v);
+    low = std::min(low, v);
     const uint64_t above = v > mid ? 1 : 0;
     if (above != carry && !silent_) crossing(block, stride, count, i);
     carry = above;
   }
+  highest = high;
+  lowest = low;
 }
 
 // Sample `at` lies on the other side of the middle from the one before.

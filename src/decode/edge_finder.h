@@ -1,6 +1,7 @@
 #ifndef STAMPLINE_DECODE_EDGE_FINDER_H_
 #define STAMPLINE_DECODE_EDGE_FINDER_H_
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -9,12 +10,18 @@
 namespace stampline {
 
 // A polarity reversal of one channel: where the signal crosses the level
-// midway between its two states, in sample frames from the start of the
-// input (interpolated between the samples on either side), and which way.
+// midway between its two states, in 1/kEdgeUnit sample frames from the
+// start of the input (interpolated between the samples on either side),
+// and which way. Whole numbers keep the decoder's steps from one reversal
+// to the next in integer arithmetic. A position is rounded up, so that the
+// first sample at or after it is that of the exact crossing.
 struct Edge {
-  double position;
+  int64_t position;
   bool rising;
 };
+constexpr int64_t kEdgeUnit = 256;
+inline int64_t edgeUnits(double samples) { return static_cast<int64_t>(std::ceil(samples * kEdgeUnit)); }
+inline double edgeSamples(int64_t units) { return static_cast<double>(units) / kEdgeUnit; }
 
 // Finds every polarity reversal of one channel, whatever its level, offset
 // or polarity.
@@ -72,10 +79,12 @@ class EdgeFinder {
  private:
   template <typename T>
   std::span<const Edge> scanAll(const T* samples, size_t stride, size_t frames);
+  // `readable`: the sample frames that may be read from the block's first
+  // on, `count` and those of the blocks that follow in the same call.
   template <typename T>
-  void scanBlock(const T* block, size_t stride, size_t count);
+  void scanBlock(const T* block, size_t stride, size_t count, size_t readable);
   template <typename T>
-  void crossings(const T* block, size_t stride, size_t count, T& highest, T& lowest);
+  void crossings(const T* block, size_t stride, size_t count, size_t readable, T& highest, T& lowest);
   template <typename T>
   void crossing(const T* block, size_t stride, size_t count, size_t at);
   template <typename T>
@@ -86,7 +95,7 @@ class EdgeFinder {
   void updateEnvelope(const T* block, size_t stride, size_t count, T highest, T lowest);
   void accept(double position, bool rising) {
     state_ = rising ? 1 : -1;
-    found_[count_++] = {position, rising};
+    found_[count_++] = {edgeUnits(position), rising};
     ++reversals_;
   }
 

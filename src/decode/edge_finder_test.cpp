@@ -24,7 +24,8 @@ TEST(EdgeFinderTest, AReversalAcrossTheMovingMiddleAtABlocksEnd) {
   EdgeFinder finder(32767);
   std::vector<double> found;
   for (const Edge& e : finder.scan(samples.data(), 1, samples.size())) {
-    if (e.position > static_cast<double>(2 * kBlock - 30)) found.push_back(e.position);
+    const double position = edgeSamples(e.position);
+    if (position > static_cast<double>(2 * kBlock - 30)) found.push_back(position);
   }
   ASSERT_FALSE(found.empty());
   EXPECT_NEAR(found.front(), static_cast<double>(2 * kBlock - 21), 0.5);  // the fall before

@@ -14,14 +14,9 @@ constexpr uint64_t kSyncForward = 0x3FFD;
 constexpr uint16_t kSyncBackward = 0xBFFC;
 // An interval from a quarter to three quarters of the cell is a half, from
 // there to one and a half a whole cell; shorter or longer ones fit neither.
-// Every eight cells read move the followed length half way to their mean
-// (about as fast as a sixteenth a cell, without making each interval wait
-// for the one before).
-constexpr uint64_t kFollowCells = 8;
-// After this many intervals in a row that fit no cell, or this many
-// without a frame, the cell is learned afresh (the speed has jumped).
+// After this many intervals in a row that fit no cell, the cell is learned
+// afresh (the speed has jumped).
 constexpr int kRelearnAfter = 24;
-constexpr uint64_t kRelearnWithoutFrame = 480;
 // The cell is learned from this many intervals, at least a frame's worth.
 constexpr size_t kLearnFrom = 160;
 
@@ -45,13 +40,13 @@ void LtcDecoder::add(std::span<const Edge> edges, std::vector<ReadFrame>& frames
   size_t i = 0;
   if (!haveEdge_ && !edges.empty()) {
     haveEdge_ = true;
-    hot_.last = units(edges[0].position);
+    hot_.last = edges[0].position;
     learnFrom_ = hot_.last;
     i = 1;
   }
   Hot h = hot_;
   for (; i < edges.size(); ++i) {
-    const int64_t position = units(edges[i].position);
+    const int64_t position = edges[i].position;
     const int64_t length = position - h.last;
     h.last = position;
     // The common case without a branch on the bits, which no processor can
@@ -59,10 +54,10 @@ void LtcDecoder::add(std::span<const Edge> edges, std::vector<ReadFrame>& frames
     // lone half) either completes a bit or is a first half.
     const bool half = length < h.halfBelow;
     const bool fits = length >= h.halfFrom && length < h.wholeBelow && (half || !h.halfSeen);
-    if (!fits || h.sinceFrame + 1 >= kRelearnWithoutFrame) {
+    if (!fits || h.cells + 1 >= marks_.overdue) {
       // Everything else the long way, with the state where it lives.
       hot_ = h;
-      if (hot_.cell == 0) {
+      if (cell_ == 0) {
         learning_.emplace_back(length, edges[i]);
         if (learning_.size() >= kLearnFrom) learn(frames);
       } else {
@@ -72,39 +67,34 @@ void LtcDecoder::add(std::span<const Edge> edges, std::vector<ReadFrame>& frames
       continue;
     }
     const bool completes = !half || h.halfSeen;
-    const uint64_t step = completes ? 1 : 0;
+    const int64_t step = completes ? 1 : 0;
     h.halfSeen = half && !h.halfSeen;
     h.cellsLength += completes ? position - h.cellStart : 0;
-    h.cellsRead += step;
-    if (h.cellsRead == kFollowCells) {
-      h.cell += (h.cellsLength / static_cast<int64_t>(kFollowCells) - h.cell) / 2;
-      h.halfFrom = h.cell >> 2;
-      h.halfBelow = h.cell - h.halfFrom;
-      h.wholeBelow = h.cell + (h.cell >> 1);
+    cellStarts_[static_cast<size_t>(h.cells) % cellStarts_.size()] = h.cellStart;
+    h.cells += step;
+    if (h.cells == marks_.follow) {
+      cell_ += (h.cellsLength / kFollowCells - cell_) / 2;
+      h.halfFrom = cell_ >> 2;
+      h.halfBelow = cell_ - h.halfFrom;
+      h.wholeBelow = cell_ + (cell_ >> 1);
       h.cellsLength = 0;
-      h.cellsRead = 0;
+      marks_.follow = h.cells + kFollowCells;
     }
-    h.failures = 0;
-    h.sinceFrame += step;
-    cellStarts_[h.ring] = h.cellStart;
-    h.ring += static_cast<size_t>(step);
-    h.ring = h.ring == 80 ? 0 : h.ring;
+    failures_ = 0;
     h.cellStart = completes ? position : h.cellStart;
     const auto high = static_cast<uint16_t>(uint64_t{h.high} << 1 | h.low >> 63);
     const uint64_t low = h.low << 1 | (half ? 1U : 0U);
     h.high = completes ? high : h.high;
     h.low = completes ? low : h.low;
-    h.bits += step;
     // Whether a sync word just ended: the conditions combined as numbers,
     // without a branch on the bits (only a frame's end takes one).
     const bool forward = (h.low & 0xFFFF) == kSyncForward;
     const auto one = [](bool b) { return static_cast<unsigned>(b); };
-    const unsigned synced = one(completes) & one(h.bits >= 80) & (one(forward) | one(h.high == kSyncBackward));
+    const unsigned synced = one(completes) & one(h.cells >= marks_.whole) & (one(forward) | one(h.high == kSyncBackward));
     if (synced != 0) {
       hot_ = h;
       frames.push_back(frameRead(forward, edges[i]));
-      hot_.sinceFrame = 0;
-      h = hot_;
+      frameFound();
     }
   }
   hot_ = h;
@@ -134,7 +124,7 @@ void LtcDecoder::learn(std::vector<ReadFrame>& frames) {
   }
   if (shortest <= 0 || halves.size() < 8 || wholes < 4) {
     // Not yet telling: drop the older half and gather on.
-    learnFrom_ = units(learning_[learning_.size() / 2 - 1].second.position);
+    learnFrom_ = learning_[learning_.size() / 2 - 1].second.position;
     learning_.erase(learning_.begin(), learning_.begin() + static_cast<std::ptrdiff_t>(learning_.size() / 2));
     return;
   }
@@ -148,8 +138,8 @@ void LtcDecoder::learn(std::vector<ReadFrame>& frames) {
 
 // Reads one interval, whatever it is.
 void LtcDecoder::interval(int64_t length, const Edge& edge, std::vector<ReadFrame>& frames) {
-  if (++hot_.sinceFrame > kRelearnWithoutFrame) {
-    relearn(units(edge.position));
+  if (hot_.cells > --marks_.overdue) {
+    relearn(edge.position);
     return;
   }
   const bool half = length >= hot_.halfFrom && length < hot_.halfBelow;
@@ -157,25 +147,26 @@ void LtcDecoder::interval(int64_t length, const Edge& edge, std::vector<ReadFram
   if (half && !hot_.halfSeen) {
     hot_.halfSeen = true;
   } else if (half || (whole && !hot_.halfSeen)) {
+    ++marks_.overdue;  // counted once, above
     bit(half, edge, frames);
   } else {
     // A whole cell after a half, or an interval too short or too long: what
     // was read no longer lines up. This reversal may open a cell.
     lose();
-    hot_.cellStart = units(edge.position);
-    if (++hot_.failures >= kRelearnAfter) relearn(hot_.cellStart);
+    hot_.cellStart = edge.position;
+    if (++failures_ >= kRelearnAfter) relearn(hot_.cellStart);
   }
 }
 
 void LtcDecoder::lose() {
-  hot_.bits = 0;
+  marks_.whole = hot_.cells + 80;
   hot_.halfSeen = false;
 }
 
 void LtcDecoder::setCell(int64_t cell) {
-  hot_.cell = cell;
+  cell_ = cell;
   hot_.cellsLength = 0;
-  hot_.cellsRead = 0;
+  marks_.follow = hot_.cells + kFollowCells;
   hot_.halfFrom = cell >> 2;
   hot_.halfBelow = cell - hot_.halfFrom;
   hot_.wholeBelow = cell + (cell >> 1);
@@ -184,30 +175,27 @@ void LtcDecoder::setCell(int64_t cell) {
 void LtcDecoder::relearn(int64_t from) {
   lose();
   setCell(0);
-  hot_.failures = 0;
-  hot_.sinceFrame = 0;
+  failures_ = 0;
+  frameFound();
   learnFrom_ = from;
 }
 
 void LtcDecoder::bit(bool one, const Edge& edge, std::vector<ReadFrame>& frames) {
   // The interval(s) fitted the cell: follow its length.
-  const int64_t position = units(edge.position);
+  const int64_t position = edge.position;
   hot_.cellsLength += position - hot_.cellStart;
-  if (++hot_.cellsRead == kFollowCells) {
-    setCell(hot_.cell + (hot_.cellsLength / static_cast<int64_t>(kFollowCells) - hot_.cell) / 2);
-  }
-  hot_.failures = 0;
+  cellStarts_[static_cast<size_t>(hot_.cells) % cellStarts_.size()] = hot_.cellStart;
+  if (++hot_.cells == marks_.follow) setCell(cell_ + (hot_.cellsLength / kFollowCells - cell_) / 2);
+  failures_ = 0;
   hot_.halfSeen = false;
-  cellStarts_[hot_.ring] = hot_.cellStart;
-  hot_.ring = hot_.ring == 79 ? 0 : hot_.ring + 1;
   hot_.cellStart = position;
   hot_.high = static_cast<uint16_t>(uint64_t{hot_.high} << 1 | hot_.low >> 63);
   hot_.low = hot_.low << 1 | (one ? 1U : 0U);
-  if (++hot_.bits < 80) return;
+  if (hot_.cells < marks_.whole) return;
   const bool forward = (hot_.low & 0xFFFF) == kSyncForward;
   if (!forward && hot_.high != kSyncBackward) return;
   frames.push_back(frameRead(forward, edge));
-  hot_.sinceFrame = 0;
+  frameFound();
 }
 
 // The frame the window holds: frame bit i came in 79 - i bits ago played
@@ -225,9 +213,9 @@ ReadFrame LtcDecoder::frameRead(bool forward, const Edge& end) const {
   // The oldest cell in the window opened the frame. From there to the
   // reversal that closes it the signal reversed once a cell and once more
   // a one: an even number of times where the ones are even.
-  read.start = samples(cellStarts_[hot_.ring]);
+  read.start = edgeSamples(cellStarts_[static_cast<size_t>(hot_.cells - 80) % cellStarts_.size()]);
   read.startRising = end.rising != oddOnes(hot_.low ^ hot_.high);
-  read.end = end.position;
+  read.end = edgeSamples(end.position);
   return read;
 }
 

@@ -46,37 +46,46 @@ class LtcDecoder {
   // Starts afresh, as constructed, keeping the memory it has.
   void restart();
   // The cell length followed, in samples (0 while it is being learned).
-  double cellLength() const { return static_cast<double>(hot_.cell) / kUnit; }
+  double cellLength() const { return edgeSamples(cell_); }
 
  private:
-  // Positions and lengths in units of 1/256 sample, in integers: the loop
-  // from one reversal to the next then carries only integer additions and
-  // shifts from step to step.
-  static constexpr int64_t kUnit = 256;
-  static int64_t units(double samples) { return static_cast<int64_t>(samples * kUnit); }
-  static double samples(int64_t units) { return static_cast<double>(units) / kUnit; }
+  // Positions and lengths are in the reversals' units (1/kEdgeUnit sample),
+  // in integers: the loop from one reversal to the next carries only
+  // integer additions and shifts from step to step.
 
-  // What every interval reads and changes, kept together so that the loop
-  // over them can hold it in registers.
+  // What every interval reads and changes, kept together (and few) so that
+  // the loop over them can hold it in registers.
   struct Hot {
     int64_t last = 0;        // where the reversal before lies
-    int64_t cell = 0;        // the cell's length, 0 while it is learned
     int64_t halfFrom = 0;    // the interval lengths that part misfits, halves,
     int64_t halfBelow = 0;   // whole cells and misfits again
     int64_t wholeBelow = 0;
     int64_t cellStart = 0;   // where the cell being read opened
-    // The cells read since the cell was last followed, and their length.
-    int64_t cellsLength = 0;
-    uint64_t cellsRead = 0;
-    bool halfSeen = false;
+    int64_t cellsLength = 0;  // of the cells read since the cell was followed
+    // Cells read in all: every other count is kept as the number of cells
+    // at which it reaches its mark (Marks).
+    int64_t cells = 0;
     // The window: the newest bit in bit 0 of `low`, the oldest of 80 in
     // bit 15 of `high`.
     uint64_t low = 0;
     uint16_t high = 0;
-    uint64_t bits = 0;     // read since the last loss
-    size_t ring = 0;       // the oldest cell's place in cellStarts_
-    uint64_t sinceFrame = 0;
-    int failures = 0;      // intervals in a row that fit no cell
+    bool halfSeen = false;
+  };
+  // The counts the loop compares with but seldom changes, as cell counts:
+  // where the window will hold 80 bits read since the last loss; where the
+  // cell is next followed; and where a frame is overdue, so that the cell
+  // is learned afresh. (An interval read the long way that completes no
+  // bit moves `overdue` one nearer: it counts as a cell there.)
+  // Every this many cells read move the followed length half way to their
+  // mean (about as fast as a sixteenth a cell, without making each
+  // interval wait for the one before). After this many cells without a
+  // frame, the cell is learned afresh (the speed has jumped).
+  static constexpr int64_t kFollowCells = 8;
+  static constexpr int64_t kOverdue = 480;
+  struct Marks {
+    int64_t whole = 80;
+    int64_t follow = kFollowCells;
+    int64_t overdue = kOverdue;
   };
 
   void interval(int64_t length, const Edge& edge, std::vector<ReadFrame>& frames);
@@ -86,15 +95,19 @@ class LtcDecoder {
   void lose();
   void relearn(int64_t from);
   void setCell(int64_t cell);
+  void frameFound() { marks_.overdue = hot_.cells + kOverdue; }
 
   Hot hot_;
+  Marks marks_;
+  int64_t cell_ = 0;  // the cell's length, 0 while it is learned
+  int failures_ = 0;  // intervals in a row that fit no cell
   bool haveEdge_ = false;
   // Intervals and their closing reversals, while the cell is learned, and
   // where the first of them opened.
   std::vector<std::pair<int64_t, Edge>> learning_;
   int64_t learnFrom_ = 0;
-  // Where the last 80 cells opened, the oldest at hot_.ring.
-  std::array<int64_t, 80> cellStarts_{};
+  // Where the last cells opened, cell n at n % 128.
+  std::array<int64_t, 128> cellStarts_{};
 };
 
 }  // namespace stampline
