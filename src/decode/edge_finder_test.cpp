@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <vector>
 
 namespace stampline {
@@ -31,6 +33,30 @@ TEST(EdgeFinderTest, AReversalAcrossTheMovingMiddleAtABlocksEnd) {
   EXPECT_NEAR(found.front(), static_cast<double>(2 * kBlock - 21), 0.5);  // the fall before
   for (size_t k = 1; k < found.size(); ++k) EXPECT_NEAR(found[k] - found[k - 1], 20, 0.6) << found[k];
   EXPECT_GE(found.size(), 200U);
+}
+
+// A reversal a ten-thousandth of a sample past one sample: the first sample
+// at or after it is the next, in the fast way (a fall in a 20-sample square
+// wave) and the long way (a rise at the second block's first sample,
+// against the last sample before it).
+TEST(EdgeFinderTest, AReversalJustPastASampleStartsAtTheNext) {
+  constexpr size_t kBlock = 4096;
+  std::vector<int16_t> samples(2 * kBlock);
+  for (size_t i = 0; i < samples.size(); ++i) samples[i] = (i + 4) / 20 % 2 == 1 ? 10000 : -10000;
+  samples[115] = 1;          // the fall at 116 crosses the middle (0) 1/10001 past 115
+  samples[kBlock - 1] = -1;  // the rise at the second block's first sample, likewise
+  EdgeFinder finder(32767);
+  std::vector<double> firstSamples;
+  for (const Edge& e : finder.scan(samples.data(), 1, samples.size())) {
+    firstSamples.push_back(std::ceil(edgeSamples(e.position)));
+  }
+  const auto has = [&](size_t sample) {
+    return std::find(firstSamples.begin(), firstSamples.end(), static_cast<double>(sample)) != firstSamples.end();
+  };
+  EXPECT_TRUE(has(116));
+  EXPECT_FALSE(has(115));
+  EXPECT_TRUE(has(kBlock));
+  EXPECT_FALSE(has(kBlock - 1));
 }
 
 }  // namespace
