@@ -4,6 +4,8 @@
 #include <array>
 #include <bit>
 #include <cmath>
+#include <cstddef>
+#include <limits>
 #include <type_traits>
 
 #include "decode/stretch_bits.h"
@@ -48,6 +50,63 @@ T asSample(double value) {
   } else {
     return static_cast<T>(std::floor(value));
   }
+}
+
+// Whether a sample reaches `reach` past the middle, for the fast way. For
+// integers the bounds are whole numbers, found once a block, that part
+// the samples just as the comparison in doubles does.
+template <typename T>
+class Reach {
+ public:
+  Reach(double middle, double reach) : middle_(middle), reach_(reach) {
+    if constexpr (std::is_integral_v<T>) {
+      // Past the samples' range (or with no finite bounds), none reaches.
+      constexpr auto kLeast = static_cast<double>(std::numeric_limits<T>::min()) - 1;
+      constexpr auto kMost = static_cast<double>(std::numeric_limits<T>::max()) + 1;
+      const auto bound = [&](double at, double none) {
+        return static_cast<int64_t>(std::isfinite(at) ? std::clamp(at, kLeast, kMost) : none);
+      };
+      const auto upReaches = [&](int64_t v) { return static_cast<double>(v) - middle >= reach; };
+      const auto downReaches = [&](int64_t v) { return middle - static_cast<double>(v) >= reach; };
+      // Rounded, the bounds lie within one of the exact ones.
+      up_ = bound(std::ceil(middle + reach), kMost);
+      if (upReaches(up_ - 1)) --up_;
+      if (!upReaches(up_)) ++up_;
+      down_ = bound(std::floor(middle - reach), kLeast);
+      if (downReaches(down_ + 1)) ++down_;
+      if (!downReaches(down_)) --down_;
+    }
+  }
+  bool past(T v, bool rising) const {
+    if constexpr (std::is_integral_v<T>) {
+      return rising ? v >= up_ : v <= down_;
+    } else {
+      const auto value = static_cast<double>(v);
+      return (rising ? value - middle_ : middle_ - value) >= reach_;
+    }
+  }
+  // The difference between two samples, exact for integers.
+  static double span(T before, T v) {
+    if constexpr (std::is_integral_v<T>) {
+      return static_cast<double>(int64_t{v} - int64_t{before});
+    } else {
+      return static_cast<double>(v) - static_cast<double>(before);
+    }
+  }
+
+ private:
+  double middle_;
+  double reach_;
+  int64_t up_ = 0;
+  int64_t down_ = 0;
+};
+
+// Asks for the cache lines of the 64-sample stretch at `stretch`.
+template <typename T>
+void fetchStretch(const T* stretch, size_t stride) {
+  constexpr size_t kLine = 64;
+  const auto* const bytes = reinterpret_cast<const char*>(stretch);
+  for (size_t line = 0; line < 64 * stride * sizeof(T); line += kLine) __builtin_prefetch(bytes + line);
 }
 
 }  // namespace
@@ -138,7 +197,7 @@ void EdgeFinder::crossings(const T* block, size_t stride, size_t count, size_t r
   std::array<uint64_t, kBlockFrames / 64> bits{};
   stretchBits(block, stride, stretches, mid, bits.data(), highest, lowest);
   const double middle = mid_;
-  const double reach = reach_;
+  const Reach<T> reach(middle, reach_);
   // The fast way's crossings lie after the block's first sample: past 0.
   const auto base = static_cast<int64_t>(first_) - 1;
   // Whether the signal before the block stands above the middle: as the
@@ -149,8 +208,11 @@ void EdgeFinder::crossings(const T* block, size_t stride, size_t count, size_t r
   int state = state_;
   Edge* const edges = found_.data();
   Edge* next = edges + count_;
-  // Every reversal found is counted in both: the difference stays.
+  // Every reversal found is counted in both: the difference stays. The
+  // rise of reversal 1 in every kRiseEvery is measured: this many more on.
   const uint64_t counted = reversals_ - count_;
+  const auto riseAfter = [this] { return ((0 - reversals_) & (kRiseEvery - 1)) + 1; };
+  uint64_t riseIn = riseAfter();
   // Where the long way takes over: a crossing waiting, or one to pass over.
   const auto passOverAt = [this, count] {
     return passOver_ >= first_ && passOver_ - first_ < count ? static_cast<size_t>(passOver_ - first_) : SIZE_MAX;
@@ -168,8 +230,16 @@ void EdgeFinder::crossings(const T* block, size_t stride, size_t count, size_t r
     next = edges + count_;
     passOver = passOverAt();
     waiting = pending_;
+    riseIn = riseAfter();
   };
+  // While this block's crossings are found, the next block's samples are
+  // asked for: a mapped file's come from memory, and the processor's own
+  // prefetching stops at the end of each page. (Of a file of many
+  // channels, the first channel's reading brings in the rest.)
+  const size_t fetch = stride <= 2 && readable > count ? std::min(readable - count - 1, count) / 64 : 0;
+  const T* const nextBlock = block + count * stride;
   for (size_t c = 0; c < stretches && !waiting; ++c) {
+    if (c < fetch) fetchStretch(nextBlock + c * 64 * stride, stride);
     uint64_t crossed = bits[c] ^ (bits[c] << 1 | carry);
     carry = bits[c] >> 63;
     if (c == 0 && (crossed & 1U) != 0) {
@@ -180,28 +250,32 @@ void EdgeFinder::crossings(const T* block, size_t stride, size_t count, size_t r
     for (; crossed != 0; crossed &= crossed - 1) {
       const int k = std::countr_zero(crossed);
       const size_t at = c * 64 + static_cast<size_t>(k);
-      const double v = valueAt(block, stride, at);
+      const T* const sample = block + at * stride;
       const bool rising = ((bits[c] >> k) & 1U) != 0;  // now above the middle
       if (state == (rising ? 1 : -1)) continue;  // back where it stands
       // Past the threshold at once, not a crossing back: the common case,
       // here.
-      if ((rising ? v - middle : middle - v) < reach || at == passOver) {
+      if (!reach.past(sample[0], rising) || at == passOver) {
         longWay(at);
         if (waiting) break;
         continue;
       }
-      const double before = valueAt(block, stride, at - 1);
-      auto fraction = (middle - before) / (v - before);
+      const T before = sample[-static_cast<std::ptrdiff_t>(stride)];
+      // The fraction of a sample in units (the span scaled, which is exact,
+      // to keep the multiplication off the path from the samples), rounded
+      // up: it lies between 0 and kEdgeUnit, and n - x cut to a whole
+      // number is n less x rounded up.
+      constexpr double kUnitsPerSample = kEdgeUnit;
+      auto units = (middle - static_cast<double>(before)) / (Reach<T>::span(before, sample[0]) / kUnitsPerSample);
       // Integers on either side of the middle always cross between them.
-      if constexpr (std::is_floating_point_v<T>) fraction = within(fraction);
-      // The fraction in units, rounded up: it lies between 0 and 1, and
-      // n - x cut to a whole number is n less x rounded up.
-      const double below = static_cast<double>(kEdgeUnit) * (1 - fraction);
+      if constexpr (std::is_floating_point_v<T>) units = within(units / kUnitsPerSample) * kUnitsPerSample;
+      const double below = kUnitsPerSample - units;
       next->position = (base + static_cast<int64_t>(at) + 1) * kEdgeUnit - static_cast<int64_t>(below);
       next->rising = rising;
       ++next;
       state = rising ? 1 : -1;
-      if (((counted + static_cast<uint64_t>(next - edges)) & (kRiseEvery - 1)) == 1) {
+      if (--riseIn == 0) {
+        riseIn = kRiseEvery;
         measureRise(block, stride, count, at, rising);
       }
     }
