@@ -81,13 +81,15 @@ __attribute__((target("avx2"))) void stretchBitsAvx2(const int16_t* block, size_
   const __m256i middle = _mm256_set1_epi16(mid);
   __m256i high = _mm256_set1_epi16(highest);
   __m256i low = _mm256_set1_epi16(lowest);
-  // Every other sample to the low half of each 128-bit lane; two such
-  // halves together, in order.
-  const __m256i evens = _mm256_setr_epi8(0, 1, 4, 5, 8, 9, 12, 13, 2, 3, 6, 7, 10, 11, 14, 15,
-                                         0, 1, 4, 5, 8, 9, 12, 13, 2, 3, 6, 7, 10, 11, 14, 15);
-#define STAMPLINE_GATHERED(q)                                                                  \
-  STAMPLINE_IN_ORDER(_mm256_unpacklo_epi64(_mm256_shuffle_epi8(_mm256_loadu_si256(q), evens), \
-                                           _mm256_shuffle_epi8(_mm256_loadu_si256((q) + 1), evens)))
+  // Every other sample (stereo) stands in the low half of each 32-bit
+  // lane read from the first: multiplied by 1 and added to the high half
+  // times 0, it becomes a 32-bit number, and packing four such vectors
+  // gathers 32 samples, in the order of a permutation that one more undoes
+  // (most work in arithmetic rather than shuffles, of which a processor
+  // does fewer at once).
+  const __m256i lowHalf = _mm256_set1_epi32(1);
+  const __m256i inOrder = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
+#define STAMPLINE_HALF(q) _mm256_madd_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(q)), lowHalf)
   for (size_t c = 0; c < stretches; ++c) {
     uint64_t b = 0;
     for (size_t part = 0; part < 2; ++part) {
@@ -98,14 +100,13 @@ __attribute__((target("avx2"))) void stretchBitsAvx2(const int16_t* block, size_
         x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
         y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 16));
       } else {
-        const auto* q = reinterpret_cast<const __m256i*>(p);
-        x = STAMPLINE_GATHERED(q);
-        y = STAMPLINE_GATHERED(q + 2);
+        x = _mm256_packs_epi32(STAMPLINE_HALF(p), STAMPLINE_HALF(p + 16));
+        y = _mm256_packs_epi32(STAMPLINE_HALF(p + 32), STAMPLINE_HALF(p + 48));
       }
       high = _mm256_max_epi16(high, _mm256_max_epi16(x, y));
       low = _mm256_min_epi16(low, _mm256_min_epi16(x, y));
-      const __m256i over =
-          STAMPLINE_IN_ORDER(_mm256_packs_epi16(_mm256_cmpgt_epi16(x, middle), _mm256_cmpgt_epi16(y, middle)));
+      const __m256i packed = _mm256_packs_epi16(_mm256_cmpgt_epi16(x, middle), _mm256_cmpgt_epi16(y, middle));
+      const __m256i over = stride == 1 ? STAMPLINE_IN_ORDER(packed) : _mm256_permutevar8x32_epi32(packed, inOrder);
       b |= static_cast<uint64_t>(static_cast<uint32_t>(_mm256_movemask_epi8(over))) << (32 * part);
     }
     bits[c] = b;
@@ -116,7 +117,7 @@ __attribute__((target("avx2"))) void stretchBitsAvx2(const int16_t* block, size_
   _mm256_store_si256(reinterpret_cast<__m256i*>(lanes), low);
   lowest = *std::min_element(lanes, lanes + 16);
 }
-#undef STAMPLINE_GATHERED
+#undef STAMPLINE_HALF
 #undef STAMPLINE_IN_ORDER
 #endif
 
