@@ -184,9 +184,15 @@ void ChannelAnalysis::follow(const FrameRecord& record) {
   if (record.label == last_.label) {
     note(EventType::kRepeat, record.sample, &record);
   } else if (follows(last_.label, record.label, nominal, flag, forward, steps)) {
-    const auto before = numberOf(last_.label, nominal, flag);
-    const auto after = numberOf(record.label, nominal, flag);
-    checkUserBits(record, forward ? *after < *before : *after > *before);
+    // Whether the labels passed midnight matters only where the user bits
+    // change (a date moves on): counted only then.
+    bool pastMidnight = false;
+    if (record.userBits != last_.userBits) {
+      const auto before = numberOf(last_.label, nominal, flag);
+      const auto after = numberOf(record.label, nominal, flag);
+      pastMidnight = before && after && (forward ? *after < *before : *after > *before);
+    }
+    checkUserBits(record, pastMidnight);
     return;
   } else if (nominal == 30 && follows(last_.label, record.label, 30, !flag, forward, steps)) {
     note(EventType::kDropFrame, record.sample, &record,
