@@ -9,7 +9,7 @@
 # Three files, one hour each at 48000 Hz, 30 fps: 16-bit stereo (both
 # channels scanned), 24-bit mono and 32-bit float mono.
 #
-# usage: bench/analyze.sh [PAIRS] [DIR]   (default 7 pairs, 3 with libltc;
+# usage: bench/analyze.sh [PAIRS] [DIR]   (default 7 pairs, 5 with libltc;
 #                                          /dev/shm; builds the bench preset)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -71,5 +71,5 @@ for file in "$stereo" "$mono24" "$float"; do
   echo "== $(basename "$file"): $(stat -c %s "$file") bytes"
   cat "$file" >/dev/null
   pairs "analyze/cat" "$runs" "$stampline" --analyze="$file" -- cat "$file"
-  pairs "libltc/analyze" 3 "$ltc_read" "$file" -- "$stampline" --analyze="$file"
+  pairs "libltc/analyze" 5 "$ltc_read" "$file" -- "$stampline" --analyze="$file"
 done

@@ -378,18 +378,24 @@ void EdgeFinder::updateEnvelope(const T* block, size_t stride, size_t count, T h
   // (on every few samples; the first block splits at its extremes' middle).
   const double split =
       haveEnvelope_ ? mid_ : (static_cast<double>(highest) + static_cast<double>(lowest)) / 2;
-  double sums[2] = {0, 0};
-  size_t counts[2] = {0, 0};
-  for (size_t i = 0; i < count; i += kLevelStep) {
+  // (Each sample is added to both sums, as itself or as 0, with no branch
+  // on which side it lies.)
+  double above = 0;
+  double below = 0;
+  size_t aboveCount = 0;
+  size_t taken = 0;
+  for (size_t i = 0; i < count; i += kLevelStep, ++taken) {
     const double v = valueAt(block, stride, i);
-    const size_t side = v > split ? 1 : 0;
-    sums[side] += v;
-    ++counts[side];
+    const bool up = v > split;
+    above += up ? v : 0.0;
+    below += up ? 0.0 : v;
+    aboveCount += up ? 1 : 0;
   }
+  const size_t belowCount = taken - aboveCount;
   // A side the block's samples never reached (a short block, or one
   // within a long cell) says nothing about its level: it stays.
-  const double upper = counts[1] > 0 ? sums[1] / static_cast<double>(counts[1]) : haveEnvelope_ ? high_ : split;
-  const double lower = counts[0] > 0 ? sums[0] / static_cast<double>(counts[0]) : haveEnvelope_ ? low_ : split;
+  const double upper = aboveCount > 0 ? above / static_cast<double>(aboveCount) : haveEnvelope_ ? high_ : split;
+  const double lower = belowCount > 0 ? below / static_cast<double>(belowCount) : haveEnvelope_ ? low_ : split;
   if (!std::isfinite(upper) || !std::isfinite(lower)) {
     silent_ = true;  // a floating-point block with a value that is no number
     return;
