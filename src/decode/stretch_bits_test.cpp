@@ -42,7 +42,7 @@ void expectSameAsOneByOne(size_t stride, T lowest, T highest) {
 }
 
 TEST(StretchBitsTest, TheWidestComparisonsReadAsTheOneByOne) {
-  for (const size_t stride : {1, 2, 3}) {
+  for (const size_t stride : {size_t{1}, size_t{2}, size_t{3}}) {
     expectSameAsOneByOne<int16_t>(stride, INT16_MIN, INT16_MAX);
     expectSameAsOneByOne<int32_t>(stride, INT32_MIN, INT32_MAX);
     expectSameAsOneByOne<float>(stride, -1.5F, 1.5F);
