@@ -164,8 +164,18 @@ ProgramResult wait(pid_t pid, const ScratchDir& capture) {
 
 ProgramResult runProgram(const std::vector<std::string>& args, const std::string& cwd,
                          const RunOptions& options) {
-  ScratchDir capture;
-  return wait(start(args, cwd, capture, options), capture);
+  // Wine now and then drops a start: it ends with status 1 before the
+  // program runs, leaving both streams empty, where the program itself never
+  // fails without a word. Such a run of the Windows build is started again,
+  // twice at most.
+  const bool startsMayDrop = programIsWindows() && options.stdoutPath.empty() && !options.stdoutBrokenPipe &&
+                             !options.standardStreamsClosed;
+  for (int attempt = 1;; ++attempt) {
+    ScratchDir capture;
+    ProgramResult result = wait(start(args, cwd, capture, options), capture);
+    const bool dropped = result.status == 1 && result.out.empty() && result.err.empty();
+    if (!startsMayDrop || !dropped || attempt == 3) return result;
+  }
 }
 
 ProgramResult runProgram(const std::vector<std::string>& args, const std::string& cwd,
