@@ -159,7 +159,7 @@ void LtcDecoder::interval(int64_t length, const Edge& edge, std::vector<ReadFram
 }
 
 void LtcDecoder::lose() {
-  marks_.whole = hot_.cells + 80;
+  marks_.whole = hot_.cells + kFrameCells;
   hot_.halfSeen = false;
 }
 
@@ -213,7 +213,7 @@ ReadFrame LtcDecoder::frameRead(bool forward, const Edge& end) const {
   // The oldest cell in the window opened the frame. From there to the
   // reversal that closes it the signal reversed once a cell and once more
   // a one: an even number of times where the ones are even.
-  read.start = edgeSamples(cellStarts_[static_cast<size_t>(hot_.cells - 80) % cellStarts_.size()]);
+  read.start = edgeSamples(cellStarts_[static_cast<size_t>(hot_.cells - kFrameCells) % cellStarts_.size()]);
   read.startRising = end.rising != oddOnes(hot_.low ^ hot_.high);
   read.end = edgeSamples(end.position);
   return read;

@@ -71,19 +71,21 @@ class LtcDecoder {
     uint16_t high = 0;
     bool halfSeen = false;
   };
-  // The counts the loop compares with but seldom changes, as cell counts:
-  // where the window will hold 80 bits read since the last loss; where the
-  // cell is next followed; and where a frame is overdue, so that the cell
-  // is learned afresh. (An interval read the long way that completes no
-  // bit moves `overdue` one nearer: it counts as a cell there.)
-  // Every this many cells read move the followed length half way to their
-  // mean (about as fast as a sixteenth a cell, without making each
-  // interval wait for the one before). After this many cells without a
-  // frame, the cell is learned afresh (the speed has jumped).
+  // A frame's cells. Every kFollowCells cells read move the followed
+  // length half way to their mean (about as fast as a sixteenth a cell,
+  // without making each interval wait for the one before). After kOverdue
+  // cells without a frame, the cell is learned afresh (the speed has
+  // jumped).
+  static constexpr int64_t kFrameCells = 80;
   static constexpr int64_t kFollowCells = 8;
   static constexpr int64_t kOverdue = 480;
+  // The counts the loop compares with but seldom changes, as cell counts:
+  // where the window will hold a frame's bits read since the last loss;
+  // where the cell is next followed; and where a frame is overdue. (An
+  // interval read the long way that completes no bit moves `overdue` one
+  // nearer: it counts as a cell there.)
   struct Marks {
-    int64_t whole = 80;
+    int64_t whole = kFrameCells;
     int64_t follow = kFollowCells;
     int64_t overdue = kOverdue;
   };
