@@ -23,7 +23,7 @@ struct BroadcastInfo {
   uint64_t timeReference = 0;
   // The coding history: rows the file had before (each ending in CR LF),
   // then one for this file, naming `codingTool` as what made it
-  // ("A=PCM,F=48000,W=16,M=stereo,T=Stampline 0.2.0").
+  // ("A=PCM,F=48000,W=16,M=stereo,T=Stampline 0.3.0").
   std::string codingHistory;
   std::string codingTool;
   // The timecode's rate as a fraction ("30000/1001", "25/1"), and whether
