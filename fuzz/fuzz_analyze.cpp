@@ -5,8 +5,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
-#include "cli/analysis_run.h"
+#include "cli/analysis_report.h"
+#include "run/analysis_run.h"
 #include "wav/input_file.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -18,10 +20,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       stampline::memoryInput(std::string(reinterpret_cast<const char*>(data) + 1, size - 1), (choice & 1U) != 0);
   stampline::AnalysisRequest request;
   request.path = "fuzz.wav";
-  request.json = (choice & 2U) != 0;
   if ((choice & 4U) != 0) request.channel = 1 + (choice >> 4);
   if ((choice & 8U) != 0) request.rate = stampline::kRate2997;
-  request.csvPath = request.json ? "" : "/dev/null";
-  stampline::analyzeInput(*input, request, sink, sink);
+  stampline::CsvReport csv("/dev/null", sink);
+  stampline::TextReport text(sink);
+  stampline::JsonReport json(sink);
+  std::vector<stampline::AnalysisListener*> listeners;
+  if ((choice & 2U) != 0) {
+    listeners.push_back(&json);
+  } else {
+    listeners = {&csv, &text};
+  }
+  stampline::analyzeInput(*input, request, listeners, sink);
   return 0;
 }

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <vector>
 
-#include "cli/output_coding.h"
+#include "run/ltc_signal.h"
 #include "synth/ltc_encoder.h"
 
 namespace {

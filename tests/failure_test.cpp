@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "fault_table.h"
+#include "test_bytes.h"
 #include "program_runner.h"
 #include "wav_reader.h"
 
@@ -55,10 +56,15 @@ struct Scene {
   void settle() {
     out = cwd + "/out";
     // The input of a --mix row: a second of noise, or half of one whose
-    // header says a second.
+    // header says a second, with no speaker positions (so that the LTC may
+    // go first).
     for (const std::string& arg : c_.args) {
       if (arg == "--mix=in.wav") writeNoiseFile(cwd + "/in.wav", 22050, 22050);
       if (arg == "--mix=cut.wav") writeNoiseFile(cwd + "/cut.wav", 22050, 11025, 22050);
+      if (arg == "--mix=in.wav" || arg == "--mix=cut.wav") {
+        const std::string path = cwd + "/" + arg.substr(6);
+        writeFile(path, asExtensible(readFile(path), 0));
+      }
     }
     if (!options.stdoutPath.empty() && options.stdoutPath[0] != '/') {
       options.stdoutPath = cwd + "/" + options.stdoutPath;

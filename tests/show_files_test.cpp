@@ -181,6 +181,8 @@ std::string withoutChannel(const std::string& data, int channels, int width, int
 TEST(ShowFilesTest, MixCarriesTheInputBitForBit) {
   ScratchDir dir;
   writeRecording(dir.file("song.wav"), 48000 + 100);
+  // The same without speaker positions: the LTC may go anywhere among them.
+  writeFile(dir.file("poly.wav"), asExtensible(readFile(dir.file("song.wav")), 0));
   const std::string input = dataOf(readFile(dir.file("song.wav")));
   // The LTC last, then first, then at 2 from standard input.
   const struct {
@@ -189,10 +191,10 @@ TEST(ShowFilesTest, MixCarriesTheInputBitForBit) {
     RunOptions options;
   } cases[] = {
       {{"--mix=song.wav"}, 3, {}},
-      {{"--mix", "song.wav", "--timecode-channel=1", "--depth=24", "--sample-rate=48000"}, 1, {}},
+      {{"--mix", "poly.wav", "--timecode-channel=1", "--depth=24", "--sample-rate=48000"}, 1, {}},
       {{"--mix=-", "--timecode-channel=2"}, 2, [] {
          RunOptions o;
-         o.launcher = {"sh", "-c", "\"$@\" < song.wav", "sh"};
+         o.launcher = {"sh", "-c", "\"$@\" < poly.wav", "sh"};
          return o;
        }()},
   };

@@ -1,5 +1,6 @@
 #include "cli/analysis_report.h"
 
+#include <cerrno>
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
@@ -61,10 +62,6 @@ std::string direction(const ChannelReport& r) {
 
 std::string polarity(const ChannelReport& r) {
   return r.polarity > 0 ? "rising" : r.polarity < 0 ? "falling" : "both";
-}
-
-std::string describeFormat(const WavInfo& info) {
-  return std::to_string(info.format.bits) + "-bit " + (info.format.floating ? "float" : "PCM");
 }
 
 std::string dateText(const ChannelReport& r) {
@@ -190,7 +187,7 @@ void printTextReport(std::FILE* out, const FileFacts& file, const std::vector<Ch
   const WavInfo& info = file.info;
   std::fprintf(out, "%s: %s, %d Hz, %d channel%s of %s, %" PRIu64 " sample frames (%s)%s\n",
                file.name == "-" ? "standard input" : file.name.c_str(), info.rf64 ? "RF64" : "RIFF WAVE",
-               info.sampleRate, info.channels, info.channels == 1 ? "" : "s", describeFormat(info).c_str(),
+               info.sampleRate, info.channels, info.channels == 1 ? "" : "s", describeFormat(info.format).c_str(),
                file.sampleFrames, fileTime(file.sampleFrames, info.sampleRate).c_str(),
                file.truncated ? ", cut short" : "");
   if (info.timeReference) {
@@ -245,6 +242,50 @@ void printCsvRow(std::FILE* csv, int channel, const FrameRecord& row) {
                labelText(row.label, row.dropFrame).c_str(), row.dropFrame ? 1 : 0, row.colourFrame ? 1 : 0,
                flags(row.groupFlags).c_str(), hex8(row.userBits).c_str(), row.forward ? "forward" : "backward",
                row.length, row.position);
+}
+
+}  // namespace stampline
+
+namespace stampline {
+
+void TextReport::finished(const FileFacts& file, const std::vector<ChannelReport>& channels, int) {
+  printTextReport(out_, file, channels);
+}
+
+void JsonReport::finished(const FileFacts& file, const std::vector<ChannelReport>& channels, int status) {
+  printJsonReport(out_, file, channels, status);
+}
+
+CsvReport::~CsvReport() {
+  if (owned_) static_cast<void>(std::fclose(file_));
+}
+
+bool CsvReport::started(const FileFacts&, std::string& problem) {
+  if (path_ == "-") {
+    file_ = standardOutput_;
+  } else {
+    file_ = std::fopen(path_.c_str(), "w");
+    owned_ = file_ != nullptr;
+    if (!owned_) {
+      problem = path_ + ": cannot be written: " + std::strerror(errno);
+      return false;
+    }
+  }
+  printCsvHeader(file_);
+  return true;
+}
+
+bool CsvReport::ended(std::string& problem) {
+  bool written = false;
+  if (!owned_) {
+    written = std::fflush(file_) == 0;
+  } else {
+    owned_ = false;
+    const bool noError = std::ferror(file_) == 0;
+    written = std::fclose(file_) == 0 && noError;
+  }
+  if (!written) problem = (path_ == "-" ? "standard output" : path_) + ": could not be written to its end";
+  return written;
 }
 
 }  // namespace stampline

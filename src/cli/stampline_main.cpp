@@ -4,13 +4,17 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
+#include <vector>
 #include <new>
 
-#include "cli/analysis_run.h"
-#include "cli/generation_run.h"
-#include "cli/mix_run.h"
+#include "cli/analysis_report.h"
 #include "cli/options.h"
+#include "cli/run_requests.h"
 #include "platform/process.h"
+#include "run/analysis_run.h"
+#include "run/generation_run.h"
+#include "run/mix_run.h"
 
 namespace stampline {
 namespace {
@@ -44,14 +48,20 @@ RunEnvironment runEnvironment() {
   return environment;
 }
 
+// The reports an analysis prints: the CSV's rows as they come (to a file,
+// or to standard output, the text report then going to standard error),
+// then the text report or the JSON document.
 int analyze(const Settings& settings) {
-  AnalysisRequest request;
-  request.path = settings.analyzePath;
-  request.channel = settings.timecodeChannel;
-  if (settings.frameRateGiven) request.rate = settings.frameRate;
-  request.json = settings.json;
-  request.csvPath = settings.csvPath;
-  return runAnalysis(request, stdout, stderr);
+  std::vector<AnalysisListener*> listeners;
+  std::unique_ptr<CsvReport> csv;
+  if (!settings.csvPath.empty()) {
+    csv = std::make_unique<CsvReport>(settings.csvPath, stdout);
+    listeners.push_back(csv.get());
+  }
+  JsonReport json(stdout);
+  TextReport text(settings.csvPath == "-" ? stderr : stdout);
+  listeners.push_back(settings.json ? static_cast<AnalysisListener*>(&json) : &text);
+  return runAnalysis(analysisRequest(settings), listeners, stderr);
 }
 
 int run(int argc, char** argv, std::FILE* messages) {
@@ -66,8 +76,8 @@ int run(int argc, char** argv, std::FILE* messages) {
     case ScanResult::kRefused:
       return 1;
   }
-  if (settings.mix) return runMix(settings, messages, runEnvironment());
-  return runGeneration(settings, messages, runEnvironment());
+  if (settings.mix) return runMix(mixRequest(settings), messages, runEnvironment());
+  return runGeneration(generationRequest(settings), messages, runEnvironment());
 }
 
 }  // namespace

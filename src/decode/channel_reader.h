@@ -55,6 +55,11 @@ class ChannelReader {
   // The channel ends after `endSample` samples (`truncated`: cut short).
   void finish(std::vector<FrameRecord>& rows, bool truncated, uint64_t endSample);
   const ChannelReport& report() const { return analysis_.report(); }
+  // The events found since the last call, appended to `events`. Frames go
+  // to `rows`, and events here, once the analysis has taken them: as they
+  // are read, after the first seconds that settle the frame rate (the
+  // second part of a block read in two, at endSplit).
+  void takeEvents(std::vector<Event>& events) { analysis_.takeEvents(events); }
 
  private:
   // Samples to frames.

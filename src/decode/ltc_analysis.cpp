@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <iterator>
 #include <limits>
 
 #include "timecode/frame_schedule.h"
@@ -252,11 +253,16 @@ void ChannelAnalysis::checkTimeStamp(const FrameRecord& record) {
 void ChannelAnalysis::note(EventType type, uint64_t sample, const FrameRecord* after,
                            const std::string& detail, uint64_t length) {
   ++report_.eventCounts[static_cast<size_t>(type)];
-  if (report_.events.size() >= ChannelReport::kMostEventsListed) return;
   Event event{type, sample, std::nullopt, std::nullopt, length, detail};
   if (haveLast_) event.before = last_.label;
   if (after != nullptr) event.after = after->label;
-  report_.events.push_back(event);
+  if (report_.events.size() < ChannelReport::kMostEventsListed) report_.events.push_back(event);
+  fresh_.push_back(std::move(event));
+}
+
+void ChannelAnalysis::takeEvents(std::vector<Event>& events) {
+  events.insert(events.end(), std::make_move_iterator(fresh_.begin()), std::make_move_iterator(fresh_.end()));
+  fresh_.clear();
 }
 
 void ChannelAnalysis::finish(std::vector<FrameRecord>& rows, bool truncated, uint64_t endSample,

@@ -44,6 +44,9 @@ class ChannelAnalysis {
   void finish(std::vector<FrameRecord>& rows, bool truncated, uint64_t endSample, double peak,
               double fullScale, double riseSamples);
   const ChannelReport& report() const { return report_; }
+  // The events found since the last call, in the order found, appended to
+  // `events` (the report lists only the first of them).
+  void takeEvents(std::vector<Event>& events);
 
  private:
   void settle(std::vector<FrameRecord>& rows);
@@ -71,6 +74,7 @@ class ChannelAnalysis {
   double slot_ = 0;
   bool timeStampOff_ = false;
   uint64_t rising_ = 0, falling_ = 0;
+  std::vector<Event> fresh_;  // found, not yet taken
 };
 
 }  // namespace stampline

@@ -7,7 +7,7 @@
 #include <memory>
 #include <vector>
 
-#include "cli/output_coding.h"
+#include "run/ltc_signal.h"
 
 namespace stampline {
 namespace {

@@ -4,22 +4,17 @@
 #include <string>
 #include <utility>
 
+#include "wav/riff_layout.h"
+
 namespace stampline {
 namespace {
 
-constexpr size_t kBextFixedBytes = 602;
-constexpr uint16_t kBextVersion = 1;
+constexpr uint16_t kBextVersionOne = 1;
 
 // Copies `text` into the field of `width` bytes at `offset`, cut to fit;
 // the rest of the field stays zero.
 void putText(std::vector<uint8_t>& bytes, size_t offset, size_t width, const std::string& text) {
   std::copy_n(text.begin(), std::min(width, text.size()), bytes.begin() + static_cast<std::ptrdiff_t>(offset));
-}
-
-void putNumber(std::vector<uint8_t>& bytes, size_t offset, int width, uint64_t value) {
-  for (int i = 0; i < width; ++i) {
-    bytes[offset + static_cast<size_t>(i)] = static_cast<uint8_t>(value >> (8 * i));
-  }
 }
 
 std::string element(const std::string& name, const std::string& value) {
@@ -29,16 +24,16 @@ std::string element(const std::string& name, const std::string& value) {
 }  // namespace
 
 WavChunk bextChunk(const BroadcastInfo& info) {
-  WavChunk chunk{{'b', 'e', 'x', 't'}, std::vector<uint8_t>(kBextFixedBytes, 0)};
+  WavChunk chunk{{'b', 'e', 'x', 't'}, std::vector<uint8_t>(kBextCodingHistory, 0)};
   std::vector<uint8_t>& b = chunk.bytes;
-  putText(b, 0, 256, info.description);
-  putText(b, 256, 32, info.originator);
-  putText(b, 288, 32, info.originatorReference);
-  putText(b, 320, 10, info.originationDate);
-  putText(b, 330, 8, info.originationTime);
-  putNumber(b, 338, 8, info.timeReference);
-  putNumber(b, 346, 2, kBextVersion);
-  const std::string history = info.codingHistory + codingHistoryRow(info);
+  putText(b, kBextDescription, kBextDescriptionBytes, info.description);
+  putText(b, kBextOriginator, kBextOriginatorBytes, info.originator);
+  putText(b, kBextOriginatorReference, kBextOriginatorReferenceBytes, info.originatorReference);
+  putText(b, kBextOriginationDate, kBextOriginationDateBytes, info.originationDate);
+  putText(b, kBextOriginationTime, kBextOriginationTimeBytes, info.originationTime);
+  writeLittleEndian(b.data() + kBextTimeReference, info.timeReference, kBextTimeReferenceBytes);
+  writeLittleEndian(b.data() + kBextVersion, kBextVersionOne, 2);
+  const std::string history = codingHistoryRow(info);
   b.insert(b.end(), history.begin(), history.end());
   // An even size of its own: a reader of RF64 files (libsndfile's) fails on
   // an odd one, pad byte or not. The history ends at its first zero.
@@ -80,14 +75,13 @@ WavChunk ixmlChunk(const BroadcastInfo& info) {
 }
 
 WavChunk carriedBext(const WavChunk& bext, const BroadcastInfo& info) {
-  constexpr size_t kTimeReferenceEnd = 346;
-  if (bext.bytes.size() < kTimeReferenceEnd) return bext;
+  if (bext.bytes.size() < kBextTimeReference + kBextTimeReferenceBytes) return bext;
   WavChunk chunk = bext;
   std::vector<uint8_t>& b = chunk.bytes;
-  putNumber(b, 338, 8, info.timeReference);
-  if (b.size() < kBextFixedBytes) b.resize(kBextFixedBytes, 0);
+  writeLittleEndian(b.data() + kBextTimeReference, info.timeReference, kBextTimeReferenceBytes);
+  if (b.size() < kBextCodingHistory) b.resize(kBextCodingHistory, 0);
   // The history ends at its first zero byte, if any.
-  const auto end = std::find(b.begin() + kBextFixedBytes, b.end(), 0);
+  const auto end = std::find(b.begin() + kBextCodingHistory, b.end(), 0);
   b.erase(end, b.end());
   const std::string row = codingHistoryRow(info);
   b.insert(b.end(), row.begin(), row.end());
@@ -127,6 +121,30 @@ std::ptrdiff_t setElement(std::string& xml, const std::string& name, const std::
 long numberIn(const std::string& text) {
   if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) return -1;
   return std::stol(text);
+}
+
+// Why the blocks this edits cannot be edited safely in `xml`, or nothing:
+// the document's end, and each of SPEED, TRACK_LIST and every TRACK whole,
+// in order, within it (an element opened with attributes, or closed where
+// it opens, is not taken apart either).
+std::string uneditable(const std::string& xml) {
+  const size_t root = xml.rfind("</BWFXML>");
+  if (root == std::string::npos) return "it has no </BWFXML>";
+  for (const std::string name : {"SPEED", "TRACK_LIST"}) {
+    const size_t open = xml.find("<" + name);
+    if (open == std::string::npos) continue;
+    const size_t after = open + 1 + name.size();
+    if (after >= xml.size() || xml[after] != '>') return "its <" + name + "> has a form this does not edit";
+    const size_t close = xml.find("</" + name + ">", after);
+    if (close == std::string::npos || close > root) return "its <" + name + "> has no end";
+    if (name != "TRACK_LIST") continue;
+    for (size_t at = xml.find("<TRACK>", after); at != std::string::npos && at < close;
+         at = xml.find("<TRACK>", at + 1)) {
+      const size_t end = xml.find("</TRACK>", at);
+      if (end == std::string::npos || end > close) return "a <TRACK> of its <TRACK_LIST> has no end";
+    }
+  }
+  return {};
 }
 
 // The SPEED block: the time stamp and the timecode's rate and flag.
@@ -179,9 +197,10 @@ void carryTracks(std::string& xml, int ltcChannel) {
 
 }  // namespace
 
-WavChunk carriedIxml(const WavChunk& ixml, int ltcChannel, const BroadcastInfo& info) {
+WavChunk carriedIxml(const WavChunk& ixml, int ltcChannel, const BroadcastInfo& info, std::string& problem) {
   std::string xml(ixml.bytes.begin(), ixml.bytes.end());
-  if (xml.rfind("</BWFXML>") == std::string::npos) return ixml;
+  problem = uneditable(xml);
+  if (!problem.empty()) return ixml;
   carrySpeed(xml, info);
   carryTracks(xml, ltcChannel);
   if (xml.size() % 2 != 0) xml += xml.back() == '\0' ? '\0' : ' ';

@@ -21,10 +21,8 @@ struct BroadcastInfo {
   std::string originationTime;      // "hh:mm:ss"
   // Sample frames from midnight to the file's first sample.
   uint64_t timeReference = 0;
-  // The coding history: rows the file had before (each ending in CR LF),
-  // then one for this file, naming `codingTool` as what made it
+  // What made the file, for its row of coding history
   // ("A=PCM,F=48000,W=16,M=stereo,T=Stampline 0.3.0").
-  std::string codingHistory;
   std::string codingTool;
   // The timecode's rate as a fraction ("30000/1001", "25/1"), and whether
   // its labels are drop-frame.
@@ -36,14 +34,9 @@ struct BroadcastInfo {
   std::vector<std::string> trackNames;  // one a channel, for the iXML track list
 };
 
-// The bext chunk, laid out little-endian and zero-padded:
-//     0 256 Description           256  32 Originator
-//   288  32 OriginatorReference   320  10 OriginationDate
-//   330   8 OriginationTime       338   8 TimeReference (low, high 32 bits)
-//   346   2 Version (1)           348  64 UMID (zeros)
-//   412  10 loudness (zeros)      422 180 reserved (zeros)
-//   602   n CodingHistory, then a zero byte if need be: both chunks come
-//           out an even number of bytes long
+// The bext chunk, version 1, laid out as riff_layout.h has it, the UMID,
+// loudness and reserved bytes zero, the coding history one row, then a
+// zero byte if need be: both chunks come out an even number of bytes long.
 WavChunk bextChunk(const BroadcastInfo& info);
 // The row a file adds to its coding history, ending in CR LF.
 std::string codingHistoryRow(const BroadcastInfo& info);
@@ -59,9 +52,11 @@ WavChunk carriedBext(const WavChunk& bext, const BroadcastInfo& info);
 // a track named "LTC" at channel `ltcChannel` (1-based; the tracks from
 // there on move up one) and the track count in its TRACK_LIST, and in its
 // SPEED block the timecode's rate and flag and the time stamp as `info`
-// has them; everything else as it is. A chunk that is no iXML document
-// (no closing BWFXML) is kept as it is.
-WavChunk carriedIxml(const WavChunk& ixml, int ltcChannel, const BroadcastInfo& info);
+// has them; everything else as it is. A chunk whose blocks cannot be edited
+// safely (no closing BWFXML; a SPEED, TRACK_LIST or TRACK block without its
+// end) is kept as it is, with `problem` saying why in a few words (else
+// empty).
+WavChunk carriedIxml(const WavChunk& ixml, int ltcChannel, const BroadcastInfo& info, std::string& problem);
 
 }  // namespace stampline
 

@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -33,8 +34,11 @@ class SystemInput final : public InputFile {
   bool seek(uint64_t offset) override;
   uint64_t position() const override { return position_; }
   int error() const override { return error_; }
+  void stopOn(StopFlag stop) override { stop_ = stop; }
+  bool stopped() const override { return stopped_; }
 
  private:
+  bool readable();
   std::span<const uint8_t> mapped(size_t bytes);
   std::span<const uint8_t> readInto(size_t bytes);
   void unmap();
@@ -45,6 +49,8 @@ class SystemInput final : public InputFile {
   uint64_t size_;
   uint64_t position_ = 0;
   int error_ = 0;
+  StopFlag stop_ = nullptr;
+  bool stopped_ = false;
   void* map_ = nullptr;
   size_t mapLength_ = 0;
   std::vector<uint8_t> buffer_;
@@ -86,10 +92,22 @@ std::span<const uint8_t> SystemInput::mapped(size_t bytes) {
   return {static_cast<const uint8_t*>(map) + lead, bytes};
 }
 
+// Whether a read of the stream can go ahead: at once, unless a stop is
+// watched for, which is then looked at every tenth of a second.
+bool SystemInput::readable() {
+  if (stop_ == nullptr || regular_) return true;
+  pollfd wait{fd_, POLLIN, 0};
+  while (!stopRequested(stop_)) {
+    if (poll(&wait, 1, 100) != 0) return true;  // ready, at its end, or failed: read says which
+  }
+  stopped_ = true;
+  return false;
+}
+
 std::span<const uint8_t> SystemInput::readInto(size_t bytes) {
   buffer_.resize(bytes);
   size_t got = 0;
-  while (got < bytes && error_ == 0) {
+  while (got < bytes && error_ == 0 && !stopped_ && readable()) {
     const ssize_t n = ::read(fd_, buffer_.data() + got, bytes - got);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) error_ = errno;
@@ -101,7 +119,7 @@ std::span<const uint8_t> SystemInput::readInto(size_t bytes) {
 }
 
 bool SystemInput::skip(uint64_t bytes) {
-  if (regular_) return seek(position_ + bytes);
+  if (regular_) return skipWithin(position_, size_, bytes);
   while (bytes > 0) {
     const size_t piece = static_cast<size_t>(std::min<uint64_t>(bytes, 1 << 16));
     const size_t got = readInto(piece).size();
@@ -113,8 +131,8 @@ bool SystemInput::skip(uint64_t bytes) {
 
 bool SystemInput::seek(uint64_t offset) {
   if (!regular_) return false;
-  position_ = std::min(offset, size_);
-  return offset <= size_;
+  position_ = 0;
+  return skipWithin(position_, size_, offset);
 }
 
 }  // namespace

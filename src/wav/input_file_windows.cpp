@@ -30,7 +30,7 @@ class SystemInput final : public InputFile {
   std::span<const uint8_t> next(size_t bytes) override {
     buffer_.resize(bytes);
     size_t got = 0;
-    while (got < bytes && error_ == 0) {
+    while (got < bytes && error_ == 0 && !stopped_ && readable()) {
       const int n = _read(fd_, buffer_.data() + got,
                           static_cast<unsigned>(std::min<size_t>(bytes - got, INT_MAX)));
       if (n < 0) error_ = errno;
@@ -41,7 +41,10 @@ class SystemInput final : public InputFile {
     return {buffer_.data(), got};
   }
   bool skip(uint64_t bytes) override {
-    if (regular_) return seek(position_ + bytes);
+    if (regular_) {
+      const bool whole = skipWithin(position_, length(), bytes);
+      return _lseeki64(fd_, static_cast<__int64>(position_), SEEK_SET) >= 0 && whole;
+    }
     while (bytes > 0) {
       const size_t piece = static_cast<size_t>(std::min<uint64_t>(bytes, 1 << 16));
       const size_t got = next(piece).size();
@@ -51,14 +54,38 @@ class SystemInput final : public InputFile {
     return true;
   }
   bool seek(uint64_t offset) override {
-    if (!regular_ || _lseeki64(fd_, static_cast<__int64>(offset), SEEK_SET) < 0) return false;
-    position_ = offset;
-    return offset <= static_cast<uint64_t>(_filelengthi64(fd_));
+    if (!regular_) return false;
+    position_ = 0;
+    return skip(offset);
   }
   uint64_t position() const override { return position_; }
   int error() const override { return error_; }
+  void stopOn(StopFlag stop) override { stop_ = stop; }
+  bool stopped() const override { return stopped_; }
 
  private:
+  uint64_t length() const {
+    const __int64 bytes = _filelengthi64(fd_);
+    return bytes < 0 ? 0 : static_cast<uint64_t>(bytes);
+  }
+  // Whether a read can go ahead: at once, unless a stop is watched for and
+  // the input is a pipe, which is then looked at every 20 ms until it has
+  // bytes, ends or fails (the read then says which).
+  bool readable() {
+    if (stop_ == nullptr || regular_) return true;
+    const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(fd_));
+    if (GetFileType(handle) != FILE_TYPE_PIPE) return true;
+    while (!stopRequested(stop_)) {
+      DWORD available = 0;
+      if (PeekNamedPipe(handle, nullptr, 0, nullptr, &available, nullptr) == 0 || available > 0) return true;
+      Sleep(20);
+    }
+    stopped_ = true;
+    return false;
+  }
+
+  StopFlag stop_ = nullptr;
+  bool stopped_ = false;
   int fd_;
   bool ownsFd_;
   bool regular_;

@@ -5,19 +5,10 @@
 #include <cmath>
 #include <cstring>
 
+#include "wav/riff_layout.h"
+
 namespace stampline {
 namespace {
-
-// Writes the low `width` bytes of `value`, least significant first.
-void putLittleEndian(uint64_t value, size_t width, uint8_t* out) {
-  for (size_t i = 0; i < width; ++i) out[i] = static_cast<uint8_t>(value >> (8 * i));
-}
-
-uint64_t readLittleEndian(const uint8_t* in, size_t width) {
-  uint64_t value = 0;
-  for (size_t i = width; i-- > 0;) value = value << 8 | in[i];
-  return value;
-}
 
 // Converts every sample of `Width` bytes into `scratch`, one value of type
 // T each.
@@ -33,6 +24,14 @@ void convertAll(std::span<const uint8_t> bytes, std::vector<uint8_t>& scratch, C
 
 }  // namespace
 
+std::string describeFormat(SampleFormat format) {
+  return std::to_string(format.bits) + "-bit " + (format.floating ? "float" : "PCM");
+}
+
+double readFullScale(SampleFormat format) {
+  return format.floating ? 1.0 : fullScale(format) * (format.bits % 16 == 8 ? 256 : 1);
+}
+
 double fullScale(SampleFormat format) {
   if (format.floating) return 1.0;
   return std::ldexp(1.0, format.bits - 1) - 1.0;
@@ -43,19 +42,19 @@ void encodeSamples(SampleFormat format, const double* values, size_t count, uint
   for (size_t i = 0; i < count; ++i, out += width) {
     const double v = values[i];
     if (format.floating && format.bits == 32) {
-      putLittleEndian(std::bit_cast<uint32_t>(static_cast<float>(v)), width, out);
+      writeLittleEndian(out, std::bit_cast<uint32_t>(static_cast<float>(v)), width);
     } else if (format.floating) {
-      putLittleEndian(std::bit_cast<uint64_t>(v), width, out);
+      writeLittleEndian(out, std::bit_cast<uint64_t>(v), width);
     } else {
       const double top = fullScale(format);
       if (std::isnan(v)) {
-        putLittleEndian(format.bits == 8 ? 128 : 0, width, out);
+        writeLittleEndian(out, format.bits == 8 ? 128 : 0, width);
         continue;
       }
       const auto whole = static_cast<int64_t>(std::clamp(std::trunc(v), -top - 1, top));
       // 8-bit samples are offset binary; wider ones two's complement.
       const int64_t stored = format.bits == 8 ? whole + 128 : whole;
-      putLittleEndian(static_cast<uint64_t>(stored), width, out);
+      writeLittleEndian(out, static_cast<uint64_t>(stored), width);
     }
   }
 }
@@ -64,11 +63,9 @@ SampleView readSamples(SampleFormat format, int32_t channels, std::span<const ui
                        std::vector<uint8_t>& scratch) {
   const size_t width = bytesPerSample(format);
   SampleView view;
-  view.channels = channels;
   view.frames = bytes.size() / (width * static_cast<size_t>(channels));
   view.kind = format.floating ? SampleKind::kFloat
                               : format.bits <= 16 ? SampleKind::kInt16 : SampleKind::kInt32;
-  view.fullScale = format.floating ? 1.0 : fullScale(format) * (format.bits % 16 == 8 ? 256 : 1);
   // Used as they are: the machine reads them alike and their place suits
   // the type.
   const size_t typeBytes = view.kind == SampleKind::kInt16 ? 2 : 4;

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <vector>
 
 namespace stampline {
@@ -28,6 +29,8 @@ inline constexpr SampleFormat kFloat64{64, true};
 
 // Bytes one sample takes in the file.
 inline size_t bytesPerSample(SampleFormat format) { return format.bits / 8U; }
+// "16-bit PCM", "32-bit float", for reports and messages.
+std::string describeFormat(SampleFormat format);
 // The largest sample value: 32767, 8388607 or 2147483647 for integer
 // samples (127 for 8-bit ones, measured from 128), 1.0 for floating point.
 double fullScale(SampleFormat format);
@@ -45,10 +48,27 @@ struct SampleView {
   SampleKind kind = SampleKind::kInt16;
   const void* data = nullptr;
   size_t frames = 0;
-  int32_t channels = 1;
-  // The largest positive value a sample of the file's format reads as.
-  double fullScale = 32767;
 };
+// The largest positive value a sample of `format` reads as: 32767 for 8
+// and 16-bit samples, 2147483392 for 24-bit ones (both scaled up),
+// 2147483647 for 32-bit ones, 1.0 for floating point.
+double readFullScale(SampleFormat format);
+// Calls `read` with a pointer to the view's value `first` as the type it
+// holds (const int16_t*, const int32_t* or const float*).
+template <typename Read>
+void withSamples(const SampleView& view, size_t first, Read read) {
+  switch (view.kind) {
+    case SampleKind::kInt16:
+      read(static_cast<const int16_t*>(view.data) + first);
+      break;
+    case SampleKind::kInt32:
+      read(static_cast<const int32_t*>(view.data) + first);
+      break;
+    case SampleKind::kFloat:
+      read(static_cast<const float*>(view.data) + first);
+      break;
+  }
+}
 // Whole sample frames of `format` as a reader takes them: 8 and 16 bits as
 // 16-bit integers (8-bit ones centred on zero and scaled up by 256), 24 and
 // 32 bits as 32-bit integers (24-bit ones scaled up by 256), floating point

@@ -5,26 +5,17 @@
 namespace stampline {
 namespace {
 
-constexpr uint32_t kPcmFormatBytes = 16;
-constexpr uint32_t kFloatFormatBytes = 18;
-constexpr uint32_t kExtensibleFormatBytes = 40;
-constexpr uint16_t kExtensibleExtraBytes = 22;
-constexpr uint32_t kFactChunkBytes = 4;
-constexpr uint32_t kDs64ChunkBytes = 28;
-constexpr size_t kChunkHead = 8;          // identifier and size
 constexpr size_t kPlainHeaderBytes = 44;  // what riffLimit is counted for
-// The RIFF size counts everything after its own 8 bytes.
-constexpr uint64_t kRiffSizeExcludes = 8;
 
 size_t padded(size_t bytes) { return bytes + bytes % 2; }
 
 class HeaderBuilder {
  public:
   void text(std::string_view s) { bytes_.insert(bytes_.end(), s.begin(), s.end()); }
-  void u8(uint32_t value) { put(value, 1); }
-  void u16(uint32_t value) { put(value, 2); }
-  void u32(uint64_t value) { put(value, 4); }
-  void u64(uint64_t value) { put(value, 8); }
+  void u8(uint32_t value) { appendLittleEndian(bytes_, value, 1); }
+  void u16(uint32_t value) { appendLittleEndian(bytes_, value, 2); }
+  void u32(uint64_t value) { appendLittleEndian(bytes_, value, 4); }
+  void u64(uint64_t value) { appendLittleEndian(bytes_, value, 8); }
   void zeros(size_t count) { bytes_.insert(bytes_.end(), count, 0); }
   void chunk(const WavChunk& c) {
     text({c.id.data(), c.id.size()});
@@ -35,14 +26,11 @@ class HeaderBuilder {
   std::vector<uint8_t> take() { return std::move(bytes_); }
 
  private:
-  void put(uint64_t value, int width) {
-    for (int i = 0; i < width; ++i) bytes_.push_back(static_cast<uint8_t>(value >> (8 * i)));
-  }
   std::vector<uint8_t> bytes_;
 };
 
 bool extensible(const WavLayout& layout) {
-  return layout.channels > 2 || (!layout.format.floating && layout.format.bits > 16);
+  return layout.channels > 2 || (!layout.format.floating && layout.format.bits > 16) || layout.channelMask != 0;
 }
 
 uint32_t formatChunkBytes(const WavLayout& layout) {
@@ -69,7 +57,7 @@ void formatChunk(HeaderBuilder& h, const WavLayout& layout) {
   if (extensible(layout)) {
     h.u16(kExtensibleExtraBytes);
     h.u16(layout.format.bits);
-    h.u32(0);  // channel mask: no speaker positions
+    h.u32(layout.channelMask);
     h.u16(tag);
     for (const uint8_t b : kSubFormatTail) h.u8(b);
   } else if (layout.format.floating) {
@@ -77,28 +65,42 @@ void formatChunk(HeaderBuilder& h, const WavLayout& layout) {
   }
 }
 
-// The data a header of this length describes at most with 32-bit sizes.
-uint64_t riffDataLimit(size_t header, uint64_t riffLimit) {
-  const uint64_t longer = header - kPlainHeaderBytes;
+// The data a file of this header and trailer describes at most with 32-bit
+// sizes.
+uint64_t riffDataLimit(const WavLayout& layout, size_t header, uint64_t riffLimit) {
+  const uint64_t longer = header - kPlainHeaderBytes + trailerBytes(layout);
   return riffLimit > longer ? riffLimit - longer : 0;
 }
 
 }  // namespace
 
 size_t headerBytes(const WavLayout& layout, WavFormat format) {
-  size_t bytes = 12 + kChunkHead + formatChunkBytes(layout) + kChunkHead;
-  if (format != WavFormat::kRiff) bytes += kChunkHead + kDs64ChunkBytes;
-  if (hasFact(layout)) bytes += kChunkHead + kFactChunkBytes;
-  for (const WavChunk& c : layout.chunks) bytes += kChunkHead + padded(c.bytes.size());
+  size_t bytes = kFileHeadBytes + kChunkHeadBytes + formatChunkBytes(layout) + kChunkHeadBytes;
+  if (format != WavFormat::kRiff) bytes += kChunkHeadBytes + kDs64ChunkBytes;
+  if (hasFact(layout)) bytes += kChunkHeadBytes + kFactChunkBytes;
+  for (const WavChunk& c : layout.chunks) bytes += kChunkHeadBytes + padded(c.bytes.size());
   return bytes;
 }
 
-std::vector<uint8_t> wavHeader(const WavLayout& layout, WavFormat format, uint64_t dataBytes) {
+std::vector<uint8_t> trailerChunks(const WavLayout& layout) {
+  HeaderBuilder h;
+  for (const WavChunk& c : layout.chunksAfter) h.chunk(c);
+  return h.take();
+}
+
+uint64_t trailerBytes(const WavLayout& layout) {
+  uint64_t bytes = 0;
+  for (const WavChunk& c : layout.chunksAfter) bytes += kChunkHeadBytes + padded(c.bytes.size());
+  return bytes;
+}
+
+std::vector<uint8_t> wavHeader(const WavLayout& layout, WavFormat format, uint64_t dataBytes, bool withTrailer) {
   HeaderBuilder h;
   const bool unknown = dataBytes == kUnknownDataBytes;
   if (unknown) dataBytes = 0;
-  const uint64_t riffSize =
-      unknown ? kUnknownSize32 : headerBytes(layout, format) - kRiffSizeExcludes + dataBytes + padByte(dataBytes);
+  const uint64_t riffSize = unknown ? kUnknownSize32
+                                    : headerBytes(layout, format) - kRiffSizeExcludes + dataBytes +
+                                          padByte(dataBytes) + (withTrailer ? trailerBytes(layout) : 0);
   if (format == WavFormat::kRf64) {
     h.text("RF64");
     h.u32(kUnknownSize32);
@@ -135,7 +137,7 @@ WavFormat plannedFormat(const WavLayout& layout, uint64_t plannedDataBytes, bool
                         uint64_t riffLimit) {
   if (plannedDataBytes == kUnknownDataBytes) return seekable ? WavFormat::kReservedRiff : WavFormat::kRiff;
   const uint64_t padded = plannedDataBytes + padByte(plannedDataBytes);
-  if (padded <= riffDataLimit(headerBytes(layout, WavFormat::kRiff), riffLimit)) {
+  if (padded <= riffDataLimit(layout, headerBytes(layout, WavFormat::kRiff), riffLimit)) {
     return WavFormat::kRiff;
   }
   return seekable ? WavFormat::kReservedRiff : WavFormat::kRf64;
@@ -143,7 +145,7 @@ WavFormat plannedFormat(const WavLayout& layout, uint64_t plannedDataBytes, bool
 
 WavFormat finalFormat(const WavLayout& layout, WavFormat planned, uint64_t dataBytes,
                       uint64_t riffLimit) {
-  const uint64_t limit = riffDataLimit(headerBytes(layout, planned), riffLimit);
+  const uint64_t limit = riffDataLimit(layout, headerBytes(layout, planned), riffLimit);
   if (planned == WavFormat::kReservedRiff && dataBytes + padByte(dataBytes) > limit) return WavFormat::kRf64;
   return planned;
 }

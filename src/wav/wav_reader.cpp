@@ -3,21 +3,17 @@
 #include <algorithm>
 #include <cstring>
 
+#include "wav/riff_layout.h"
+#include "wav/wav_limits.h"
+
 namespace stampline {
 namespace {
 
 // The chunks that say nothing a reader passes on: sizes, padding.
 constexpr std::array<const char*, 5> kPassedOver = {"fmt ", "ds64", "fact", "JUNK", "junk"};
-constexpr int32_t kMostChannels = 64;
-constexpr int32_t kLowestRate = 8000;
-constexpr int32_t kHighestRate = 384000;
-// The bext chunk's TimeReference: offset and width.
-constexpr size_t kTimeReferenceAt = 338;
 
 uint64_t littleEndian(std::span<const uint8_t> bytes, size_t at, size_t width) {
-  uint64_t value = 0;
-  for (size_t i = width; i-- > 0;) value = value << 8 | bytes[at + i];
-  return value;
+  return readLittleEndian(bytes, at, width);
 }
 
 bool isId(const std::array<char, 4>& id, const char* name) { return std::memcmp(id.data(), name, 4) == 0; }
@@ -25,8 +21,8 @@ bool isId(const std::array<char, 4>& id, const char* name) { return std::memcmp(
 }  // namespace
 
 bool WavReader::open(std::string& problem) {
-  const std::span<const uint8_t> head = input_.next(12);
-  if (head.size() < 12) {
+  const std::span<const uint8_t> head = input_.next(kFileHeadBytes);
+  if (head.size() < kFileHeadBytes) {
     problem = head.empty() ? "an empty file, not a WAV file" : "a truncated header";
     return false;
   }
@@ -47,8 +43,8 @@ bool WavReader::open(std::string& problem) {
 bool WavReader::readChunks(std::string& problem) {
   bool haveData = false;
   for (;;) {
-    const std::span<const uint8_t> head = input_.next(8);
-    if (head.size() < 8) break;
+    const std::span<const uint8_t> head = input_.next(kChunkHeadBytes);
+    if (head.size() < kChunkHeadBytes) break;
     std::array<char, 4> id{};
     std::memcpy(id.data(), head.data(), 4);
     const uint64_t size = littleEndian(head, 4, 4);
@@ -57,14 +53,16 @@ bool WavReader::readChunks(std::string& problem) {
       dataStart_ = input_.position();
       info_.dataBytes = dataLength(static_cast<uint32_t>(size));
       // A stream gives its chunks in order: the samples come now. A file is
-      // read past them for the chunks after, unless their end is open.
-      if (!input_.seekable() || !info_.dataBytes ||
-          !input_.skip(*info_.dataBytes + *info_.dataBytes % 2)) {
+      // read past them for the chunks after, unless their end is open or
+      // lies past the end of the file (the pad byte skipped on its own: a
+      // length from ds64 may be the largest number there is).
+      if (!input_.seekable() || !info_.dataBytes || !input_.skip(*info_.dataBytes) ||
+          !input_.skip(*info_.dataBytes % 2)) {
         break;
       }
       continue;
     }
-    if (!readChunk(id, size, problem)) {
+    if (!readChunk(id, size, haveData, problem)) {
       // A damaged chunk after the samples takes nothing from them.
       if (!haveData || isId(id, "fmt ")) return false;
       problem.clear();
@@ -99,7 +97,20 @@ std::optional<uint64_t> WavReader::dataLength(uint32_t size32) const {
   return size32;
 }
 
-bool WavReader::readChunk(const std::array<char, 4>& id, uint64_t size, std::string& problem) {
+void WavReader::readChunksAfter() {
+  if (input_.seekable() || !info_.dataBytes || dataLeft_ > 0 || truncated_) return;
+  if (!input_.skip(*info_.dataBytes % 2)) return;
+  std::string problem;
+  for (;;) {
+    const std::span<const uint8_t> head = input_.next(kChunkHeadBytes);
+    if (head.size() < kChunkHeadBytes) return;
+    std::array<char, 4> id{};
+    std::memcpy(id.data(), head.data(), 4);
+    if (!readChunk(id, littleEndian(head, 4, 4), true, problem)) return;
+  }
+}
+
+bool WavReader::readChunk(const std::array<char, 4>& id, uint64_t size, bool afterData, std::string& problem) {
   const uint64_t pad = size % 2;
   const bool passed = std::any_of(kPassedOver.begin(), kPassedOver.end(),
                                   [&id](const char* name) { return isId(id, name); });
@@ -113,11 +124,13 @@ bool WavReader::readChunk(const std::array<char, 4>& id, uint64_t size, std::str
       return false;
     }
     if (isId(id, "fmt ") && !readFormat(body, problem)) return false;
-    if (isId(id, "ds64") && body.size() >= 16) ds64Data_ = littleEndian(body, 8, 8);
-    if (isId(id, "bext") && body.size() >= kTimeReferenceAt + 8) {
-      info_.timeReference = littleEndian(body, kTimeReferenceAt, 8);
+    if (isId(id, "ds64") && body.size() >= kDs64DataSize + 8) ds64Data_ = littleEndian(body, kDs64DataSize, 8);
+    if (isId(id, "bext") && body.size() >= kBextTimeReference + kBextTimeReferenceBytes) {
+      info_.timeReference = littleEndian(body, kBextTimeReference, kBextTimeReferenceBytes);
     }
-    if (kept) info_.chunks.push_back({id, std::vector<uint8_t>(body.begin(), body.end())});
+    if (kept) {
+      (afterData ? info_.chunksAfter : info_.chunks).push_back({id, std::vector<uint8_t>(body.begin(), body.end())});
+    }
     size -= wanted;
   }
   if (!input_.skip(size + pad)) {
@@ -128,22 +141,24 @@ bool WavReader::readChunk(const std::array<char, 4>& id, uint64_t size, std::str
 }
 
 bool WavReader::readFormat(std::span<const uint8_t> body, std::string& problem) {
-  if (body.size() < 16) {
+  if (body.size() < kPcmFormatBytes) {
     problem = "a format chunk too short";
     return false;
   }
-  info_.formatTag = static_cast<uint16_t>(littleEndian(body, 0, 2));
-  info_.channels = static_cast<int32_t>(littleEndian(body, 2, 2));
-  info_.sampleRate = static_cast<int32_t>(std::min<uint64_t>(littleEndian(body, 4, 4), INT32_MAX));
-  const auto blockAlign = static_cast<size_t>(littleEndian(body, 12, 2));
-  const auto bits = static_cast<uint16_t>(littleEndian(body, 14, 2));
+  info_.formatTag = static_cast<uint16_t>(littleEndian(body, kFmtTag, 2));
+  info_.channels = static_cast<int32_t>(littleEndian(body, kFmtChannels, 2));
+  info_.sampleRate = static_cast<int32_t>(std::min<uint64_t>(littleEndian(body, kFmtSampleRate, 4), INT32_MAX));
+  const auto blockAlign = static_cast<size_t>(littleEndian(body, kFmtBlockAlign, 2));
+  const auto bits = static_cast<uint16_t>(littleEndian(body, kFmtBits, 2));
   uint16_t kind = info_.formatTag;
   if (kind == kFormatExtensible) {
-    if (body.size() < 40 || std::memcmp(body.data() + 26, kSubFormatTail, 14) != 0) {
+    if (body.size() < kExtensibleFormatBytes ||
+        std::memcmp(body.data() + kSubFormatTailAt, kSubFormatTail, sizeof kSubFormatTail) != 0) {
       problem = "an extensible format of an unknown kind";
       return false;
     }
-    kind = static_cast<uint16_t>(littleEndian(body, 24, 2));
+    kind = static_cast<uint16_t>(littleEndian(body, kFmtSubFormat, 2));
+    info_.channelMask = static_cast<uint32_t>(littleEndian(body, kFmtChannelMask, 4));
   }
   const bool pcm = kind == kFormatPcm && (bits == 8 || bits == 16 || bits == 24 || bits == 32);
   const bool floating = kind == kFormatIeeeFloat && (bits == 32 || bits == 64);
@@ -154,11 +169,12 @@ bool WavReader::readFormat(std::span<const uint8_t> body, std::string& problem) 
   }
   info_.format = {bits, floating};
   if (info_.channels == 0 || info_.channels > kMostChannels) {
-    problem = std::to_string(info_.channels) + " channels (1 to 64 are read)";
+    problem = std::to_string(info_.channels) + " channels (1 to " + std::to_string(kMostChannels) + " are read)";
     return false;
   }
-  if (info_.sampleRate < kLowestRate || info_.sampleRate > kHighestRate) {
-    problem = "a sample rate of " + std::to_string(info_.sampleRate) + " Hz (8000 to 384000 are read)";
+  if (info_.sampleRate < kLowestReadRate || info_.sampleRate > kHighestRate) {
+    problem = "a sample rate of " + std::to_string(info_.sampleRate) + " Hz (" + std::to_string(kLowestReadRate) +
+              " to " + std::to_string(kHighestRate) + " are read)";
     return false;
   }
   frameBytes_ = static_cast<size_t>(info_.channels) * bytesPerSample(info_.format);

@@ -23,6 +23,8 @@ struct WavInfo {
   SampleFormat format;
   int32_t channels = 0;
   int32_t sampleRate = 0;
+  // An extensible file's speaker positions (0: none given, or a plain file).
+  uint32_t channelMask = 0;
   // The data's length in bytes, unless the header leaves it open (0 or
   // 0xFFFFFFFF, as programs writing to a pipe leave it): the data then runs
   // to the end of the input.
@@ -30,12 +32,13 @@ struct WavInfo {
   // Broadcast Wave: the first sample's place in sample frames since
   // midnight, from the bext chunk.
   std::optional<uint64_t> timeReference;
-  // The chunks other than "fmt ", "data", "ds64", "fact" and "JUNK" that
-  // the header holds, in file order, those after the data too where the
-  // input can be read ahead ("bext", "iXML", "LIST", ...); each at most
-  // kMostKeptChunkBytes (a longer one is skipped and not kept, and
-  // counted).
+  // The chunks other than "fmt ", "data", "ds64", "fact" and "JUNK", in file
+  // order: those before the data ("bext", "iXML", "LIST", ...), and those
+  // after it where the input can be read ahead (a stream's come with
+  // readChunksAfter()); each at most kMostKeptChunkBytes (a longer one is
+  // skipped and not kept, and counted).
   std::vector<WavChunk> chunks;
+  std::vector<WavChunk> chunksAfter;
   size_t chunksLeftOut = 0;
 };
 
@@ -63,11 +66,18 @@ class WavReader {
   bool truncated() const { return truncated_; }
   // The system's error number where reading failed, or 0.
   int error() const { return input_.error(); }
+  bool seekable() const { return input_.seekable(); }
+  // Whether the input stopped waiting for data on a request to stop.
+  bool stopped() const { return input_.stopped(); }
+  // A stream read to the end of its data (of a known length): the chunks
+  // that follow it, to the end of the input, into info().chunksAfter.
+  // (A file's were read with its header.)
+  void readChunksAfter();
 
  private:
   bool readChunks(std::string& problem);
   bool readFormat(std::span<const uint8_t> body, std::string& problem);
-  bool readChunk(const std::array<char, 4>& id, uint64_t size, std::string& problem);
+  bool readChunk(const std::array<char, 4>& id, uint64_t size, bool afterData, std::string& problem);
   std::optional<uint64_t> dataLength(uint32_t size32) const;
 
   InputFile& input_;

@@ -31,11 +31,29 @@ WavWriter::WavWriter(OutputFile& file, WavLayout layout, uint64_t plannedDataByt
 IoResult WavWriter::begin(StopFlag stop) {
   format_ = plannedFormat(layout_, planned_, file_.seekable(), riffLimit_);
   headerSize_ = headerBytes(layout_, format_);
-  described_ = file_.seekable() ? 0 : planned_;
+  if (!file_.seekable()) {
+    // Its final sizes, chunks after the data counted, with the first data.
+    described_ = planned_;
+    held_ = wavHeader(layout_, format_, described_, true);
+    return planned_ == 0 ? flushHeld(stop) : IoResult::kDone;
+  }
   const std::vector<uint8_t> header = wavHeader(layout_, format_, described_);
   const IoResult result = file_.append(header.data(), header.size(), stop);
   begun_ = result == IoResult::kDone;
   return result;
+}
+
+IoResult WavWriter::flushHeld(StopFlag stop) {
+  if (held_.empty()) return IoResult::kDone;
+  const IoResult result = file_.append(held_.data(), held_.size(), stop);
+  begun_ = begun_ || file_.appended() >= headerSize_;
+  held_.clear();
+  held_.shrink_to_fit();
+  return result;
+}
+
+void WavWriter::setChunksAfter(std::vector<WavChunk> chunks) {
+  if (file_.seekable()) layout_.chunksAfter = std::move(chunks);
 }
 
 uint64_t WavWriter::dataAppended() const {
@@ -45,6 +63,12 @@ uint64_t WavWriter::dataAppended() const {
 
 IoResult WavWriter::append(const void* data, size_t bytes, StopFlag stop, Clock::time_point now) {
   appended_ += bytes;
+  if (!held_.empty()) {
+    const auto* from = static_cast<const uint8_t*>(data);
+    held_.insert(held_.end(), from, from + bytes);
+    const bool enough = held_.size() >= headerSize_ + kFirstStreamData || appended_ >= planned_;
+    return enough ? flushHeld(stop) : IoResult::kDone;
+  }
   const IoResult result = file_.append(data, bytes, stop);
   if (result != IoResult::kDone || !file_.seekable()) return result;
   // The device starts on the data now, so the next sync finds it written.
@@ -59,9 +83,9 @@ IoResult WavWriter::append(const void* data, size_t bytes, StopFlag stop, Clock:
   return file_.sync() && rewriteHeader(written) ? IoResult::kDone : IoResult::kFailed;
 }
 
-bool WavWriter::rewriteHeader(uint64_t dataBytes) {
+bool WavWriter::rewriteHeader(uint64_t dataBytes, bool withTrailer) {
   const WavFormat format = finalFormat(layout_, format_, dataBytes, riffLimit_);
-  const std::vector<uint8_t> header = wavHeader(layout_, format, dataBytes);
+  const std::vector<uint8_t> header = wavHeader(layout_, format, dataBytes, withTrailer);
   if (!file_.writeAt(0, header.data(), header.size())) return false;
   format_ = format;
   described_ = dataBytes;
@@ -69,17 +93,19 @@ bool WavWriter::rewriteHeader(uint64_t dataBytes) {
 }
 
 bool WavWriter::finish() {
-  // Data of an odd length ends with its pad byte.
+  if (flushHeld(nullptr) != IoResult::kDone) return false;
+  // Data of an odd length ends with its pad byte; the chunks after it
+  // follow.
   const uint64_t data = dataAppended();
-  if (padByte(data) != 0) {
-    const uint8_t pad = 0;
-    if (file_.append(&pad, 1, nullptr) != IoResult::kDone) return false;
-  }
+  std::vector<uint8_t> tail(padByte(data), 0);
+  const std::vector<uint8_t> trailer = trailerChunks(layout_);
+  tail.insert(tail.end(), trailer.begin(), trailer.end());
+  if (!tail.empty() && file_.append(tail.data(), tail.size(), nullptr) != IoResult::kDone) return false;
   if (!file_.seekable()) return true;
   // Every frame is in: nothing to cut, so a file system that cannot
   // truncate does not stand in the way. The data is durable before the
   // header that describes it is written, and the header after.
-  return file_.sync() && rewriteHeader(data) && file_.sync();
+  return file_.sync() && rewriteHeader(data, true) && file_.sync();
 }
 
 uint64_t WavWriter::cut() {

@@ -1,4 +1,4 @@
-#include "cli/generation_run.h"
+#include "run/generation_run.h"
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
@@ -14,8 +14,8 @@
 #include <thread>
 #include <vector>
 
-#include "cli/output_coding.h"
-#include "cli/progress.h"
+#include "run/ltc_signal.h"
+#include "run/progress.h"
 #include "synth/ltc_encoder.h"
 #include "timecode/label_text.h"
 #include "program_runner.h"
@@ -33,7 +33,7 @@ class GenerationRunTest : public ::testing::Test {
   std::string path(const std::string& name) const { return dir_.file(name); }
 
   // Runs the generation and returns its exit status; console text in out_.
-  int run(const Settings& settings, const RunEnvironment& environment = {}) {
+  int run(const GenerationRequest& settings, const RunEnvironment& environment = {}) {
     char* text = nullptr;
     size_t size = 0;
     std::FILE* console = open_memstream(&text, &size);
@@ -52,15 +52,15 @@ TEST_F(GenerationRunTest, SizesForEveryRateAndChannelCount) {
   for (const int rate : {22050, 44100, 48000}) {
     for (const FrameRate fps : {kRate25, kRate30}) {
       for (const int channels : {1, 2}) {
-        Settings s;
-        s.outputPath = path("x.wav");
+        GenerationRequest s;
+        s.output.path = path("x.wav");
         s.sampleRate = rate;
-        s.frameRate = fps;
+        s.signal.rate = fps;
         s.channels = channels;
-        s.durationFrames = 3;
+        s.frames = 3;
         ASSERT_EQ(run(s), 0);
         EXPECT_EQ(out_, "");
-        const std::string bytes = readFile(s.outputPath);
+        const std::string bytes = readFile(s.output.path);
         const uint64_t dataBytes = 3ULL * static_cast<uint64_t>(rate) / fps.numerator *
                                    static_cast<uint64_t>(channels) * 2;
         ASSERT_EQ(bytes.size(), 44 + dataBytes) << rate << "/" << fps.numerator << " x" << channels;
@@ -72,12 +72,12 @@ TEST_F(GenerationRunTest, SizesForEveryRateAndChannelCount) {
 }
 
 TEST_F(GenerationRunTest, NoFramesGiveAHeaderOnlyFile) {
-  for (const int32_t duration : {0, -1, -2147483647 - 1}) {
-    Settings s;
-    s.outputPath = path("empty.wav");
-    s.durationFrames = duration;
+  {
+    GenerationRequest s;
+    s.output.path = path("empty.wav");
+    s.frames = 0;
     ASSERT_EQ(run(s), 0);
-    const std::string bytes = readFile(s.outputPath);
+    const std::string bytes = readFile(s.output.path);
     ASSERT_EQ(bytes.size(), 44U);
     EXPECT_EQ(littleEndian(bytes, 4, 4), 36U);
     EXPECT_EQ(littleEndian(bytes, 40, 4), 0U);
@@ -95,9 +95,9 @@ TEST_F(GenerationRunTest, FilesThatCannotBeOpenedOrWritten) {
       {"/dev/full", "Error writing file\n"},
   };
   for (const auto& c : cases) {
-    Settings s;
-    s.outputPath = c.output;
-    s.durationFrames = 30;
+    GenerationRequest s;
+    s.output.path = c.output;
+    s.frames = 30;
     EXPECT_EQ(run(s), 1) << c.output;
     EXPECT_EQ(out_, c.message) << c.output;
   }
@@ -113,9 +113,9 @@ TEST_F(GenerationRunTest, StreamsGetTheirFinalSizesUpFront) {
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     std::string received;
     std::thread reader([&] { received = readFile(fifo); });
-    Settings s;
-    s.outputPath = fifo;
-    s.durationFrames = 5;
+    GenerationRequest s;
+    s.output.path = fifo;
+    s.frames = 5;
     RunEnvironment environment;
     environment.riffLimit = riffLimit;
     EXPECT_EQ(run(s, environment), 0);
@@ -136,21 +136,21 @@ TEST_F(GenerationRunTest, StreamsGetTheirFinalSizesUpFront) {
 }
 
 TEST_F(GenerationRunTest, LargeRunsBecomeRf64) {
-  Settings s;
-  s.outputPath = path("big.wav");
+  GenerationRequest s;
+  s.output.path = path("big.wav");
   s.sampleRate = 48000;
-  s.durationFrames = 10;
+  s.frames = 10;
   RunEnvironment environment;
   environment.riffLimit = 10 * 6400 - 1;  // one byte short of the data
   ASSERT_EQ(run(s, environment), 0);
-  const std::string bytes = readFile(s.outputPath);
+  const std::string bytes = readFile(s.output.path);
   ASSERT_EQ(bytes.size(), 80U + 64000);
   EXPECT_EQ(bytes.substr(0, 4), "RF64");
   EXPECT_EQ(littleEndian(bytes, 20, 8), bytes.size() - 8);
   EXPECT_EQ(littleEndian(bytes, 28, 8), 64000U);
   EXPECT_EQ(littleEndian(bytes, 36, 8), 16000U);
 
-  const testing::SoundFile wav = testing::readSoundFile(s.outputPath, false);
+  const testing::SoundFile wav = testing::readSoundFile(s.output.path, false);
   ASSERT_TRUE(wav.opened);
   EXPECT_EQ(wav.format, SF_FORMAT_RF64 | SF_FORMAT_PCM_16);
   EXPECT_EQ(wav.frames, 16000);
@@ -158,14 +158,14 @@ TEST_F(GenerationRunTest, LargeRunsBecomeRf64) {
   EXPECT_EQ(wav.sampleRate, 48000);
 
   // The samples are the same as in a RIFF file of the same run.
-  Settings riff = s;
-  riff.outputPath = path("small.wav");
+  GenerationRequest riff = s;
+  riff.output.path = path("small.wav");
   RunEnvironment sameNoise = environment;
   sameNoise.riffLimit = kMaxRiffDataBytes;
   environment.noiseSeed = sameNoise.noiseSeed = 7;
   ASSERT_EQ(run(s, environment), 0);
   ASSERT_EQ(run(riff, sameNoise), 0);
-  EXPECT_EQ(readFile(s.outputPath).substr(80), readFile(riff.outputPath).substr(44));
+  EXPECT_EQ(readFile(s.output.path).substr(80), readFile(riff.output.path).substr(44));
 }
 
 TEST_F(GenerationRunTest, AStopRequestKeepsTheFramesWritten) {
@@ -173,13 +173,13 @@ TEST_F(GenerationRunTest, AStopRequestKeepsTheFramesWritten) {
   // block: a one-frame run is complete, a long one stops.
   for (const int32_t frames : {1, 100000}) {
     const std::atomic<int> stop = SIGTERM;
-    Settings s;
-    s.outputPath = path("stopped.wav");
-    s.durationFrames = frames;
+    GenerationRequest s;
+    s.output.path = path("stopped.wav");
+    s.frames = static_cast<uint64_t>(frames);
     RunEnvironment environment;
     environment.stopSignal = &stop;
     const int status = run(s, environment);
-    const int64_t kept = testing::checkLtcFile(s.outputPath, {});
+    const int64_t kept = testing::checkLtcFile(s.output.path, {});
     if (frames == 1) {
       EXPECT_EQ(status, 0);
       EXPECT_EQ(out_, "");
@@ -196,17 +196,17 @@ TEST_F(GenerationRunTest, AStopRequestKeepsTheFramesWritten) {
 TEST_F(GenerationRunTest, Rf64RunThatFillsTheDiskKeepsItsSizes) {
   testing::SmallDisk disk(path("disk"));
   if (!disk.mounted()) GTEST_SKIP() << "no permission to mount a small tmpfs";
-  Settings s;
-  s.outputPath = path("disk/big.wav");
-  s.durationFrames = 18000;
+  GenerationRequest s;
+  s.output.path = path("disk/big.wav");
+  s.frames = 18000;
   RunEnvironment environment;
   environment.riffLimit = 1000000;  // stands in for 4 GiB
   EXPECT_EQ(run(s, environment), 1);
   EXPECT_EQ(out_, "Error writing file\n");
-  const std::string bytes = readFile(s.outputPath);
+  const std::string bytes = readFile(s.output.path);
   EXPECT_EQ(bytes.substr(0, 4), "RF64");
   EXPECT_EQ(littleEndian(bytes, 28, 8), bytes.size() - 80);
-  EXPECT_GT(testing::checkLtcFile(s.outputPath, {}), 1000);
+  EXPECT_GT(testing::checkLtcFile(s.output.path, {}), 1000);
 }
 
 TEST_F(GenerationRunTest, BlocksJoinExactlyWhateverTheirNumber) {
@@ -225,13 +225,13 @@ TEST_F(GenerationRunTest, BlocksJoinExactlyWhateverTheirNumber) {
                {22050, kRate24, false, 301}};
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::Message() << c.sampleRate << " Hz, " << c.frames << " frames");
-    Settings s;
-    s.outputPath = path("blocks.wav");
+    GenerationRequest s;
+    s.output.path = path("blocks.wav");
     s.sampleRate = c.sampleRate;
-    s.frameRate = c.rate;
-    s.durationFrames = c.frames;
-    s.startText = "00:59:59:20";
-    s.dropFrame = c.drop;
+    s.signal.rate = c.rate;
+    s.frames = static_cast<uint64_t>(c.frames);
+    s.signal.start = packTimecodeText("00:59:59:20");
+    s.signal.dropFrame = c.drop;
     RunEnvironment environment;
     environment.noiseSeed = 99;
     ASSERT_EQ(run(s, environment), 0);
@@ -240,7 +240,7 @@ TEST_F(GenerationRunTest, BlocksJoinExactlyWhateverTheirNumber) {
     config.noiseSeed = 99;
     config.coding = outputCoding(kPcm16);
     LtcEncoder encoder(
-        FrameSchedule(c.rate, c.sampleRate, packTimecodeText(s.startText), c.drop), config);
+        FrameSchedule(c.rate, c.sampleRate, s.signal.start, c.drop), config);
     const FrameSchedule& schedule = encoder.schedule();
     const auto frames = static_cast<uint64_t>(c.frames);
     WavLayout layout;
@@ -254,21 +254,21 @@ TEST_F(GenerationRunTest, BlocksJoinExactlyWhateverTheirNumber) {
       ASSERT_EQ(encoder.render(frame.data(), schedule.frameStart(n), values), values);
       expected.append(frame.begin(), frame.end());
     }
-    EXPECT_TRUE(readFile(s.outputPath) == expected);
+    EXPECT_TRUE(readFile(s.output.path) == expected);
   }
 }
 
 TEST_F(GenerationRunTest, NoiseFollowsTheSeed) {
-  Settings s;
-  s.durationFrames = 3;
+  GenerationRequest s;
+  s.frames = 3;
   std::string files[3];
   const uint32_t seeds[3] = {1, 2, 1};
   for (int i = 0; i < 3; ++i) {
-    s.outputPath = path("seed" + std::to_string(i) + ".wav");
+    s.output.path = path("seed" + std::to_string(i) + ".wav");
     RunEnvironment environment;
     environment.noiseSeed = seeds[i];
     ASSERT_EQ(run(s, environment), 0);
-    files[i] = readFile(s.outputPath);
+    files[i] = readFile(s.output.path);
   }
   EXPECT_NE(files[0], files[1]);
   EXPECT_EQ(files[0], files[2]);
@@ -283,9 +283,9 @@ TEST_F(GenerationRunTest, ProgressOnlyForRunsLongerThanFiveSeconds) {
     char* text = nullptr;
     size_t size = 0;
     std::FILE* terminal = open_memstream(&text, &size);
-    Settings s;
-    s.outputPath = path("p.wav");
-    s.durationFrames = c.frames;
+    GenerationRequest s;
+    s.output.path = path("p.wav");
+    s.frames = static_cast<uint64_t>(c.frames);
     RunEnvironment environment;
     environment.progress = {terminal, 80, true};
     ASSERT_EQ(run(s, environment), 0);

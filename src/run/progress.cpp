@@ -1,4 +1,4 @@
-#include "cli/progress.h"
+#include "run/progress.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,5 +1,5 @@
-#ifndef STAMPLINE_CLI_PROGRESS_H_
-#define STAMPLINE_CLI_PROGRESS_H_
+#ifndef STAMPLINE_RUN_PROGRESS_H_
+#define STAMPLINE_RUN_PROGRESS_H_
 
 #include <chrono>
 #include <cstddef>
@@ -48,4 +48,4 @@ class ProgressLine {
 
 }  // namespace stampline
 
-#endif  // STAMPLINE_CLI_PROGRESS_H_
+#endif  // STAMPLINE_RUN_PROGRESS_H_

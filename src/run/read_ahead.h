@@ -1,5 +1,5 @@
-#ifndef STAMPLINE_CLI_READ_AHEAD_H_
-#define STAMPLINE_CLI_READ_AHEAD_H_
+#ifndef STAMPLINE_RUN_READ_AHEAD_H_
+#define STAMPLINE_RUN_READ_AHEAD_H_
 
 #include <condition_variable>
 #include <cstdint>
@@ -8,7 +8,7 @@
 #include <string>
 #include <thread>
 
-#include "cli/generation_run.h"
+#include "run/block_source.h"
 
 namespace stampline {
 
@@ -55,4 +55,4 @@ class ReadAhead final : public BlockSource {
 
 }  // namespace stampline
 
-#endif  // STAMPLINE_CLI_READ_AHEAD_H_
+#endif  // STAMPLINE_RUN_READ_AHEAD_H_

@@ -1,4 +1,4 @@
-#include "cli/second_core.h"
+#include "run/second_core.h"
 
 #include <exception>
 #include <system_error>

@@ -1,4 +1,4 @@
-#include "cli/read_ahead.h"
+#include "run/read_ahead.h"
 
 #include <system_error>
 

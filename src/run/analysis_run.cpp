@@ -1,4 +1,4 @@
-#include "cli/analysis_run.h"
+#include "run/analysis_run.h"
 
 #include <algorithm>
 #include <array>
@@ -7,10 +7,9 @@
 #include <memory>
 #include <vector>
 
-#include "cli/analysis_report.h"
-#include "cli/second_core.h"
 #include "decode/channel_reader.h"
 #include "decode/ltc_analysis.h"
+#include "run/second_core.h"
 #include "wav/input_file.h"
 #include "wav/sample_format.h"
 #include "wav/wav_reader.h"
@@ -23,32 +22,18 @@ namespace {
 constexpr size_t kReadBytes = size_t{8} << 20;
 constexpr size_t kPieceFrames = size_t{1} << 14;
 
-// One channel's reader and the rows it has read for the CSV.
+// One channel's reader, and the frames and events it has found that the
+// listeners have not had yet.
 struct ChannelWork {
   ChannelWork(int channel, double fullScale, const AnalysisSettings& settings)
       : index(channel - 1), reader(channel, fullScale, settings) {}
   int index;  // 0-based
   ChannelReader reader;
   std::vector<FrameRecord> rows;
+  std::vector<Event> events;
 };
 using Channels = std::vector<std::unique_ptr<ChannelWork>>;
-
-// Calls `read` with the channel's first sample in `view`, typed.
-template <typename Read>
-void withSamples(const ChannelWork& c, const SampleView& view, Read read) {
-  const auto at = static_cast<size_t>(c.index);
-  switch (view.kind) {
-    case SampleKind::kInt16:
-      read(static_cast<const int16_t*>(view.data) + at);
-      break;
-    case SampleKind::kInt32:
-      read(static_cast<const int32_t*>(view.data) + at);
-      break;
-    case SampleKind::kFloat:
-      read(static_cast<const float*>(view.data) + at);
-      break;
-  }
-}
+using Listeners = std::span<AnalysisListener* const>;
 
 // A block of whole sample frames as the file holds them, and room for each
 // thread's samples converted.
@@ -83,7 +68,7 @@ bool workAll(Channels& channels, const Block& block, SecondCore& core) {
             block.format, block.channels, block.bytes.subspan((range.from + done) * frameBytes, frames * frameBytes),
             block.scratch[static_cast<size_t>(which)]);
         for (const auto& c : channels) {
-          withSamples(*c, view, [&](const auto* samples) {
+          withSamples(view, static_cast<size_t>(c->index), [&](const auto* samples) {
             c->reader.readPiece(which, samples, stride, frames, c->rows);
           });
         }
@@ -96,7 +81,8 @@ bool workAll(Channels& channels, const Block& block, SecondCore& core) {
   const auto some = [&channels, &view, stride](size_t from, size_t to) {
     for (size_t i = from; i < to; ++i) {
       ChannelWork& c = *channels[i];
-      withSamples(c, view, [&](const auto* samples) { c.reader.add(samples, stride, view.frames, c.rows); });
+      withSamples(view, static_cast<size_t>(c.index),
+                  [&](const auto* samples) { c.reader.add(samples, stride, view.frames, c.rows); });
     }
   };
   const size_t half = (channels.size() + 1) / 2;
@@ -104,47 +90,26 @@ bool workAll(Channels& channels, const Block& block, SecondCore& core) {
   return false;
 }
 
-// The CSV's file: none, standard output, or a file of its own.
-class CsvFile {
- public:
-  CsvFile() = default;
-  CsvFile(const CsvFile&) = delete;
-  CsvFile& operator=(const CsvFile&) = delete;
-  ~CsvFile() {
-    if (owned_) static_cast<void>(std::fclose(file_));
-  }
-  bool open(const std::string& path, std::FILE* out) {
-    if (path == "-") {
-      file_ = out;
-    } else if (!path.empty()) {
-      file_ = std::fopen(path.c_str(), "w");
-      owned_ = file_ != nullptr;
-      if (!owned_) return false;
-    }
-    if (file_ != nullptr) printCsvHeader(file_);
-    return true;
-  }
-  std::FILE* file() const { return file_; }
-  void write(const Channels& channels) {
-    for (const auto& c : channels) {
-      if (file_ != nullptr) {
-        for (const FrameRecord& row : c->rows) printCsvRow(file_, c->index + 1, row);
+// Gives the listeners what each channel found since the last time, channel
+// by channel, frames and events in sample order.
+void tell(Channels& channels, Listeners listeners) {
+  for (const auto& c : channels) {
+    c->reader.takeEvents(c->events);
+    const int channel = c->index + 1;
+    auto event = c->events.begin();
+    for (const FrameRecord& row : c->rows) {
+      for (; event != c->events.end() && event->sample < row.sample; ++event) {
+        for (AnalysisListener* l : listeners) l->event(channel, *event);
       }
-      c->rows.clear();
+      for (AnalysisListener* l : listeners) l->frame(channel, row);
     }
+    for (; event != c->events.end(); ++event) {
+      for (AnalysisListener* l : listeners) l->event(channel, *event);
+    }
+    c->rows.clear();
+    c->events.clear();
   }
-  // Whether every row reached the file.
-  bool close() {
-    if (!owned_) return file_ == nullptr || std::fflush(file_) == 0;
-    owned_ = false;
-    const bool written = std::ferror(file_) == 0;
-    return std::fclose(file_) == 0 && written;
-  }
-
- private:
-  std::FILE* file_ = nullptr;
-  bool owned_ = false;
-};
+}
 
 int failed(std::FILE* err, const std::string& path, const std::string& why) {
   std::fprintf(err, "stampline: %s: %s\n", path == "-" ? "standard input" : path.c_str(), why.c_str());
@@ -161,9 +126,9 @@ int statusOf(const std::vector<ChannelReport>& reports) {
   return status;
 }
 
-// Reads every block through the channels; the CSV takes their rows. A
-// block's frames are joined and written while the next block is read.
-void readAll(WavReader& reader, Channels& channels, CsvFile& csv) {
+// Reads every block through the channels; the listeners hear of a block's
+// frames while the next block is read.
+void readAll(WavReader& reader, Channels& channels, Listeners listeners) {
   const WavInfo& info = reader.info();
   SecondCore core;
   std::array<std::vector<uint8_t>, 2> scratch;
@@ -176,49 +141,48 @@ void readAll(WavReader& reader, Channels& channels, CsvFile& csv) {
                 if (split) {
                   for (auto& c : channels) c->reader.endSplit(c->rows);
                 }
-                csv.write(channels);
+                tell(channels, listeners);
               });
   }
 }
 
 }  // namespace
 
-int runAnalysis(const AnalysisRequest& request, std::FILE* out, std::FILE* err) {
+int runAnalysis(const AnalysisRequest& request, Listeners listeners, std::FILE* err) {
   std::string why;
   const std::unique_ptr<InputFile> input = openInputFile(request.path, why);
   if (!input) return failed(err, request.path, "cannot be read: " + why);
-  return analyzeInput(*input, request, out, err);
+  return analyzeInput(*input, request, listeners, err);
 }
 
-int analyzeInput(InputFile& input, const AnalysisRequest& request, std::FILE* out, std::FILE* err) {
+int analyzeInput(InputFile& input, const AnalysisRequest& request, Listeners listeners, std::FILE* err) {
   std::string why;
   WavReader reader(input);
   if (!reader.open(why)) return failed(err, request.path, why);
   const WavInfo& info = reader.info();
   if (request.channel && *request.channel > info.channels) {
-    return failed(err, request.path, "has " + std::to_string(info.channels) +
-                                         " channels, and --timecode-channel asks for channel " +
-                                         std::to_string(*request.channel));
-  }
-  CsvFile csv;
-  if (!csv.open(request.csvPath, out)) {
-    return failed(err, request.csvPath, std::string("cannot be written: ") + std::strerror(errno));
+    return failed(err, request.path,
+                  "has " + std::to_string(info.channels) + " channels, and --timecode-channel asks for channel " +
+                      std::to_string(*request.channel));
   }
   FileFacts facts{request.path, info, 0, false, {}};
-  const AnalysisSettings settings{info.sampleRate, request.rate, info.timeReference};
-  std::vector<uint8_t> none;
-  // The largest value a sample reads as, as the reader takes them.
-  const double largest = readSamples(info.format, info.channels, {}, none).fullScale;
-  Channels channels;
   for (int c = 1; c <= info.channels; ++c) {
-    if (request.channel && c != *request.channel) continue;
-    channels.push_back(std::make_unique<ChannelWork>(c, largest, settings));
-    facts.scanned.push_back(c);
+    if (!request.channel || c == *request.channel) facts.scanned.push_back(c);
   }
-  readAll(reader, channels, csv);
+  for (AnalysisListener* l : listeners) {
+    if (!l->started(facts, why)) {
+      std::fprintf(err, "stampline: %s\n", why.c_str());
+      return kAnalysisFailed;
+    }
+  }
+  const AnalysisSettings settings{info.sampleRate, request.rate, info.timeReference};
+  Channels channels;
+  for (const int c : facts.scanned) {
+    channels.push_back(std::make_unique<ChannelWork>(c, readFullScale(info.format), settings));
+  }
+  readAll(reader, channels, listeners);
   if (reader.error() != 0) {
-    return failed(err, request.path,
-                  std::string("cannot be read to its end: ") + std::strerror(reader.error()));
+    return failed(err, request.path, std::string("cannot be read to its end: ") + std::strerror(reader.error()));
   }
   facts.sampleFrames = reader.framesRead();
   facts.truncated = reader.truncated();
@@ -227,14 +191,15 @@ int analyzeInput(InputFile& input, const AnalysisRequest& request, std::FILE* ou
     c->reader.finish(c->rows, facts.truncated, facts.sampleFrames);
     reports.push_back(c->reader.report());
   }
-  csv.write(channels);
-  if (!csv.close()) return failed(err, request.csvPath, "could not be written to its end");
-  const int status = statusOf(reports);
-  if (request.json) {
-    printJsonReport(out, facts, reports, status);
-  } else {
-    printTextReport(csv.file() == out ? err : out, facts, reports);
+  tell(channels, listeners);
+  for (AnalysisListener* l : listeners) {
+    if (!l->ended(why)) {
+      std::fprintf(err, "stampline: %s\n", why.c_str());
+      return kAnalysisFailed;
+    }
   }
+  const int status = statusOf(reports);
+  for (AnalysisListener* l : listeners) l->finished(facts, reports, status);
   return status;
 }
 

@@ -1,5 +1,5 @@
-#ifndef STAMPLINE_CLI_SECOND_CORE_H_
-#define STAMPLINE_CLI_SECOND_CORE_H_
+#ifndef STAMPLINE_RUN_SECOND_CORE_H_
+#define STAMPLINE_RUN_SECOND_CORE_H_
 
 #include <condition_variable>
 #include <exception>
@@ -37,4 +37,4 @@ class SecondCore {
 
 }  // namespace stampline
 
-#endif  // STAMPLINE_CLI_SECOND_CORE_H_
+#endif  // STAMPLINE_RUN_SECOND_CORE_H_
