@@ -16,12 +16,6 @@ namespace {
 
 // The rate is detected from the frames of this many seconds.
 constexpr double kDetectSeconds = 2;
-constexpr unsigned kDateFlag = 0x4;  // BGF2: the user bits hold a date and time zone
-
-// Two BCD digits from the user bits, groups `units` and `units + 1`.
-unsigned bcdPair(uint32_t bits, int units) {
-  return ((bits >> (4 * units)) & 0xFU) + 10 * ((bits >> (4 * (units + 1))) & 0xFU);
-}
 
 // The rate LTC runs at whose frames are nearest to `length` samples long.
 FrameRate nearestRate(double length, int32_t sampleRate) {
@@ -167,11 +161,12 @@ void ChannelAnalysis::follow(const FrameRecord& record) {
     report_.dropFrame = record.dropFrame;
     report_.userBits = record.userBits;
     report_.groupFlags = record.groupFlags;
-    report_.holdsDate = (record.groupFlags & kDateFlag) != 0;
-    report_.day = bcdPair(record.userBits, 0);
-    report_.month = bcdPair(record.userBits, 2);
-    report_.year = bcdPair(record.userBits, 4);
-    report_.timeZone = (record.userBits >> 24) & 0xFFU;
+    report_.holdsDate = (record.groupFlags & kDateGroupFlags) != 0;
+    const UserBitsDate date = readDateUserBits(record.userBits);
+    report_.day = date.day;
+    report_.month = date.month;
+    report_.year = date.year;
+    report_.timeZone = date.timeZone;
     return;
   }
   if (record.forward != last_.forward) note(EventType::kDirection, record.sample, &record);
@@ -215,14 +210,10 @@ uint64_t ChannelAnalysis::slotsSinceLast(const FrameRecord& record) const {
 
 void ChannelAnalysis::checkUserBits(const FrameRecord& record, bool pastMidnight) {
   if (record.userBits == last_.userBits) return;
-  // A date moves on to the next day where the labels pass midnight.
-  const bool date = (record.groupFlags & kDateFlag) != 0;
-  if (date && pastMidnight) {
-    const uint32_t dayBits = last_.userBits & 0x00FFFFFFU;
-    const int64_t days = daysFromDate(2000 + bcdPair(dayBits, 4), bcdPair(dayBits, 2), bcdPair(dayBits, 0));
-    const uint32_t next = dateUserBits(days + 1) | (last_.userBits & 0xFF000000U);
-    if (next == record.userBits) return;
-  }
+  // A date moves on to the next day where the labels pass midnight (to
+  // the day before, played backwards).
+  const bool date = (record.groupFlags & kDateGroupFlags) != 0;
+  if (date && pastMidnight && dateMovedBy(last_.userBits, record.userBits, record.forward ? 1 : -1)) return;
   ++report_.userBitsChanges;
   note(EventType::kUserBits, record.sample, &record);
 }

@@ -1,5 +1,7 @@
 #include "timecode/user_bits.h"
 
+#include <initializer_list>
+
 namespace stampline {
 namespace {
 
@@ -34,13 +36,27 @@ void dateFromDays(int64_t days, int64_t& year, unsigned& month, unsigned& day) {
   year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
 }
 
-uint32_t dateUserBits(int64_t days) {
+uint32_t dateUserBits(int64_t days, uint8_t timeZone) {
   int64_t year = 0;
   unsigned month = 0;
   unsigned day = 0;
   dateFromDays(days, year, month, day);
   const int64_t twoDigitYear = (year % 100 + 100) % 100;
-  return bcd(day) | bcd(month) << 8 | bcd(twoDigitYear) << 16;
+  return bcd(day) | bcd(month) << 8 | bcd(twoDigitYear) << 16 | uint32_t{timeZone} << 24;
+}
+
+UserBitsDate readDateUserBits(uint32_t word) {
+  const auto pair = [word](int units) { return ((word >> (4 * units)) & 0xFU) + 10 * ((word >> (4 * (units + 1))) & 0xFU); };
+  return {pair(4), pair(2), pair(0), static_cast<uint8_t>(word >> 24)};
+}
+
+bool dateMovedBy(uint32_t before, uint32_t after, int days) {
+  const UserBitsDate date = readDateUserBits(before);
+  for (const int64_t century : {2000, 2100}) {
+    const int64_t day = daysFromDate(century + date.year, date.month, date.day);
+    if (dateUserBits(day + days, date.timeZone) == after) return true;
+  }
+  return false;
 }
 
 uint32_t userBitsWord(const UserBits& bits, uint64_t daysAfterStart) {

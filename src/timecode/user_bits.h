@@ -20,9 +20,28 @@ void dateFromDays(int64_t days, int64_t& year, unsigned& month, unsigned& day);
 
 // The user bits of a date as SMPTE 309M lays it out and LTC decoders read
 // it: day, month and two-digit year as two BCD digits each, units first
-// (groups 1 to 6), then the time-zone code 00, UTC (groups 7 and 8). Read
-// as hexadecimal the word shows YYMMDD.
-uint32_t dateUserBits(int64_t days);
+// (groups 1 to 6), then the time-zone code (groups 7 and 8; 00 is UTC).
+// Read as hexadecimal the word shows ZZYYMMDD.
+uint32_t dateUserBits(int64_t days, uint8_t timeZone = 0);
+
+// The binary group flags (BGF2 BGF1 BGF0) that say the user bits hold a
+// date and time zone.
+inline constexpr unsigned kDateGroupFlags = 0x4;
+
+// A date read back from the user bits: each field as its two BCD digits
+// read (a digit above 9 counts as its value), and the time-zone code.
+struct UserBitsDate {
+  unsigned year = 0;  // two digits
+  unsigned month = 0;
+  unsigned day = 0;
+  uint8_t timeZone = 0;
+};
+UserBitsDate readDateUserBits(uint32_t word);
+// Whether `after` holds the day `days` days (1 or -1) from the date
+// `before` holds, in the same time zone. The two-digit year counts in
+// either century where they differ (00 is 2000, a leap year, or 2100,
+// which is not), so a date passes midnight rightly whichever it is.
+bool dateMovedBy(uint32_t before, uint32_t after, int days);
 
 // The word in the frames labelled `daysAfterStart` midnights after the
 // start label.

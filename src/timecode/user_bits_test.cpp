@@ -28,5 +28,34 @@ TEST(UserBitsTest, TheDateMovesOnAtMidnightAcrossMonthsAndYears) {
   EXPECT_EQ(groupFlags(word), 0U);
 }
 
+TEST(UserBitsTest, ADateReadBackAndMovedAcrossMidnight) {
+  // The fields from their own digits, the time-zone code from groups 7-8.
+  const UserBitsDate read = readDateUserBits(0x11261207);
+  EXPECT_EQ(read.year, 26U);
+  EXPECT_EQ(read.month, 12U);
+  EXPECT_EQ(read.day, 7U);
+  EXPECT_EQ(read.timeZone, 0x11U);
+  EXPECT_EQ(dateUserBits(daysFromDate(2026, 12, 7), 0x11), 0x11261207U);
+  // Year 00 may be 2000 (a leap year) or 2100 (not): either next day
+  // counts, forwards and backwards, and nothing else does.
+  const struct {
+    uint32_t before, after;
+    int days;
+    bool moved;
+  } cases[] = {
+      {0x00000228, 0x00000229, 1, true},   {0x00000228, 0x00000301, 1, true},
+      {0x00000301, 0x00000229, -1, true},  {0x00000301, 0x00000228, -1, true},
+      {0x00240228, 0x00240229, 1, true},   {0x00240228, 0x00240301, 1, false},
+      {0x00261231, 0x00270101, 1, true},   {0x00270101, 0x00261231, -1, true},
+      {0x00261207, 0x00261208, -1, false}, {0x00261207, 0x00261207, 1, false},
+      {0x11261207, 0x11261208, 1, true},   {0x11261207, 0x00261208, 1, false},  // the time zone stays
+      {0x00991231, 0x00000101, 1, true},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(dateMovedBy(c.before, c.after, c.days), c.moved)
+        << std::hex << c.before << " -> " << c.after << " by " << std::dec << c.days;
+  }
+}
+
 }  // namespace
 }  // namespace stampline
