@@ -121,7 +121,9 @@ void printChannel(std::FILE* out, const ChannelReport& r, int32_t rate) {
                printed("%.1f", r.riseMicroseconds).c_str());
   std::fprintf(out, "  speed         %s ppm; jitter %s samples\n", printed("%+.1f", r.speedPpm).c_str(),
                printed("%.2f", r.jitterSamples).c_str());
-  if (r.timeReference) {
+  if (r.timeReference && r.timeReferencePastDay) {
+    std::fputs("  time stamp    not compared: the time reference lies a day or more past midnight\n", out);
+  } else if (r.timeReference) {
     std::fprintf(out, "  time stamp    %s samples at the first frame, %s at worst; it says %s\n",
                  printed("%+.0f", r.firstDifference).c_str(), printed("%+.0f", r.worstDifference).c_str(),
                  labelText(r.impliedLabel, r.dropFrame).c_str());
@@ -166,7 +168,12 @@ Json channelJson(const ChannelReport& r, int32_t rate) {
   j["speed_ppm"] = rounded(r.speedPpm, 1);
   j["jitter_samples"] = rounded(r.jitterSamples, 2);
   j["time_stamp"] = nullptr;
-  if (r.timeReference) {
+  if (r.timeReference && r.timeReferencePastDay) {
+    j["time_stamp"] = {{"time_reference", *r.timeReference},
+                       {"first_difference", nullptr},
+                       {"worst_difference", nullptr},
+                       {"label", nullptr}};
+  } else if (r.timeReference) {
     j["time_stamp"] = {{"time_reference", *r.timeReference},
                        {"first_difference", r.firstDifference},
                        {"worst_difference", r.worstDifference},

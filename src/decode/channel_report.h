@@ -78,6 +78,9 @@ struct ChannelReport {
   // Against the bext TimeReference: where the time stamp puts each frame's
   // label minus where the frame is, for the first frame and the largest.
   std::optional<uint64_t> timeReference;
+  // A time reference of a day's samples or more stands for no time of day:
+  // nothing is compared with it.
+  bool timeReferencePastDay = false;
   double firstDifference = 0;
   double worstDifference = 0;
   TimecodeWord impliedLabel = 0;  // the label at the time stamp's sample

@@ -60,6 +60,10 @@ ChannelAnalysis::ChannelAnalysis(int channel, const AnalysisSettings& settings)
     : settings_(settings) {
   report_.channel = channel;
   report_.timeReference = settings.timeReference;
+  constexpr uint64_t kSecondsADay = 86400;
+  report_.timeReferencePastDay =
+      settings.timeReference &&
+      *settings.timeReference >= static_cast<uint64_t>(std::max(settings.sampleRate, 1)) * kSecondsADay;
   if (settings.statedRate) {
     report_.rate = *settings.statedRate;
     report_.rateStated = true;
@@ -220,7 +224,7 @@ void ChannelAnalysis::checkUserBits(const FrameRecord& record, bool pastMidnight
 
 // Where the time stamp puts the frame's label against where the frame is.
 void ChannelAnalysis::checkTimeStamp(const FrameRecord& record) {
-  if (!settings_.timeReference) return;
+  if (!settings_.timeReference || report_.timeReferencePastDay) return;
   const FrameSchedule day(report_.rate, settings_.sampleRate, 0, record.dropFrame);
   const uint64_t number = labelNumber(record.label, report_.rate.nominal, record.dropFrame);
   const double difference = static_cast<double>(*settings_.timeReference + record.sample) -
