@@ -37,6 +37,8 @@ const LtcRun kStereo48000{48000, kRate30, 2, false, "01:00:00:00"};
 const std::vector<std::string> kLongMono = {"-s", "22050", "-c", "1", "-d", "2000000", "-o", "out"};
 // A second of mono noise at 22050 Hz with the LTC put before it.
 const LtcRun kMixed22050{22050, kRate30, 2, false, "01:00:00:00", {}, false, true};
+// Standard input from in.fifo, which the test holds open.
+const RunOptions kFromInputPipe = with([](RunOptions& o) { o.launcher = {"sh", "-c", "exec \"$@\" < in.fifo", "sh"}; });
 
 // The faults a Windows build meets too (SIGINT is Ctrl-C there); the others
 // need POSIX signals, FIFOs, resource limits, mounts or the system call tracer.
@@ -101,7 +103,8 @@ class FaultTest : public ::testing::TestWithParam<FaultCase> {
     const std::vector<std::string> launcher = programLauncher();
     const bool i386Emulator = std::find(launcher.begin(), launcher.end(), "qemu-i386") != launcher.end();
     const std::vector<std::string>& args = GetParam().args;
-    const bool threads = std::find(args.begin(), args.end(), "--mix=in.wav") != args.end();
+    const bool threads =
+        std::any_of(args.begin(), args.end(), [](const std::string& a) { return a.rfind("--mix", 0) == 0; });
     if (i386Emulator && threads && !GetParam().signals.empty()) {
       GTEST_SKIP() << "qemu-i386 cannot join a thread after a signal";
     }
@@ -263,6 +266,15 @@ std::vector<FaultCase> stopCases() {
        "Error opening file", Left::kCompleteWav},
       {"SIGINT mid-run, --mix", {"--mix=in.wav", "--timecode-channel=1", "-d", "2000000", "-o", "out"}, {},
        I::kSignalsMidRun, {SIGINT}, 130, "Interrupted after", Left::kValidWav, kMixed22050},
+      // A stop while --mix waits on its input ends the run within half a
+      // second, whatever the input does.
+      {"SIGINT while --mix=- waits for a header", {"--mix=-", "-o", "out"}, kFromInputPipe, I::kInputSilent,
+       {SIGINT}, 130, "Interrupted after 0 frames", Left::kNothing},
+      {"SIGTERM while --mix=- waits for samples", {"--mix=-", "--timecode-channel=1", "-o", "out"},
+       kFromInputPipe, I::kInputStalls, {SIGTERM}, 143, "Interrupted after 0 frames", Left::kValidWav,
+       kMixed22050, 0},
+      {"SIGINT while --mix waits for a FIFO's writer", {"--mix=in.fifo", "-o", "out"}, {}, I::kInputSilent,
+       {SIGINT}, 130, "Interrupted after 0 frames", Left::kNothing},
   };
 }
 
@@ -296,15 +308,43 @@ uint64_t killAfterAWhile(const RunningProgram& program, const FaultCase& c, cons
   return describedAtLeast;
 }
 
+// The input pipe of a row that stops --mix while it waits: a FIFO the
+// test writes to (`header`: the first 200 bytes of in.wav) and holds open
+// without writing more. Standard input, or the FIFO itself, where the row
+// names it: its writer then never comes.
+int openInputPipe(const Scene& scene, const FaultCase& c) {
+  const std::string fifo = scene.cwd + "/in.fifo";
+  EXPECT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  if (std::find(c.args.begin(), c.args.end(), "--mix=in.fifo") != c.args.end()) return -1;
+  const int writer = open(fifo.c_str(), O_RDWR | O_CLOEXEC);
+  if (c.interference == I::kInputStalls) {
+    const std::string header = readFile(scene.cwd + "/in.wav").substr(0, 200);
+    EXPECT_EQ(write(writer, header.data(), header.size()), static_cast<ssize_t>(header.size()));
+  }
+  return writer;
+}
+
 TEST_P(StopTest, LeavesAnHonestStatusAndAValidFile) {
   const FaultCase& c = GetParam();
   Scene scene(c);
   scene.settle();
   Aftermath after;
   after.out = scene.out;
+  const bool inputWaits = c.interference == I::kInputSilent || c.interference == I::kInputStalls;
+  if (inputWaits && c.interference == I::kInputStalls) writeNoiseFile(scene.cwd + "/in.wav", 22050, 22050);
+  if (inputWaits && c.interference == I::kInputStalls) {
+    writeFile(scene.cwd + "/in.wav", asExtensible(readFile(scene.cwd + "/in.wav"), 0));
+  }
+  const int writer = inputWaits ? openInputPipe(scene, c) : -1;
   RunningProgram program(c.args, scene.cwd, scene.options);
   ProgramResult r;
-  if (c.interference == I::kKillMidRun) {
+  if (inputWaits) {
+    waitUntilBlocked(program.pid());
+    sendSignals(program.pid(), c.signals, false);
+    EXPECT_TRUE(program.endsWithin(std::chrono::milliseconds(500))) << "still waiting on its input";
+    r = program.finish();
+    if (writer >= 0) close(writer);
+  } else if (c.interference == I::kKillMidRun) {
     after.describedAtLeast = killAfterAWhile(program, c, scene.out);
   } else if (c.interference == I::kSecondRun) {
     waitUntil([&] { return sizeOf(scene.out) > 100000; });
@@ -318,7 +358,7 @@ TEST_P(StopTest, LeavesAnHonestStatusAndAValidFile) {
     EXPECT_EQ(program.outputSoFar(), echoLines(c));
     sendSignals(program.pid(), c.signals, c.interference == I::kSignalsAtOnce);
   }
-  if (c.interference != I::kSecondRun) r = program.finish();
+  if (c.interference != I::kSecondRun && !inputWaits) r = program.finish();
   after.shown = r.out;
   checkAftermath(c, r, after, scene.scratch);
 }

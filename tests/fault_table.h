@@ -36,6 +36,8 @@ enum class Interference {
   kFullDisk,           // output on a 64 KiB tmpfs that is already full
   kBtrfs128,           // output on a btrfs of 128 MB on a loop device
   kBtrfs300,           // ... of 300 MB
+  kInputSilent,        // standard input is a pipe whose writer sends nothing; the signals
+  kInputStalls,        // ... that sends a WAV header, then nothing; the signals
 };
 
 // What must be left afterwards.

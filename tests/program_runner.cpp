@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 namespace stampline::testing {
 
@@ -238,6 +239,20 @@ ProgramResult RunningProgram::finish() {
   const ProgramResult result = wait(pid_, capture_);
   pid_ = -1;
   return result;
+}
+
+bool RunningProgram::endsWithin(std::chrono::milliseconds time) const {
+  const auto deadline = std::chrono::steady_clock::now() + time;
+  siginfo_t info{};
+  while (std::chrono::steady_clock::now() < deadline) {
+    info.si_pid = 0;
+    if (waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid != 0) {
+      return true;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  kill(pid_, SIGKILL);
+  return false;
 }
 
 }  // namespace stampline::testing

@@ -1,6 +1,7 @@
 #ifndef STAMPLINE_TESTS_PROGRAM_RUNNER_H_
 #define STAMPLINE_TESTS_PROGRAM_RUNNER_H_
 
+#include <chrono>
 #include <string>
 #include <utility>
 #include <vector>
@@ -126,6 +127,9 @@ class RunningProgram {
   // What it has printed on standard output so far (unless redirected).
   std::string outputSoFar() const;
   ProgramResult finish();
+  // Whether it ends within `time`; if not, it is killed (finish() then
+  // reaps it).
+  bool endsWithin(std::chrono::milliseconds time) const;
 
  private:
   ScratchDir capture_;

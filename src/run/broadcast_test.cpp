@@ -53,7 +53,7 @@ std::string text(const std::string& bytes, size_t at, size_t width) {
   return field.substr(0, field.find('\0'));
 }
 
-TEST(BroadcastWaveTest, EveryBextFieldInEveryForm) {
+TEST(BroadcastChunksTest, EveryBextFieldInEveryForm) {
   // 2026-12-07 22:43:26 UTC.
   constexpr int64_t kEpoch = 1796683406;
   const struct {
@@ -132,7 +132,7 @@ TEST(BroadcastWaveTest, EveryBextFieldInEveryForm) {
   }
 }
 
-TEST(BroadcastWaveTest, TimeReferenceIsTheFirstSampleOnTheDaysGrid) {
+TEST(BroadcastChunksTest, TimeReferenceIsTheFirstSampleOnTheDaysGrid) {
   // From 01:00:00:00 at 48000 Hz: the start label's number N since midnight
   // times the samples of a frame, R * DEN / NUM, rounded down.
   const struct {
@@ -168,7 +168,7 @@ std::string ixmlOf(const std::vector<WavChunk>& chunks) {
   return {chunks[1].bytes.begin(), chunks[1].bytes.end()};
 }
 
-TEST(BroadcastWaveTest, TimeStampsBeyond32Bits) {
+TEST(BroadcastChunksTest, TimeStampsBeyond32Bits) {
   // 23:00:00:00 at 192 kHz is 15,897,600,000 samples after midnight: the
   // time reference's high word is 3, iXML's HI 3 and LO the rest. 12:25:40:00
   // at 48 kHz, 2,147,520,000, has a LO word above 2^31 and a HI of 0.
@@ -200,7 +200,7 @@ TEST(BroadcastWaveTest, TimeStampsBeyond32Bits) {
   }
 }
 
-TEST(BroadcastWaveTest, TheDateShowsAsUserBits) {
+TEST(BroadcastChunksTest, TheDateShowsAsUserBits) {
   GenerationRequest s;
   s.signal.userBits = {UserBits::Kind::kDate, 0, daysFromDate(2026, 12, 31)};
   const FrameSchedule schedule(s.signal.rate, s.sampleRate, s.signal.start, false);
@@ -209,7 +209,7 @@ TEST(BroadcastWaveTest, TheDateShowsAsUserBits) {
   EXPECT_EQ(text(bext, 0, 256), "LTC 30 NDF, start 01:00:00:00, 44100 Hz\r\nsUBITS=$00261231");
 }
 
-TEST(BroadcastWaveTest, ReproducibleOriginationWhateverTheTimeZone) {
+TEST(BroadcastChunksTest, ReproducibleOriginationWhateverTheTimeZone) {
   const GenerationRequest s;
   const FrameSchedule schedule(s.signal.rate, s.sampleRate, s.signal.start, false);
   const char* before = std::getenv("TZ");
@@ -232,7 +232,7 @@ TEST(BroadcastWaveTest, ReproducibleOriginationWhateverTheTimeZone) {
   EXPECT_EQ(text(fields[0], 42, 8), "22:43:26");
 }
 
-TEST(BroadcastWaveTest, SourceDateEpochMakesRunsIdentical) {
+TEST(BroadcastChunksTest, SourceDateEpochMakesRunsIdentical) {
   testing::ScratchDir dir;
   const std::vector<std::string> args = {"--bwf", "--date", "2026-12-31", "-d", "60", "-o", "x.wav"};
   testing::RunOptions fixed;

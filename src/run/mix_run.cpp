@@ -180,7 +180,8 @@ class MixSink final : public SampleSink {
 int runMix(const MixRequest& request, std::FILE* out, const RunEnvironment& environment) {
   const std::string name = request.inputPath == "-" ? "standard input" : request.inputPath;
   std::string why;
-  const std::unique_ptr<InputFile> input = openInputFile(request.inputPath, why);
+  const std::unique_ptr<InputFile> input = openInputFile(request.inputPath, why, environment.stopSignal);
+  if (!input && why.empty()) return interrupted(out, 0, environment.stopSignal);
   if (!input) {
     std::fprintf(out, "Cannot mix %s: %s\n", name.c_str(), why.c_str());
     return 1;

@@ -51,8 +51,9 @@ bool skipWithin(uint64_t& position, uint64_t size, uint64_t bytes);
 
 // Opens `path` for reading, or standard input for "-". Fails, with `why`
 // set to what is wrong in a few words ("no such file", "a directory"),
-// for a path that cannot be read.
-std::unique_ptr<InputFile> openInputFile(const std::string& path, std::string& why);
+// for a path that cannot be read, or with `why` empty when a stop came
+// while opening waited (a FIFO without a writer).
+std::unique_ptr<InputFile> openInputFile(const std::string& path, std::string& why, StopFlag stop = nullptr);
 
 // Whether both paths name one file that exists (through links too).
 bool namesSameFile(const std::string& a, const std::string& b);

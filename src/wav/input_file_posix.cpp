@@ -98,7 +98,10 @@ bool SystemInput::readable() {
   if (stop_ == nullptr || regular_) return true;
   pollfd wait{fd_, POLLIN, 0};
   while (!stopRequested(stop_)) {
-    if (poll(&wait, 1, 100) != 0) return true;  // ready, at its end, or failed: read says which
+    // Ready, at its end, or failed: read says which. A signal that cut the
+    // wait short is looked at first.
+    const int ready = poll(&wait, 1, 100);
+    if (ready > 0 || (ready < 0 && errno != EINTR)) return true;
   }
   stopped_ = true;
   return false;
@@ -137,9 +140,15 @@ bool SystemInput::seek(uint64_t offset) {
 
 }  // namespace
 
-std::unique_ptr<InputFile> openInputFile(const std::string& path, std::string& why) {
+std::unique_ptr<InputFile> openInputFile(const std::string& path, std::string& why, StopFlag stop) {
   const bool standardInput = path == "-";
-  const int fd = standardInput ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  int fd = STDIN_FILENO;
+  while (!standardInput && (fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC)) < 0 && errno == EINTR) {
+    if (stopRequested(stop)) {
+      why.clear();
+      return nullptr;
+    }
+  }
   if (fd < 0) {
     why = errno == ENOENT ? "no such file" : std::strerror(errno);
     return nullptr;

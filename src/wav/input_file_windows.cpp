@@ -96,7 +96,7 @@ class SystemInput final : public InputFile {
 
 }  // namespace
 
-std::unique_ptr<InputFile> openInputFile(const std::string& path, std::string& why) {
+std::unique_ptr<InputFile> openInputFile(const std::string& path, std::string& why, StopFlag) {
   const bool standardInput = path == "-";
   int fd = -1;
   if (standardInput) {

@@ -59,6 +59,7 @@ class MemoryFile final : public OutputFile {
       return IoResult::kFailed;
     }
     contents.append(p, bytes);
+    writes.push_back(bytes);
     return IoResult::kDone;
   }
   uint64_t appended() const override { return contents.size(); }
@@ -113,6 +114,7 @@ class MemoryFile final : public OutputFile {
   }
 
   std::string contents;
+  std::vector<size_t> writes;  // the size of each append
   std::vector<std::string> log;
   bool removed = false;
 
@@ -151,9 +153,10 @@ struct Outcome {
   uint64_t present = 0;
 };
 
-Outcome writeRun(MemoryFile& file, int blocks, uint64_t riffLimit = kMaxRiffDataBytes) {
+Outcome writeRun(MemoryFile& file, int blocks, uint64_t riffLimit = kMaxRiffDataBytes,
+                 const WavLayout& layout = stereo()) {
   const uint64_t planned = static_cast<uint64_t>(blocks) * kBlockBytes;
-  WavWriter writer(file, stereo(), planned, riffLimit, wholeFrames);
+  WavWriter writer(file, layout, planned, riffLimit, wholeFrames);
   const std::string block(kBlockBytes, 'x');
   Outcome outcome;
   Clock::time_point now{};
@@ -278,6 +281,48 @@ TEST(WavWriter, AStreamGetsItsFinalSizesFirst) {
   EXPECT_FALSE(o.failed);
   EXPECT_EQ(o.declared, 3 * kBlockBytes);
   EXPECT_TRUE(stream.log.empty());  // nothing rewritten, nothing cut
+}
+
+TEST(WavWriter, AStreamsHeaderLeavesWithItsFirstData) {
+  // Readers that sniff a pipe's first read need the header and samples
+  // together: at least 64 KiB of them, or the whole file where shorter.
+  const size_t header = headerBytes(stereo(), WavFormat::kRiff);
+  MemoryFile shortStream({}, true);
+  writeRun(shortStream, 3);
+  EXPECT_EQ(shortStream.writes, std::vector<size_t>({header + 3 * kBlockBytes}));
+  MemoryFile longStream({}, true);
+  writeRun(longStream, 10);
+  EXPECT_EQ(longStream.writes, std::vector<size_t>({header + 7 * kBlockBytes, kBlockBytes, kBlockBytes, kBlockBytes}));
+  MemoryFile empty({}, true);
+  writeRun(empty, 0);
+  EXPECT_EQ(empty.writes, std::vector<size_t>({header}));
+  // A file gets its header at once.
+  MemoryFile file;
+  writeRun(file, 10);
+  EXPECT_EQ(file.writes.front(), header);
+}
+
+TEST(WavWriter, ChunksAfterTheDataFollowItAndCount) {
+  WavLayout layout = stereo();
+  layout.chunksAfter = {{{'c', 'u', 'e', ' '}, {1, 2, 3}}, {{'L', 'I', 'S', 'T'}, {4, 5}}};
+  const std::string trailer = std::string("cue \x03\0\0\0\x01\x02\x03\0LIST\x02\0\0\0\x04\x05", 22);
+  for (const bool stream : {false, true}) {
+    SCOPED_TRACE(stream ? "a stream" : "a file");
+    MemoryFile out({}, stream);
+    const Outcome o = writeRun(out, 2, kMaxRiffDataBytes, layout);
+    EXPECT_FALSE(o.failed);
+    EXPECT_EQ(o.declared, 2 * kBlockBytes);
+    EXPECT_EQ(out.contents.substr(out.contents.size() - trailer.size()), trailer);
+    EXPECT_EQ(testing::littleEndian(out.contents, 4, 4), out.contents.size() - 8);
+  }
+  // A file cut back after a failure has no trailer, and its sizes say so.
+  Faults failing;
+  failing.appendFailsAt = 3;
+  MemoryFile cut(failing);
+  const Outcome o = writeRun(cut, 5, kMaxRiffDataBytes, layout);
+  EXPECT_TRUE(o.failed);
+  EXPECT_EQ(cut.contents.find("cue "), std::string::npos);
+  EXPECT_EQ(testing::littleEndian(cut.contents, 4, 4), cut.contents.size() - 8);
 }
 
 }  // namespace
