@@ -53,6 +53,44 @@ inline std::string asExtensible(std::string wav, uint32_t mask) {
   return wav;
 }
 
+// A chunk's bytes: its id, its size (the body's, unless given), its body
+// and a pad byte where the body is odd.
+inline std::string wavChunk(const std::string& id, const std::string& body, int64_t size = -1) {
+  std::string c = id + std::string(4, '\0') + body;
+  putLittleEndian(c, 4, 4, size >= 0 ? static_cast<uint64_t>(size) : body.size());
+  if (body.size() % 2 != 0) c += '\0';
+  return c;
+}
+
+// A "fmt " chunk's body: plain (16 bytes), or with `mask` given,
+// WAVE_FORMAT_EXTENSIBLE (40 bytes) of the plain tag `tag`.
+inline std::string fmtBody(int channels, int rate, int bits, int tag = 1, int blockAlign = -1,
+                           int64_t mask = -1) {
+  std::string f(16, '\0');
+  putLittleEndian(f, 0, 2, static_cast<uint64_t>(mask >= 0 ? 0xFFFE : tag));
+  putLittleEndian(f, 2, 2, static_cast<uint64_t>(channels));
+  putLittleEndian(f, 4, 4, static_cast<uint64_t>(rate));
+  const int align = blockAlign >= 0 ? blockAlign : channels * bits / 8;
+  putLittleEndian(f, 8, 4, static_cast<uint64_t>(rate * align));
+  putLittleEndian(f, 12, 2, static_cast<uint64_t>(align));
+  putLittleEndian(f, 14, 2, static_cast<uint64_t>(bits));
+  if (mask < 0) return f;
+  f += std::string(10, '\0');
+  putLittleEndian(f, 16, 2, 22);
+  putLittleEndian(f, 18, 2, static_cast<uint64_t>(bits));
+  putLittleEndian(f, 20, 4, static_cast<uint64_t>(mask));
+  putLittleEndian(f, 24, 2, static_cast<uint64_t>(tag));
+  return f + std::string("\x00\x00\x00\x00\x10\x00\x80\x00\x00\xAA\x00\x38\x9B\x71", 14);
+}
+
+// "RIFF" (or `form`) size "WAVE" and the chunks; `riffSize` as given, else
+// the true one.
+inline std::string riffFile(const std::string& chunks, int64_t riffSize = -1, const char* form = "RIFF") {
+  std::string w = std::string(form) + "    WAVE" + chunks;
+  putLittleEndian(w, 4, 4, riffSize >= 0 ? static_cast<uint64_t>(riffSize) : w.size() - 8);
+  return w;
+}
+
 // A file of exactly these bytes.
 inline void writeFile(const std::string& path, std::string_view bytes) {
   std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));

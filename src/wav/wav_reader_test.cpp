@@ -14,31 +14,12 @@ namespace {
 
 using testing::putLittleEndian;
 
-// A chunk's bytes: its id, its size, its body and a pad byte where odd.
 std::string chunk(const std::string& id, const std::string& body, int64_t size = -1) {
-  std::string c = id + std::string(4, '\0') + body;
-  putLittleEndian(c, 4, 4, size >= 0 ? static_cast<uint64_t>(size) : body.size());
-  if (body.size() % 2 != 0) c += '\0';
-  return c;
+  return testing::wavChunk(id, body, size);
 }
-
-std::string fmtBody(int channels, int rate, int bits, int tag = 1, int blockAlign = -1) {
-  std::string f(16, '\0');
-  putLittleEndian(f, 0, 2, static_cast<uint64_t>(tag));
-  putLittleEndian(f, 2, 2, static_cast<uint64_t>(channels));
-  putLittleEndian(f, 4, 4, static_cast<uint64_t>(rate));
-  const int align = blockAlign >= 0 ? blockAlign : channels * bits / 8;
-  putLittleEndian(f, 8, 4, static_cast<uint64_t>(rate * align));
-  putLittleEndian(f, 12, 2, static_cast<uint64_t>(align));
-  putLittleEndian(f, 14, 2, static_cast<uint64_t>(bits));
-  return f;
-}
-
-// "RIFF" size "WAVE" and the chunks; `riffSize` as given, else the true one.
+using testing::fmtBody;
 std::string riff(const std::string& chunks, int64_t riffSize = -1, const char* form = "RIFF") {
-  std::string w = std::string(form) + "    WAVE" + chunks;
-  putLittleEndian(w, 4, 4, riffSize >= 0 ? static_cast<uint64_t>(riffSize) : w.size() - 8);
-  return w;
+  return testing::riffFile(chunks, riffSize, form);
 }
 
 // What a reader makes of `bytes`, as a file and as a stream.
