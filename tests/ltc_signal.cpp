@@ -1,6 +1,6 @@
 #include "ltc_signal.h"
 
-#include "run/ltc_signal.h"
+#include "run/signal.h"
 #include "decode/channel_reader.h"
 #include "synth/block_renderer.h"
 #include "synth/ltc_encoder.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "run/ltc_signal.h"
+#include "run/signal.h"
 #include "timecode/frame_schedule.h"
 #include "wav/broadcast_wave.h"
 #include "wav/wav_header.h"

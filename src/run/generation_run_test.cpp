@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "run/ltc_signal.h"
+#include "run/signal.h"
 #include "run/progress.h"
 #include "synth/ltc_encoder.h"
 #include "timecode/label_text.h"

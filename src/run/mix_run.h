@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "run/ltc_signal.h"
+#include "run/signal.h"
 #include "run/run_environment.h"
 #include "run/wav_sink.h"
 #include "wav/sample_format.h"

@@ -7,7 +7,7 @@
 #include <memory>
 #include <vector>
 
-#include "run/ltc_signal.h"
+#include "run/signal.h"
 
 namespace stampline {
 namespace {

@@ -1,5 +1,5 @@
-#ifndef STAMPLINE_RUN_LTC_SIGNAL_H_
-#define STAMPLINE_RUN_LTC_SIGNAL_H_
+#ifndef STAMPLINE_RUN_SIGNAL_H_
+#define STAMPLINE_RUN_SIGNAL_H_
 
 #include <cstdint>
 
@@ -33,4 +33,4 @@ EncoderConfig encoderConfig(const LtcSignal& signal, SampleFormat format, const 
 
 }  // namespace stampline
 
-#endif  // STAMPLINE_RUN_LTC_SIGNAL_H_
+#endif  // STAMPLINE_RUN_SIGNAL_H_

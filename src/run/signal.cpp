@@ -1,4 +1,4 @@
-#include "run/ltc_signal.h"
+#include "run/signal.h"
 
 #include <ctime>
 
