@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
+#include <algorithm>
 #include <cmath>
 #include <nlohmann/json.hpp>
 #include <random>
@@ -135,6 +136,30 @@ TEST(AnalyzeTest, StreamsOfUnknownSizeAndFilesCutShort) {
   const Analysis noise = analyze(dir, {"--analyze=noise.wav"});
   EXPECT_EQ(noise.run.status, 3);
   EXPECT_EQ(noise.report["ltc_channels"], Json::array());
+}
+
+TEST(AnalyzeTest, ReportsGoWhereTheyAreAsked) {
+  ScratchDir dir;
+  writtenSignal(dir);
+  // The CSV on standard output: the text report on standard error.
+  const ProgramResult csv = runProgram({"--analyze=ltc.wav", "--csv=-"}, dir.path());
+  EXPECT_EQ(csv.status, 0);
+  EXPECT_EQ(csv.out.rfind("channel,sample,label,", 0), 0U) << csv.out;
+  EXPECT_EQ(std::count(csv.out.begin(), csv.out.end(), '\n'), 76);
+  EXPECT_EQ(csv.err.rfind("ltc.wav: RIFF WAVE, 48000 Hz, 1 channel of 16-bit PCM", 0), 0U) << csv.err;
+  if (programIsWindows()) return;  // no /dev/full, and no dd on the same descriptor
+  // A CSV that cannot be written to its end: a failure, and no report.
+  const ProgramResult full = runProgram({"--analyze=ltc.wav", "--csv=/dev/full"}, dir.path());
+  EXPECT_EQ(full.status, 1);
+  EXPECT_EQ(full.out, "");
+  EXPECT_EQ(full.err, "stampline: /dev/full: could not be written to its end\n");
+  // Standard input opened part way into a file is read from there.
+  writeFile(dir.file("prefixed.wav"), "0123456789ab" + readFile(dir.file("ltc.wav")));
+  RunOptions skipped;
+  skipped.launcher = {"sh", "-c", "{ dd bs=1 skip=12 count=0 2>/dev/null; \"$@\"; } < prefixed.wav", "sh"};
+  const Analysis offset = analyze(dir, {"--analyze=-"}, skipped);
+  ASSERT_EQ(offset.run.status, 0) << offset.run.err;
+  EXPECT_EQ(offset.report["channels"][0]["frames"], 75);
 }
 
 TEST(AnalyzeTest, FilesThatCannotBeReadGetOneLine) {

@@ -321,6 +321,8 @@ std::vector<Case> cases() {
        false, 1},
       {"drop-frame cleared by -n 0", {"--drop-frame", "-n", "0", "-f", "25", "-d", "1"},
        "drop-frame\nn = 110 0\nf = 102 25\nd = 100 1\n", false, 0, "output.wav", 44100, 2, 7056},
+      {"a stream, then a file: the later wins", {"--output=-", "-o", "x.wav", "-d", "1"},
+       "output = -\no = 111 x.wav\nd = 100 1\n", false, 0, "x.wav", 44100, 2, 5880},
   };
 }
 
@@ -350,6 +352,25 @@ TEST(CommandLineTest, OutputStatusAndFile) {
       EXPECT_EQ(peak, c.peak);
     }
   }
+}
+
+TEST(CommandLineTest, StandardOutputAsTheFile) {
+  ScratchDir dir;
+  // Never onto a terminal; a write that fails for another reason than a
+  // reader gone is a failure (status 1), not a quiet end (141).
+  const ProgramResult terminal = runOnTerminal({"--output=-", "-d", "1", "--quiet"}, dir.path(), true);
+  EXPECT_EQ(terminal.status, 1);
+  EXPECT_NE(terminal.err.find("Error opening file"), std::string::npos) << terminal.err;
+  RunOptions full;
+  full.stdoutPath = "/dev/full";
+  const ProgramResult failed = runProgram({"--output=-", "-d", "30", "--quiet"}, dir.path(), full);
+  EXPECT_EQ(failed.status, 1);
+  EXPECT_EQ(failed.err, "Error writing file\n");
+  RunOptions gone;
+  gone.stdoutBrokenPipe = true;
+  const ProgramResult closed = runProgram({"--output=-", "-d", "300", "--quiet"}, dir.path(), gone);
+  EXPECT_EQ(closed.status, 141);
+  EXPECT_EQ(closed.err, "");
 }
 
 TEST(CommandLineTest, HelpAndVersionAnswerOnStandardOutput) {

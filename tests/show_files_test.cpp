@@ -113,7 +113,8 @@ TEST(ShowFilesTest, TimecodeOnOneChannelTheOthersSilent) {
   ScratchDir dir;
   ASSERT_EQ(runProgram(run({"--channels=1", "--output=mono.wav"}), dir.path()).status, 0);
   const std::vector<float> mono = readChannels(dir.file("mono.wav")).samples[0];
-  for (const auto& [channels, k] : {std::pair{1, 1}, std::pair{2, 1}, std::pair{8, 8}, std::pair{8, 3}}) {
+  for (const auto& [channels, k] :
+       {std::pair{1, 1}, std::pair{2, 1}, std::pair{8, 8}, std::pair{8, 3}, std::pair{64, 64}, std::pair{64, 1}}) {
     SCOPED_TRACE(std::to_string(k) + " of " + std::to_string(channels));
     const ProgramResult r = runProgram(
         run({"--channels=" + std::to_string(channels), "--timecode-channel=" + std::to_string(k), "--output=k.wav"}),
