@@ -11,7 +11,7 @@
 #include "program_runner.h"
 #include "timecode/timecode.h"
 #include "timecode_labels.h"
-#include "wav_reader.h"
+#include "independent_readers.h"
 
 namespace stampline::testing {
 namespace {
@@ -68,7 +68,7 @@ TEST(DecodeTest, EveryRateDropAndNoiseSetting) {
   }
 }
 
-TEST(DecodeTest, FullVolumeAndQuietSignals) {
+TEST(DecodeTest, NoisyStereoAndCleanMonoOfAnotherHour) {
   writeAndDecode({48000, kRate30, 2, false, false, "10:00:00:00", 40});
   writeAndDecode({44100, kRate25, 1, false, true, "10:00:00:00", 40});
 }

@@ -22,7 +22,7 @@
 #include "fault_table.h"
 #include "test_bytes.h"
 #include "program_runner.h"
-#include "wav_reader.h"
+#include "independent_readers.h"
 
 namespace stampline::testing {
 namespace {

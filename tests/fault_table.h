@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "program_runner.h"
-#include "wav_reader.h"
+#include "independent_readers.h"
 
 namespace stampline::testing {
 

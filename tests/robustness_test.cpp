@@ -14,7 +14,7 @@
 
 #include "ltc_signal.h"
 #include "timecode/label_text.h"
-#include "wav_reader.h"
+#include "independent_readers.h"
 
 namespace stampline::testing {
 namespace {

@@ -11,7 +11,7 @@
 
 #include "program_runner.h"
 #include "test_bytes.h"
-#include "wav_reader.h"
+#include "independent_readers.h"
 
 namespace stampline::testing {
 namespace {

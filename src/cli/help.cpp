@@ -1,6 +1,7 @@
-// The texts that describe the options: --help and --version, and the shell
-// completion, all made from the option tables so that they cannot drift
-// from what the scan accepts.
+// The texts that describe the options: --help and the shell completion,
+// made from the option tables so that they cannot drift from what the scan
+// accepts; --version; and the short options' usage text, which scripts know
+// byte for byte and which stays as it is, whatever the tables say.
 #include <cstring>
 #include <string>
 

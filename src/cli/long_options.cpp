@@ -14,6 +14,7 @@
 #include "timecode/label_text.h"
 #include "timecode/timecode.h"
 #include "timecode/user_bits.h"
+#include "wav/wav_limits.h"
 
 namespace stampline {
 namespace {
@@ -54,18 +55,13 @@ bool takeOutput(const char* value, OptionScan& scan, std::string&) {
   return true;
 }
 
-constexpr uint64_t kLowestSampleRate = 16000;
-constexpr uint64_t kHighestSampleRate = 384000;
-
 bool takeSampleRate(const char* value, OptionScan& scan, std::string&) {
   uint64_t rate = 0;
-  if (!wholeNumber(value, kHighestSampleRate, rate) || rate < kLowestSampleRate) return false;
+  if (!wholeNumber(value, kHighestRate, rate) || rate < kLowestWrittenRate) return false;
   scan.settings.sampleRate = static_cast<int32_t>(rate);
   scan.settings.sampleRateGiven = std::string("--sample-rate=") + value;
   return true;
 }
-
-constexpr uint64_t kMostChannels = 64;
 
 bool takeChannels(const char* value, OptionScan& scan, std::string&) {
   uint64_t channels = 0;
@@ -244,7 +240,7 @@ bool takeAnalyze(const char* value, OptionScan& scan, std::string&) {
 
 bool takeTimecodeChannel(const char* value, OptionScan& scan, std::string&) {
   uint64_t channel = 0;
-  if (!wholeNumber(value, 64, channel) || channel == 0) return false;
+  if (!wholeNumber(value, kMostChannels, channel) || channel == 0) return false;
   scan.settings.timecodeChannel = static_cast<int32_t>(channel);
   return true;
 }
@@ -263,6 +259,15 @@ bool takeCsv(const char* value, OptionScan& scan, std::string&) {
 // Options whose work the scan does itself.
 bool takeNothing(const char*, OptionScan&, std::string&) { return true; }
 
+// The texts that name the limits.
+const std::string kSampleRateAccepted =
+    "a whole number of samples per second from " + std::to_string(kLowestWrittenRate) + " to " +
+    std::to_string(kHighestRate);
+const std::string kSampleRateHelp = "samples per second, " + writtenRates() + " (44100)";
+const std::string kChannelsAccepted = "a whole number of channels from 1 to " + std::to_string(kMostChannels);
+const std::string kChannelsHelp = "1 to " + std::to_string(kMostChannels) + ", every one carrying the signal (2)";
+const std::string kTimecodeChannelAccepted = "a channel from 1 to " + std::to_string(kMostChannels);
+
 constexpr const char* kLabelAccepted =
     "HH:MM:SS:FF, two digits each, hours below 24, minutes and seconds below 60; "
     "';' or '.' may stand before the frames";
@@ -274,12 +279,10 @@ const std::array<LongOptionRow, 23> kRows{{
      "file to write (output.wav); - streams it to standard\n"
      "output, the messages going to standard error",
      "FILE", takeOutput},
-    {"sample-rate", "HZ", "a whole number of samples per second from 16000 to 384000",
-     "samples per second, 16000 to 384000 (44100)",
+    {"sample-rate", "HZ", kSampleRateAccepted.c_str(), kSampleRateHelp.c_str(),
      "16000 22050 32000 44100 48000 88200 96000 176400 192000 352800 384000", takeSampleRate},
-    {"channels", "N", "a whole number of channels from 1 to 64",
-     "1 to 64, every one carrying the signal (2)", "1 2 4 6 8", takeChannels},
-    {"timecode-channel", "K", "a channel from 1 to 64",
+    {"channels", "N", kChannelsAccepted.c_str(), kChannelsHelp.c_str(), "1 2 4 6 8", takeChannels},
+    {"timecode-channel", "K", kTimecodeChannelAccepted.c_str(),
      "the signal on channel K alone, the others silent;\n"
      "with --mix, where it goes among the input's (last);\n"
      "with --analyze, the one channel read (every channel)",

@@ -3,13 +3,6 @@
 #include <algorithm>
 
 namespace stampline {
-namespace {
-
-// Samples are scanned this many sample frames at a time, so that their
-// reversals take little memory (a quarter of a MiB a channel at most).
-constexpr size_t kScanFrames = size_t{1} << 14;
-
-}  // namespace
 
 ChannelReader::ChannelReader(int channel, double fullScale, const AnalysisSettings& settings)
     : fullScale_(fullScale),

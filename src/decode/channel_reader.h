@@ -25,6 +25,11 @@ namespace stampline {
 // those. The fresh finder and decoder then read on from there.
 class ChannelReader {
  public:
+  // Samples are scanned this many sample frames at a time, so that their
+  // reversals take little memory (a quarter of a MiB a channel at most):
+  // pieces of this length suit it best.
+  static constexpr size_t kScanFrames = size_t{1} << 14;
+
   // `channel` is 1-based; `fullScale` the largest sample value.
   ChannelReader(int channel, double fullScale, const AnalysisSettings& settings);
 

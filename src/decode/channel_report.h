@@ -38,9 +38,9 @@ enum class EventType {
   kUserBits,   // the user bits change (not a date moving on at midnight)
   kTimeStamp,  // the file's time stamp puts this frame half a frame or more away
   kInvalid,    // a frame read whole that fails its parity or digit ranges
-  kTruncated,  // the file ends before its header says
+  kTruncated,  // the file ends before its header says (the last type)
 };
-inline constexpr size_t kEventTypes = 9;
+inline constexpr size_t kEventTypes = static_cast<size_t>(EventType::kTruncated) + 1;
 const char* eventName(EventType type);
 
 struct Event {

@@ -17,10 +17,10 @@
 namespace stampline {
 namespace {
 
-// Samples are read about this many bytes at a time, and scanned this many
-// sample frames at a time.
+// Samples are read about this many bytes at a time, and scanned a piece at
+// a time, as the channel reader scans them.
 constexpr size_t kReadBytes = size_t{8} << 20;
-constexpr size_t kPieceFrames = size_t{1} << 14;
+constexpr size_t kPieceFrames = ChannelReader::kScanFrames;
 
 // One channel's reader, and the frames and events it has found that the
 // listeners have not had yet.

@@ -12,17 +12,10 @@
 namespace stampline {
 namespace {
 
-// Samples are rendered straight into a block of whole frames of about this
-// size, and each block goes to the system with one write: large enough that
-// the per-call cost vanishes, small enough that the block stays in the
-// processor's cache between rendering and the system's copy (1 MiB measured
-// slower).
-constexpr uint64_t kBlockBytes = uint64_t{256} << 10;
-
 // The blocks of a run of LTC alone.
 class RenderedBlocks final : public BlockSource {
  public:
-  RenderedBlocks(LtcEncoder& encoder, uint64_t frames) : blocks_(encoder, frames, kBlockBytes) {}
+  RenderedBlocks(LtcEncoder& encoder, uint64_t frames) : blocks_(encoder, frames, kRenderBlockBytes) {}
   bool done() const override { return blocks_.done(); }
   std::span<const uint8_t> next() override { return blocks_.next(); }
   uint64_t framesDone() const override { return blocks_.framesDone(); }

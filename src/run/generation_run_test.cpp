@@ -20,7 +20,7 @@
 #include "timecode/label_text.h"
 #include "program_runner.h"
 #include "test_bytes.h"
-#include "wav_reader.h"
+#include "independent_readers.h"
 
 namespace stampline {
 namespace {

@@ -21,9 +21,6 @@
 namespace stampline {
 namespace {
 
-// The output is made about this many bytes at a time, whatever its channels.
-constexpr uint64_t kBlockBytes = uint64_t{1} << 20;
-
 // The input's speaker positions: its channel mask, or for a plain file of
 // one or two channels front centre, or front left and right; 0 for none.
 uint32_t inputSpeakers(const WavInfo& info) {
@@ -226,7 +223,7 @@ int runMix(const MixRequest& request, std::FILE* out, const RunEnvironment& envi
     EncoderConfig config = encoderConfig(signal, info.format, environment);
     config.channels = 1;
     encoder = std::make_unique<LtcEncoder>(plan.schedule, config);
-    blocks = std::make_unique<MixedBlocks>(*encoder, plan, ltcChannel, reader, name, kBlockBytes);
+    blocks = std::make_unique<MixedBlocks>(*encoder, plan, ltcChannel, reader, name, kMixBlockBytes);
     sink = std::make_unique<WavSink>(plan.layout, plan.lengthKnown ? plan.dataBytes() : kUnknownDataBytes,
                                      environment.riffLimit,
                                      [&plan](uint64_t bytes) { return plan.wholeFrameBytes(bytes); });

@@ -1,5 +1,5 @@
-#ifndef STAMPLINE_TESTS_WAV_READER_H_
-#define STAMPLINE_TESTS_WAV_READER_H_
+#ifndef STAMPLINE_TESTS_INDEPENDENT_READERS_H_
+#define STAMPLINE_TESTS_INDEPENDENT_READERS_H_
 
 #include <cstdint>
 #include <string>
@@ -10,6 +10,9 @@
 #include "timecode/user_bits.h"
 
 namespace stampline::testing {
+
+// Our files as readers that are not ours take them: libsndfile for the
+// container, libltc's decoder for the timecode.
 
 // A WAV or RF64 file as libsndfile reads it.
 struct SoundFile {
@@ -77,4 +80,4 @@ int64_t checkLtcFile(const std::string& path, const LtcRun& run, bool clean = fa
 
 }  // namespace stampline::testing
 
-#endif  // STAMPLINE_TESTS_WAV_READER_H_
+#endif  // STAMPLINE_TESTS_INDEPENDENT_READERS_H_

@@ -1,4 +1,4 @@
-#include "wav_reader.h"
+#include "independent_readers.h"
 
 #include <ltc.h>
 #include <sndfile.h>
