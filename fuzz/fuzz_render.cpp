@@ -9,7 +9,7 @@
 #include <cstring>
 #include <vector>
 
-#include "run/ltc_signal.h"
+#include "run/signal.h"
 #include "synth/ltc_encoder.h"
 
 namespace {

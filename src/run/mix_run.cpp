@@ -183,9 +183,15 @@ int runMix(const MixRequest& request, std::FILE* out, const RunEnvironment& envi
     std::fprintf(out, "Cannot mix %s: %s\n", name.c_str(), why.c_str());
     return 1;
   }
+  return mixInput(*input, request, out, environment);
+}
+
+int mixInput(InputFile& input, const MixRequest& request, std::FILE* out, const RunEnvironment& environment) {
+  const std::string name = request.inputPath == "-" ? "standard input" : request.inputPath;
+  std::string why;
   // A stop while the input keeps the run waiting ends it all the same.
-  input->stopOn(environment.stopSignal);
-  WavReader reader(*input);
+  input.stopOn(environment.stopSignal);
+  WavReader reader(input);
   if (request.inputPath != "-" && !request.output.standardOutput &&
       namesSameFile(request.inputPath, request.output.path)) {
     why = "it is the output file too";

@@ -9,6 +9,7 @@
 #include "run/signal.h"
 #include "run/run_environment.h"
 #include "run/wav_sink.h"
+#include "wav/input_file.h"
 #include "wav/sample_format.h"
 
 namespace stampline {
@@ -54,6 +55,8 @@ struct MixRequest {
 // when the input fails part way (the output then keeps its whole frames).
 // A stop ends the run promptly, whatever the input does.
 int runMix(const MixRequest& request, std::FILE* out, const RunEnvironment& environment);
+// The same for an input already open (`request.inputPath` names it).
+int mixInput(InputFile& input, const MixRequest& request, std::FILE* out, const RunEnvironment& environment);
 
 }  // namespace stampline
 
