@@ -3,7 +3,7 @@
 // rate and channel count per case; nothing is written anywhere.
 #include <benchmark/benchmark.h>
 
-#include "run/ltc_signal.h"
+#include "run/signal.h"
 #include "synth/block_renderer.h"
 #include "synth/ltc_encoder.h"
 

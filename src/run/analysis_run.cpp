@@ -92,7 +92,7 @@ bool workAll(Channels& channels, const Block& block, SecondCore& core) {
 
 // Gives the listeners what each channel found since the last time, channel
 // by channel, frames and events in sample order.
-void tell(Channels& channels, Listeners listeners) {
+void tell(const Channels& channels, Listeners listeners) {
   for (const auto& c : channels) {
     c->reader.takeEvents(c->events);
     const int channel = c->index + 1;

@@ -66,7 +66,7 @@ struct Analysed {
   int status = -1;
   std::string err;
 };
-Analysed analyse(const std::string& bytes, std::vector<AnalysisListener*> listeners, AnalysisRequest request = {},
+Analysed analyse(const std::string& bytes, const std::vector<AnalysisListener*>& listeners, AnalysisRequest request = {},
                  MemoryInputFaults faults = {}) {
   request.path = "in.wav";
   const auto input = memoryInput(bytes, true, faults);
@@ -85,7 +85,7 @@ Analysed analyse(const std::string& bytes, std::vector<AnalysisListener*> listen
 std::vector<int16_t> spliced() {
   const testing::TestSignal signal{kRate25, 48000, false, 0x00000001, 60, true, 0.5, {}};
   std::vector<int16_t> s = testing::renderLtc(signal);
-  s.erase(s.begin() + 30 * 1920, s.begin() + 40 * 1920);
+  s.erase(s.begin() + std::ptrdiff_t{30} * 1920, s.begin() + std::ptrdiff_t{40} * 1920);
   return s;
 }
 
