@@ -82,6 +82,8 @@ TEST(AnalyzeTest, EveryFormReadsTheSameFrames) {
       {"extensible 24-bit", SF_FORMAT_WAVEX | SF_FORMAT_PCM_24},
       {"RF64", SF_FORMAT_RF64 | SF_FORMAT_PCM_16},
       {"channel 3 of 4 beside noise", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 4, 3},
+      {"A-law", SF_FORMAT_WAV | SF_FORMAT_ALAW},
+      {"mu-law", SF_FORMAT_WAV | SF_FORMAT_ULAW},
   };
   for (const auto& form : forms) {
     SCOPED_TRACE(form.name);

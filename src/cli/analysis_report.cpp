@@ -45,6 +45,16 @@ double rounded(double value, int decimals) {
   return std::round(value * scale) / scale + 0.0;  // never -0
 }
 
+// The JSON's name for a kind of sample.
+const char* sampleFormatName(SampleFormat format) {
+  switch (format.companding) {
+    case SampleFormat::Companding::kALaw: return "alaw";
+    case SampleFormat::Companding::kMuLaw: return "mulaw";
+    case SampleFormat::Companding::kNone: break;
+  }
+  return format.floating ? "float" : "pcm";
+}
+
 std::string hex8(uint32_t value) {
   char text[16];
   std::snprintf(text, sizeof text, "%08" PRIX32, value);
@@ -221,7 +231,7 @@ void printJsonReport(std::FILE* out, const FileFacts& file, const std::vector<Ch
   Json format = {{"container", info.rf64 ? "RF64" : "RIFF"},
                  {"sample_rate", info.sampleRate},
                  {"channels", info.channels},
-                 {"sample_format", info.format.floating ? "float" : "pcm"},
+                 {"sample_format", sampleFormatName(info.format)},
                  {"bits", info.format.bits},
                  {"sample_frames", file.sampleFrames},
                  {"duration", seconds(file.sampleFrames, info.sampleRate)},

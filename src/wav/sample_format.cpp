@@ -22,13 +22,31 @@ void convertAll(std::span<const uint8_t> bytes, std::vector<uint8_t>& scratch, C
   }
 }
 
+// G.711's expansion of a companded byte to a 16-bit value (ITU-T G.711:
+// mu-law to +-32124, A-law to +-32256).
+int16_t muLawSample(uint8_t byte) {
+  const unsigned u = ~byte & 0xFFU;
+  const int magnitude = static_cast<int>((((u & 0x0FU) << 3) + 0x84) << ((u & 0x70U) >> 4)) - 0x84;
+  return static_cast<int16_t>((u & 0x80U) != 0 ? -magnitude : magnitude);
+}
+int16_t aLawSample(uint8_t byte) {
+  const unsigned a = byte ^ 0x55U;
+  const unsigned segment = (a & 0x70U) >> 4;
+  int magnitude = static_cast<int>((a & 0x0FU) << 4);
+  magnitude = segment == 0 ? magnitude + 8 : (magnitude + 0x108) << (segment - 1);
+  return static_cast<int16_t>((a & 0x80U) != 0 ? magnitude : -magnitude);
+}
+
 }  // namespace
 
 std::string describeFormat(SampleFormat format) {
+  if (format.companding == SampleFormat::Companding::kALaw) return "A-law";
+  if (format.companding == SampleFormat::Companding::kMuLaw) return "mu-law";
   return std::to_string(format.bits) + "-bit " + (format.floating ? "float" : "PCM");
 }
 
 double readFullScale(SampleFormat format) {
+  if (format.companding != SampleFormat::Companding::kNone) return 32767;
   return format.floating ? 1.0 : fullScale(format) * (format.bits % 16 == 8 ? 256 : 1);
 }
 
@@ -78,6 +96,14 @@ SampleView readSamples(SampleFormat format, int32_t channels, std::span<const ui
   if (std::endian::native == std::endian::little && width == typeBytes) {
     // Only out of place (a header of odd length before them): copied.
     scratch.assign(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(view.frames * width * static_cast<size_t>(channels)));
+    view.data = scratch.data();
+    return view;
+  }
+  if (format.companding != SampleFormat::Companding::kNone) {
+    const bool aLaw = format.companding == SampleFormat::Companding::kALaw;
+    convertAll<int16_t, 1>(bytes, scratch, [aLaw](uint64_t v) {
+      return aLaw ? aLawSample(static_cast<uint8_t>(v)) : muLawSample(static_cast<uint8_t>(v));
+    });
     view.data = scratch.data();
     return view;
   }

@@ -10,12 +10,15 @@
 namespace stampline {
 
 // How a WAV file holds one sample: integer (PCM) or IEEE floating point, of
-// so many bits. Every sample in a file is little-endian; integer samples of
-// 8 bits are unsigned with 128 as zero, wider ones signed; 24-bit samples
-// take three bytes.
+// so many bits, or 8 bits companded by G.711 (A-law or mu-law, as telephone
+// recordings hold them). Every sample in a file is little-endian; integer
+// samples of 8 bits are unsigned with 128 as zero, wider ones signed;
+// 24-bit samples take three bytes.
 struct SampleFormat {
+  enum class Companding : uint8_t { kNone, kALaw, kMuLaw };
   uint16_t bits = 16;
   bool floating = false;
+  Companding companding = Companding::kNone;
 
   bool operator==(const SampleFormat&) const = default;
 };
@@ -26,10 +29,13 @@ inline constexpr SampleFormat kPcm24{24, false};
 inline constexpr SampleFormat kPcm32{32, false};
 inline constexpr SampleFormat kFloat32{32, true};
 inline constexpr SampleFormat kFloat64{64, true};
+inline constexpr SampleFormat kALaw{8, false, SampleFormat::Companding::kALaw};
+inline constexpr SampleFormat kMuLaw{8, false, SampleFormat::Companding::kMuLaw};
 
 // Bytes one sample takes in the file.
 inline size_t bytesPerSample(SampleFormat format) { return format.bits / 8U; }
-// "16-bit PCM", "32-bit float", for reports and messages.
+// "16-bit PCM", "32-bit float", "A-law", "mu-law", for reports and
+// messages.
 std::string describeFormat(SampleFormat format);
 // The largest sample value: 32767, 8388607 or 2147483647 for integer
 // samples (127 for 8-bit ones, measured from 128), 1.0 for floating point.
@@ -50,7 +56,8 @@ struct SampleView {
   size_t frames = 0;
 };
 // The largest positive value a sample of `format` reads as: 32767 for 8
-// and 16-bit samples, 2147483392 for 24-bit ones (both scaled up),
+// and 16-bit samples (and the companded ones, read on the 16-bit scale),
+// 2147483392 for 24-bit ones (scaled up),
 // 2147483647 for 32-bit ones, 1.0 for floating point.
 double readFullScale(SampleFormat format);
 // Calls `read` with a pointer to the view's value `first` as the type it
@@ -70,7 +77,8 @@ void withSamples(const SampleView& view, size_t first, Read read) {
   }
 }
 // Whole sample frames of `format` as a reader takes them: 8 and 16 bits as
-// 16-bit integers (8-bit ones centred on zero and scaled up by 256), 24 and
+// 16-bit integers (8-bit ones centred on zero and scaled up by 256, A-law
+// and mu-law ones expanded as G.711 gives them, on the 16-bit scale), 24 and
 // 32 bits as 32-bit integers (24-bit ones scaled up by 256), floating point
 // as single precision. The bytes are used as they are where they can be
 // (16-bit, 32-bit and float samples on a little-endian machine, suitably

@@ -38,5 +38,30 @@ TEST(SampleFormatTest, FullScaleAndWidth) {
   EXPECT_EQ(bytesPerSample(kFloat64), 8U);
 }
 
+TEST(SampleFormatTest, CompandedSamplesReadAsG711ExpandsThem) {
+  // mu-law: 0x00 the most negative, 0x80 the most positive, 0xFF and 0x7F
+  // zero; A-law: 0x55 and 0xD5 the smallest steps, 0x2A and 0xAA the
+  // largest, sign bit set for positive; the others as sox decodes them.
+  const struct {
+    SampleFormat format;
+    std::string bytes;
+    std::vector<int16_t> values;
+    const char* name;
+  } cases[] = {
+      {kMuLaw, std::string("\x00\x80\xFF\x7F\x8F\x70", 6), {-32124, 32124, 0, 0, 16764, -120}, "mu-law"},
+      {kALaw, std::string("\x55\xD5\x2A\xAA\x5A\xA5", 6), {-8, 8, -32256, 32256, -248, 16896}, "A-law"},
+  };
+  for (const auto& c : cases) {
+    std::vector<uint8_t> scratch;
+    const SampleView view = readSamples(c.format, 1, {reinterpret_cast<const uint8_t*>(c.bytes.data()), c.bytes.size()}, scratch);
+    ASSERT_EQ(view.kind, SampleKind::kInt16);
+    ASSERT_EQ(view.frames, c.values.size());
+    const auto* read = static_cast<const int16_t*>(view.data);
+    EXPECT_EQ(std::vector<int16_t>(read, read + view.frames), c.values) << c.name;
+    EXPECT_EQ(describeFormat(c.format), c.name);
+    EXPECT_EQ(readFullScale(c.format), 32767);
+  }
+}
+
 }  // namespace
 }  // namespace stampline

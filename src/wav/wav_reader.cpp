@@ -162,12 +162,13 @@ bool WavReader::readFormat(std::span<const uint8_t> body, std::string& problem) 
   }
   const bool pcm = kind == kFormatPcm && (bits == 8 || bits == 16 || bits == 24 || bits == 32);
   const bool floating = kind == kFormatIeeeFloat && (bits == 32 || bits == 64);
-  if (!pcm && !floating) {
+  const bool companded = (kind == kFormatALaw || kind == kFormatMuLaw) && bits == 8;
+  if (!pcm && !floating && !companded) {
     problem = "samples of format " + std::to_string(kind) + " and " + std::to_string(bits) +
-              " bits, which are not read (PCM of 8 to 32 bits and float of 32 or 64 are)";
+              " bits, which are not read (PCM of 8 to 32 bits, float of 32 or 64, A-law and mu-law are)";
     return false;
   }
-  info_.format = {bits, floating};
+  info_.format = companded ? (kind == kFormatALaw ? kALaw : kMuLaw) : SampleFormat{bits, floating};
   if (info_.channels == 0 || info_.channels > kMostChannels) {
     problem = std::to_string(info_.channels) + " channels (1 to " + std::to_string(kMostChannels) + " are read)";
     return false;

@@ -1,0 +1,118 @@
+#!/usr/bin/env python3
+"""Scores the readers on one case of the degraded corpus against its truth.
+
+usage: score.py TRUTH.csv OURS.csv OURS.json LIBLTC.csv
+
+Prints one line of numbers: our right and wrong labels, libltc's right
+(in runs of two or more right frames) and wrong labels, our events, our
+false events and our unreadable stretches, and our exit status.
+
+A row is right when a frame of the truth starts within half a frame of it
+(after the case's delay, the median offset of the rows whose label the
+truth has, which a codec adds) and carries its label, drop-frame flag and
+user bits; a row without such a frame is wrong. A false event is a jump,
+repeat, direction, rate, drop_frame or user_bits event with no true change
+within a frame of it.
+"""
+import bisect
+import csv
+import json
+import statistics
+import sys
+
+CHANGE_EVENTS = {"jump", "repeat", "direction", "rate", "drop_frame", "user_bits"}
+
+
+def read_truth(path):
+    frames, changes = [], []
+    with open(path) as f:
+        for line in f:
+            if line.startswith("start,"):
+                continue
+            if line.startswith("changes"):
+                changes = [int(v) for v in line.strip().split(",")[1:] if v]
+                continue
+            start, end, label, drop, bits, forward = line.strip().split(",")
+            frames.append((int(start), int(end), label, int(drop), bits.upper(), forward == "1"))
+    frames.sort()
+    return frames, changes
+
+
+def read_rows(path, sample="sample"):
+    rows = []
+    try:
+        with open(path) as f:
+            for r in csv.DictReader(f):
+                rows.append((int(r[sample]), r["label"], int(r["drop_frame"]), r["user_bits"].upper()))
+    except FileNotFoundError:
+        pass
+    return rows
+
+
+def delay(frames, rows):
+    by_label = {}
+    for f in frames:
+        by_label.setdefault((f[2], f[4]), []).append(f[0])
+    offsets = []
+    for sample, label, _, bits in rows:
+        starts = by_label.get((label, bits))
+        if starts:
+            offsets.append(min((sample - s for s in starts), key=abs))
+    return statistics.median(offsets) if offsets else 0
+
+
+def score(frames, rows):
+    """Right rows (as truth indices) and the number of wrong rows."""
+    starts = [f[0] for f in frames]
+    d = delay(frames, rows)
+    right, wrong = [], 0
+    for sample, label, drop, bits in rows:
+        at = sample - d
+        i = bisect.bisect_left(starts, at)
+        best = None
+        for j in (i - 1, i):
+            if 0 <= j < len(frames):
+                f = frames[j]
+                if abs(f[0] - at) <= (f[1] - f[0]) / 2 and (best is None or abs(f[0] - at) < abs(frames[best][0] - at)):
+                    best = j
+        if best is not None and frames[best][2] == label and frames[best][3] == drop and frames[best][4] == bits:
+            right.append(best)
+        else:
+            wrong += 1
+    return right, wrong
+
+
+def in_runs(right):
+    """Right frames that stand in runs of two or more neighbouring frames."""
+    seen = set(right)
+    return sum(1 for i in seen if i - 1 in seen or i + 1 in seen)
+
+
+def main():
+    truth, ours_csv, ours_json, theirs_csv = sys.argv[1:5]
+    frames, changes = read_truth(truth)
+    ours = read_rows(ours_csv)
+    theirs = read_rows(theirs_csv)
+    our_right, our_wrong = score(frames, ours)
+    their_right, their_wrong = score(frames, theirs)
+    events = false_events = unreadable = 0
+    status = -1
+    try:
+        report = json.load(open(ours_json))
+        status = report["status"]
+        length = (frames[1][0] - frames[0][0]) if len(frames) > 1 else 1600
+        for channel in report["channels"]:
+            for e in channel.get("events", []):
+                events += 1
+                if e["type"] == "unreadable":
+                    unreadable += 1
+                if e["type"] in CHANGE_EVENTS and not any(abs(e["sample"] - c) <= 1.5 * length for c in changes):
+                    false_events += 1
+    except (FileNotFoundError, json.JSONDecodeError, KeyError):
+        pass
+    print(len(frames), len(set(our_right)), our_wrong, in_runs(their_right), their_wrong, events, false_events,
+          unreadable, status)
+
+
+if __name__ == "__main__":
+    main()
