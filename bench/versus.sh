@@ -22,9 +22,9 @@ measure() {
   local start end
   rm -f "$work/out.wav"
   start=$(date +%s%N)
-  /usr/bin/time -f "%U %S %M" -o "$timing" "$@" >/dev/null 2>&1 || true
+  /usr/bin/time -f "%e %U %S %M" -o "$timing" "$@" >/dev/null 2>&1 || true
   end=$(date +%s%N)
-  awk -v ns=$((end - start)) '{printf "%.4f %.2f %d\n", ns / 1e9, $1 + $2, $3}' "$timing"
+  awk 'END {printf "%.4f %.2f %d\n", $1, $2 + $3, $4}' "$timing"
 }
 median() { sort -n | awk '{v[NR]=$1} END {print (NR%2 ? v[(NR+1)/2] : (v[NR/2]+v[NR/2+1])/2)}'; }
 
@@ -45,7 +45,7 @@ compare() {  # name, then the arguments after the program
       read -r ow oc peakOld < <(measure "$old" "$@")
     fi
     wall+=("$(awk -v a="$nw" -v b="$ow" 'BEGIN {printf "%.3f", a / b}')")
-    cpu+=("$(awk -v a="$nc" -v b="$oc" 'BEGIN {printf "%.3f", b > 0 ? a / b : 1}')")
+    cpu+=("$(awk -v a="$nc" -v b="$oc" 'BEGIN {printf "%.3f", (b > 0 ? a / b : 1)}')")
   done
   echo "$name: wall new/old ${wall[*]}"
   echo "  median wall ratio $(printf '%s\n' "${wall[@]}" | median), median processor ratio" \

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "cli/long_options.h"
-#include "cli/option_scanner.h"
+#include "platform/option_scanner.h"
 
 namespace stampline::testing {
 

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "cli/options.h"
-#include "cli/option_scanner.h"
+#include "platform/option_scanner.h"
 
 namespace stampline {
 

@@ -5,7 +5,7 @@
 
 #include "cli/help.h"
 #include "cli/long_options.h"
-#include "cli/option_scanner.h"
+#include "platform/option_scanner.h"
 #include "cli/short_options.h"
 
 namespace stampline {

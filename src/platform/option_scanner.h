@@ -1,5 +1,5 @@
-#ifndef STAMPLINE_CLI_OPTION_SCANNER_H_
-#define STAMPLINE_CLI_OPTION_SCANNER_H_
+#ifndef STAMPLINE_PLATFORM_OPTION_SCANNER_H_
+#define STAMPLINE_PLATFORM_OPTION_SCANNER_H_
 
 #include <cstdio>
 
@@ -64,4 +64,4 @@ const char* optionArgument();
 
 }  // namespace stampline
 
-#endif  // STAMPLINE_CLI_OPTION_SCANNER_H_
+#endif  // STAMPLINE_PLATFORM_OPTION_SCANNER_H_

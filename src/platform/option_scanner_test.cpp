@@ -1,4 +1,4 @@
-#include "cli/option_scanner.h"
+#include "platform/option_scanner.h"
 
 #include <gtest/gtest.h>
 
