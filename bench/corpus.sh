@@ -46,7 +46,7 @@ printf '%-28s %6s %6s %6s %7s %7s %6s %6s %6s %6s\n' case frames right wrong ltc
 totals=(0 0 0 0 0 0 0 0)
 for c in "${cases[@]}"; do
   "$stampline" --analyze="$dir/$c.wav" --json --csv="$dir/$c.ours.csv" >"$dir/$c.ours.json" 2>/dev/null || true
-  "$ltc_frames" "$dir/$c.wav" >"$dir/$c.libltc.csv"
+  [ -s "$dir/$c.libltc.csv" ] || "$ltc_frames" "$dir/$c.wav" >"$dir/$c.libltc.csv"
   read -r -a s < <(python3 bench/corpus/score.py "$dir/$c.truth" "$dir/$c.ours.csv" "$dir/$c.ours.json" "$dir/$c.libltc.csv")
   printf '%-28s %6s %6s %6s %7s %7s %6s %6s %6s %6s\n' "$c" "${s[@]}"
   for i in 0 1 2 3 4 5 6 7; do totals[i]=$((totals[i] + s[i])); done

@@ -9,8 +9,9 @@ false events and our unreadable stretches, and our exit status.
 
 A row is right when a frame of the truth starts within half a frame of it
 (after the case's delay, the median offset of the rows whose label the
-truth has, which a codec adds) and carries its label, drop-frame flag and
-user bits; a row without such a frame is wrong. A false event is a jump,
+truth has, which a codec adds) and carries its label, drop-frame flag, user
+bits and (for our rows; libltc's name none) group flags, 000 throughout; a
+row without such a frame is wrong. A false event is a jump,
 repeat, direction, rate, drop_frame or user_bits event with no true change
 within a frame of it.
 """
@@ -32,18 +33,24 @@ def read_truth(path):
             if line.startswith("changes"):
                 changes = [int(v) for v in line.strip().split(",")[1:] if v]
                 continue
-            start, end, label, drop, bits, forward = line.strip().split(",")
-            frames.append((int(start), int(end), label, int(drop), bits.upper(), forward == "1"))
+            start, end, label, drop, bits, forward, whole = line.strip().split(",")
+            frames.append((int(start), int(end), label, int(drop), bits.upper(), forward == "1", whole == "1"))
     frames.sort()
     return frames, changes
 
 
 def read_rows(path, sample="sample"):
+    """Rows as (sample, label, drop-frame flag, user bits); a row whose group
+    flags are not the truth's (000 throughout the corpus) carries user bits
+    that cannot match."""
     rows = []
     try:
         with open(path) as f:
             for r in csv.DictReader(f):
-                rows.append((int(r[sample]), r["label"], int(r["drop_frame"]), r["user_bits"].upper()))
+                bits = r["user_bits"].upper()
+                if r.get("binary_group_flags", "000") != "000":
+                    bits += "/flags " + r["binary_group_flags"]
+                rows.append((int(r[sample]), r["label"], int(r["drop_frame"]), bits))
     except FileNotFoundError:
         pass
     return rows
@@ -76,21 +83,28 @@ def score(frames, rows):
                 if abs(f[0] - at) <= (f[1] - f[0]) / 2 and (best is None or abs(f[0] - at) < abs(frames[best][0] - at)):
                     best = j
         if best is not None and frames[best][2] == label and frames[best][3] == drop and frames[best][4] == bits:
-            right.append(best)
+            if frames[best][6]:
+                right.append(best)
         else:
             wrong += 1
     return right, wrong
 
 
-def in_runs(right):
-    """Right frames that stand in runs of two or more neighbouring frames."""
+def in_runs(right, frames):
+    """Right frames that stand in runs of two or more neighbouring whole frames."""
     seen = set(right)
-    return sum(1 for i in seen if i - 1 in seen or i + 1 in seen)
+    def whole_neighbour(i, step):
+        j = i + step
+        while 0 <= j < len(frames) and not frames[j][6]:
+            j += step
+        return j in seen
+    return sum(1 for i in seen if whole_neighbour(i, -1) or whole_neighbour(i, 1))
 
 
 def main():
     truth, ours_csv, ours_json, theirs_csv = sys.argv[1:5]
     frames, changes = read_truth(truth)
+    whole = [f for f in frames if f[6]]
     ours = read_rows(ours_csv)
     theirs = read_rows(theirs_csv)
     our_right, our_wrong = score(frames, ours)
@@ -100,17 +114,22 @@ def main():
     try:
         report = json.load(open(ours_json))
         status = report["status"]
-        length = (frames[1][0] - frames[0][0]) if len(frames) > 1 else 1600
+        starts = [f[0] for f in frames]
+
+        def length_at(sample):  # the frame length where the change is
+            i = min(max(bisect.bisect_left(starts, sample), 1), len(frames) - 1)
+            return max(frames[i][1] - frames[i][0], frames[i - 1][1] - frames[i - 1][0])
+
         for channel in report["channels"]:
             for e in channel.get("events", []):
                 events += 1
                 if e["type"] == "unreadable":
                     unreadable += 1
-                if e["type"] in CHANGE_EVENTS and not any(abs(e["sample"] - c) <= 1.5 * length for c in changes):
+                if e["type"] in CHANGE_EVENTS and not any(abs(e["sample"] - c) <= 1.5 * length_at(c) for c in changes):
                     false_events += 1
     except (FileNotFoundError, json.JSONDecodeError, KeyError):
         pass
-    print(len(frames), len(set(our_right)), our_wrong, in_runs(their_right), their_wrong, events, false_events,
+    print(len(whole), len(set(our_right)), our_wrong, in_runs(their_right, frames), their_wrong, events, false_events,
           unreadable, status)
 
 

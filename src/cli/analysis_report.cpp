@@ -83,13 +83,15 @@ std::string dateText(const ChannelReport& r) {
 // A label with ';' before the frames where its frame says drop-frame.
 std::string labelText(TimecodeWord label, bool dropFrame) { return formatLabel(label, dropFrame); }
 
-void printEvent(std::FILE* out, const ChannelReport& r, const Event& e, int32_t rate) {
+bool hasLength(const Event& e) { return e.type == EventType::kGap || e.type == EventType::kUnreadable; }
+
+void printEvent(std::FILE* out, const Event& e, int32_t rate) {
   std::fprintf(out, "    %-11s at sample %" PRIu64 " (%s)", eventName(e.type), e.sample,
                fileTime(e.sample, rate).c_str());
-  if (e.type == EventType::kGap) std::fprintf(out, ", %" PRIu64 " samples", e.length);
+  if (hasLength(e)) std::fprintf(out, ", %" PRIu64 " samples", e.length);
   if (e.before || e.after) {
-    std::fprintf(out, ": %s -> %s", e.before ? labelText(*e.before, r.dropFrame).c_str() : "(none)",
-                 e.after ? labelText(*e.after, r.dropFrame).c_str() : "(none)");
+    std::fprintf(out, ": %s -> %s", e.before ? labelText(*e.before, e.beforeDropFrame).c_str() : "(none)",
+                 e.after ? labelText(*e.after, e.afterDropFrame).c_str() : "(none)");
   }
   if (!e.detail.empty()) std::fprintf(out, " (%s)", e.detail.c_str());
   std::fputc('\n', out);
@@ -108,7 +110,24 @@ void printEvents(std::FILE* out, const ChannelReport& r, int32_t rate) {
   }
   std::fprintf(out, "  events        %" PRIu64 " (%s)%s:\n", r.eventTotal(), counts.c_str(),
                r.eventTotal() > r.events.size() ? printed("; the first %.0f", static_cast<double>(r.events.size())).c_str() : "");
-  for (const Event& e : r.events) printEvent(out, r, e, rate);
+  for (const Event& e : r.events) printEvent(out, e, rate);
+}
+
+// "29.97 (30000/1001), detected; drop-frame", or why there is none.
+std::string rateText(const ChannelReport& r, const RatePart& part) {
+  if (!part.rateKnown && !r.rateStated) return "unknown (fewer than three frames confirmed)";
+  return rateName(part.rate) + " (" + rateFraction(part.rate) + "), " + (r.rateStated ? "as stated" : "detected") +
+         "; " + (part.dropFrame ? "drop-frame" : "non-drop");
+}
+
+std::string speedText(const RatePart& part) {
+  if (!part.rateKnown) return "unknown";
+  return printed("%+.1f", part.speedPpm) + " ppm; jitter " + printed("%.2f", part.jitterSamples) + " samples";
+}
+
+// A finite figure as `format` prints it, or "unknown".
+std::string figure(const char* format, double value) {
+  return std::isfinite(value) ? printed(format, value) : "unknown";
 }
 
 void printChannel(std::FILE* out, const ChannelReport& r, int32_t rate) {
@@ -118,19 +137,25 @@ void printChannel(std::FILE* out, const ChannelReport& r, int32_t rate) {
     std::fprintf(out, "  %-13s %s at sample %" PRIu64 " (%s)\n", name,
                  labelText(f->label, f->dropFrame).c_str(), f->sample, fileTime(f->sample, rate).c_str());
   }
-  std::fprintf(out, "  frame rate    %s (%s), %s; %s\n", rateName(r.rate).c_str(),
-               rateFraction(r.rate).c_str(), r.rateStated ? "as stated" : "detected",
-               r.dropFrame ? "drop-frame" : "non-drop");
+  const RatePart first = r.parts.empty() ? RatePart{} : r.parts.front();
+  std::fprintf(out, "  frame rate    %s\n", rateText(r, first).c_str());
+  if (r.parts.size() > 1) {
+    std::fprintf(out, "  parts         %zu, at different rates:\n", r.parts.size());
+    for (const RatePart& part : r.parts) {
+      std::fprintf(out, "    %s to %s: %" PRIu64 " frames from sample %" PRIu64 ", %s; speed %s\n",
+                   labelText(part.first.label, part.first.dropFrame).c_str(),
+                   labelText(part.last.label, part.last.dropFrame).c_str(), part.frames, part.first.sample,
+                   rateText(r, part).c_str(), speedText(part).c_str());
+    }
+  }
   std::string bits = hex8(r.userBits) + (r.userBitsChanges == 0 ? " throughout"
                                                                  : ", changing " + std::to_string(r.userBitsChanges) + " times");
   bits += ", group flags " + flags(r.groupFlags);
   if (r.holdsDate) bits += "; date " + dateText(r) + " (YY-MM-DD), time zone code " + hex8(r.timeZone).substr(6);
   std::fprintf(out, "  user bits     %s\n", bits.c_str());
   std::fprintf(out, "  level         %s dBFS peak; frames start %s; rise time %s us\n",
-               printed("%.2f", r.peakDbfs).c_str(), polarity(r).c_str(),
-               printed("%.1f", r.riseMicroseconds).c_str());
-  std::fprintf(out, "  speed         %s ppm; jitter %s samples\n", printed("%+.1f", r.speedPpm).c_str(),
-               printed("%.2f", r.jitterSamples).c_str());
+               figure("%.2f", r.peakDbfs).c_str(), polarity(r).c_str(), figure("%.1f", r.riseMicroseconds).c_str());
+  std::fprintf(out, "  speed         %s\n", speedText(first).c_str());
   if (r.timeReference && r.timeReferencePastDay) {
     std::fputs("  time stamp    not compared: the time reference lies a day or more past midnight\n", out);
   } else if (r.timeReference) {
@@ -138,33 +163,91 @@ void printChannel(std::FILE* out, const ChannelReport& r, int32_t rate) {
                  printed("%+.0f", r.firstDifference).c_str(), printed("%+.0f", r.worstDifference).c_str(),
                  labelText(r.impliedLabel, r.dropFrame).c_str());
   }
+  if (r.invalidFrames > 0 || r.nonFiniteSamples > 0) {
+    std::fprintf(out, "  refused       %" PRIu64 " frames read (%" PRIu64 " unconfirmed); %" PRIu64
+                      " samples not a number or infinite\n",
+                 r.invalidFrames, r.unconfirmedFrames, r.nonFiniteSamples);
+  }
   printEvents(out, r, rate);
+}
+
+// A channel without a confirmed frame: a signal like LTC that could not be
+// read, or none (and how many frames read there were refused).
+void printWithoutLtc(std::FILE* out, const ChannelReport& r, int32_t rate) {
+  if (r.unreadable()) {
+    std::fprintf(out, "Channel %d: a signal like LTC, unreadable: no frame confirmed (%" PRIu64
+                      " frames read, %" PRIu64 " unconfirmed)\n",
+                 r.channel, r.invalidFrames, r.unconfirmedFrames);
+    printEvents(out, r, rate);
+    return;
+  }
+  std::fprintf(out, "Channel %d: no LTC", r.channel);
+  if (r.invalidFrames > 0) {
+    std::fprintf(out, " (%" PRIu64 " frames read, none confirmed)", r.invalidFrames);
+  }
+  std::fputc('\n', out);
 }
 
 Json frameJson(const FrameRecord& f, int32_t rate) {
   return {{"label", labelText(f.label, f.dropFrame)}, {"sample", f.sample}, {"time", seconds(f.sample, rate)}};
 }
 
-Json eventJson(const ChannelReport& r, const Event& e, int32_t rate) {
+Json eventJson(const Event& e, int32_t rate) {
   Json j = {{"type", eventName(e.type)}, {"sample", e.sample}, {"time", seconds(e.sample, rate)}};
-  j["before"] = e.before ? Json(labelText(*e.before, r.dropFrame)) : Json(nullptr);
-  j["after"] = e.after ? Json(labelText(*e.after, r.dropFrame)) : Json(nullptr);
-  if (e.type == EventType::kGap) j["length"] = e.length;
+  j["before"] = e.before ? Json(labelText(*e.before, e.beforeDropFrame)) : Json(nullptr);
+  j["after"] = e.after ? Json(labelText(*e.after, e.afterDropFrame)) : Json(nullptr);
+  if (hasLength(e)) j["length"] = e.length;
   if (!e.detail.empty()) j["detail"] = e.detail;
   return j;
 }
 
+// A rate, or null where fewer than three frames leave it unknown.
+Json rateJson(const ChannelReport& r, const RatePart& part, bool name) {
+  if (!part.rateKnown && !r.rateStated) return nullptr;
+  return name ? rateName(part.rate) : rateFraction(part.rate);
+}
+
+Json partJson(const ChannelReport& r, const RatePart& part, int32_t rate) {
+  return {{"first", frameJson(part.first, rate)},
+          {"last", frameJson(part.last, rate)},
+          {"frames", part.frames},
+          {"frame_rate", rateJson(r, part, false)},
+          {"frame_rate_name", rateJson(r, part, true)},
+          {"drop_frame", part.dropFrame},
+          {"speed_ppm", part.rateKnown ? Json(rounded(part.speedPpm, 1)) : Json(nullptr)},
+          {"jitter_samples", part.rateKnown ? Json(rounded(part.jitterSamples, 2)) : Json(nullptr)}};
+}
+
+Json eventsJson(const ChannelReport& r, int32_t rate, Json& j) {
+  Json events = Json::array();
+  for (const Event& e : r.events) events.push_back(eventJson(e, rate));
+  j["events"] = events;
+  Json counts = Json::object();
+  for (size_t t = 0; t < kEventTypes; ++t) counts[eventName(static_cast<EventType>(t))] = r.eventCounts[t];
+  j["event_counts"] = counts;
+  return j;
+}
+
 Json channelJson(const ChannelReport& r, int32_t rate) {
-  Json j = {{"channel", r.channel}, {"ltc", r.carriesLtc()}, {"frames", r.frames},
-            {"invalid_frames", r.invalidFrames}};
-  if (!r.carriesLtc()) return j;
+  Json j = {{"channel", r.channel},
+            {"ltc", r.carriesLtc()},
+            {"frames", r.frames},
+            {"invalid_frames", r.invalidFrames},
+            {"unconfirmed_frames", r.unconfirmedFrames},
+            {"non_finite_samples", r.nonFiniteSamples},
+            {"unreadable", r.unreadable()}};
+  if (!r.carriesLtc()) return r.unreadable() ? eventsJson(r, rate, j) : j;
+  const RatePart first = r.parts.empty() ? RatePart{} : r.parts.front();
   j["first"] = frameJson(r.first, rate);
   j["last"] = frameJson(r.last, rate);
   j["direction"] = direction(r);
-  j["frame_rate"] = rateFraction(r.rate);
-  j["frame_rate_name"] = rateName(r.rate);
+  j["frame_rate"] = rateJson(r, first, false);
+  j["frame_rate_name"] = rateJson(r, first, true);
   j["frame_rate_stated"] = r.rateStated;
   j["drop_frame"] = r.dropFrame;
+  Json parts = Json::array();
+  for (const RatePart& part : r.parts) parts.push_back(partJson(r, part, rate));
+  j["parts"] = parts;
   Json bits = {{"value", hex8(r.userBits)}, {"changes", r.userBitsChanges},
                {"binary_group_flags", flags(r.groupFlags)}};
   if (r.holdsDate) {
@@ -174,9 +257,9 @@ Json channelJson(const ChannelReport& r, int32_t rate) {
   j["user_bits"] = bits;
   j["level_dbfs"] = std::isfinite(r.peakDbfs) ? Json(rounded(r.peakDbfs, 2)) : Json(nullptr);
   j["polarity"] = polarity(r);
-  j["rise_time_us"] = rounded(r.riseMicroseconds, 1);
-  j["speed_ppm"] = rounded(r.speedPpm, 1);
-  j["jitter_samples"] = rounded(r.jitterSamples, 2);
+  j["rise_time_us"] = std::isfinite(r.riseMicroseconds) ? Json(rounded(r.riseMicroseconds, 1)) : Json(nullptr);
+  j["speed_ppm"] = first.rateKnown ? Json(rounded(r.speedPpm, 1)) : Json(nullptr);
+  j["jitter_samples"] = first.rateKnown ? Json(rounded(r.jitterSamples, 2)) : Json(nullptr);
   j["time_stamp"] = nullptr;
   if (r.timeReference && r.timeReferencePastDay) {
     j["time_stamp"] = {{"time_reference", *r.timeReference},
@@ -189,13 +272,7 @@ Json channelJson(const ChannelReport& r, int32_t rate) {
                        {"worst_difference", r.worstDifference},
                        {"label", labelText(r.impliedLabel, r.dropFrame)}};
   }
-  Json events = Json::array();
-  for (const Event& e : r.events) events.push_back(eventJson(r, e, rate));
-  j["events"] = events;
-  Json counts = Json::object();
-  for (size_t t = 0; t < kEventTypes; ++t) counts[eventName(static_cast<EventType>(t))] = r.eventCounts[t];
-  j["event_counts"] = counts;
-  return j;
+  return eventsJson(r, rate, j);
 }
 
 }  // namespace
@@ -212,11 +289,11 @@ void printTextReport(std::FILE* out, const FileFacts& file, const std::vector<Ch
   }
   std::string without;
   for (const ChannelReport& r : channels) {
-    if (r.carriesLtc() || channels.size() == 1) {
+    if (r.carriesLtc() || r.unreadable() || r.invalidFrames > 0 || channels.size() == 1) {
       if (r.carriesLtc()) {
         printChannel(out, r, info.sampleRate);
       } else {
-        std::fprintf(out, "Channel %d: no LTC\n", r.channel);
+        printWithoutLtc(out, r, info.sampleRate);
       }
     } else {
       without += (without.empty() ? "" : ", ") + std::to_string(r.channel);

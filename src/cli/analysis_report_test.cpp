@@ -56,6 +56,15 @@ ChannelReport withLtc() {
   r.riseMicroseconds = -0.01;  // rounds to a zero that must show unsigned
   r.speedPpm = -0.04;
   r.jitterSamples = -0.001;
+  RatePart part;
+  part.frames = 2;
+  part.first = r.first;
+  part.last = r.last;
+  part.rate = kRate25;
+  part.rateKnown = true;
+  part.speedPpm = r.speedPpm;
+  part.jitterSamples = r.jitterSamples;
+  r.parts = {part};
   Event gap{EventType::kGap, 4800, 0x00000001, 0x03000001, 3200, ""};
   r.events.push_back(gap);
   r.eventCounts[static_cast<size_t>(EventType::kGap)] = 1;

@@ -6,17 +6,46 @@ namespace stampline {
 
 ChannelReader::ChannelReader(int channel, double fullScale, const AnalysisSettings& settings)
     : fullScale_(fullScale),
+      sampleRate_(settings.sampleRate),
       lead_(static_cast<size_t>(std::max(settings.sampleRate, 1)) / 2),
       tail_(static_cast<size_t>(std::max(settings.sampleRate, 1)) / 8),
-      scan_(std::make_unique<Scan>(fullScale)),
+      scan_(std::make_unique<Scan>(fullScale, settings.sampleRate)),
       analysis_(channel, settings) {}
 
 template <typename T>
 void ChannelReader::Scan::add(const T* samples, size_t stride, size_t frames, std::vector<ReadFrame>& out) {
   for (size_t done = 0; done < frames; done += kScanFrames) {
-    const size_t count = std::min(kScanFrames, frames - done);
-    take(finder.scan(samples + done * stride, stride, count), out);
+    addPiece(samples + done * stride, stride, std::min(kScanFrames, frames - done), out);
   }
+}
+
+template <typename T>
+void ChannelReader::Scan::addPiece(const T* samples, size_t stride, size_t frames, std::vector<ReadFrame>& out) {
+  const auto readsFrames = [](const std::vector<ReadFrame>& read, size_t from) {
+    return std::any_of(read.begin() + static_cast<std::ptrdiff_t>(from), read.end(),
+                       [](const ReadFrame& f) { return !f.cellsOnly; });
+  };
+  const size_t from = out.size();
+  if (sinceFrame < probeAfter || !finder.hearsSignal()) {
+    take(finder.scan(samples, stride, frames), out);
+    sinceFrame = readsFrames(out, from) ? 0 : sinceFrame + frames;
+    return;
+  }
+  // No frame for a while: this piece the other way too.
+  Scan other = *this;
+  other.finder.switchWay();
+  tried.clear();
+  other.take(other.finder.scan(samples, stride, frames), tried);
+  take(finder.scan(samples, stride, frames), out);
+  if (readsFrames(out, from) || !readsFrames(tried, 0)) {
+    sinceFrame = readsFrames(out, from) ? 0 : probeAfter / 2;  // probe again a while later
+    return;
+  }
+  out.resize(from);
+  out.insert(out.end(), tried.begin(), tried.end());
+  std::swap(finder, other.finder);
+  std::swap(decoder, other.decoder);
+  sinceFrame = 0;
 }
 
 void ChannelReader::Scan::take(std::span<const Edge> edges, std::vector<ReadFrame>& out) {
@@ -42,11 +71,14 @@ size_t ChannelReader::middle() const { return (splitFrames_ + lead_ - tail_) / 2
 
 void ChannelReader::beginSplit(size_t frames) {
   splitFrames_ = frames;
-  // The scan the last split left behind serves again.
-  if (!ahead_) ahead_ = std::make_unique<Scan>(fullScale_);
+  // The scan the last split left behind serves again, the way the first
+  // part reads.
+  if (!ahead_) ahead_ = std::make_unique<Scan>(fullScale_, sampleRate_);
   ahead_->finder.restartAt(samplesRead_ + middle() - lead_);
+  if (ahead_->finder.way() != scan_->finder.way()) ahead_->finder.switchWay();
   ahead_->decoder.restart();
   ahead_->finder.setWindow(scan_->decoder.cellLength());
+  ahead_->sinceFrame = 0;
   frames_.clear();
   aheadFrames_.clear();
   haveFirstPartFrame_ = false;
@@ -97,7 +129,7 @@ void ChannelReader::finish(std::vector<FrameRecord>& rows, bool truncated, uint6
   scan_->take(scan_->finder.finish(), frames_);
   analyse(frames_, rows);
   const EdgeFinder& finder = scan_->finder;
-  analysis_.finish(rows, truncated, endSample, finder.peak(), fullScale_, finder.riseSamples());
+  analysis_.finish(rows, truncated, endSample, {finder.peak(), fullScale_, finder.riseSamples(), finder.nonFinite()});
 }
 
 template void ChannelReader::add(const int16_t*, size_t, size_t, std::vector<FrameRecord>&);

@@ -67,20 +67,28 @@ class ChannelReader {
   void takeEvents(std::vector<Event>& events) { analysis_.takeEvents(events); }
 
  private:
-  // Samples to frames.
+  // Samples to frames. After half a second of a signal without a frame
+  // read, each piece is also read the other way (on copies of the finder
+  // and the decoder), which is kept where it reads a frame.
   struct Scan {
-    explicit Scan(double fullScale) : finder(fullScale) {}
-    Scan(double fullScale, uint64_t firstSample) : finder(fullScale, firstSample) {}
+    Scan(double fullScale, int32_t sampleRate) : finder(fullScale), probeAfter(probeSamples(sampleRate)) {}
     template <typename T>
     void add(const T* samples, size_t stride, size_t frames, std::vector<ReadFrame>& out);
+    template <typename T>
+    void addPiece(const T* samples, size_t stride, size_t frames, std::vector<ReadFrame>& out);
     void take(std::span<const Edge> edges, std::vector<ReadFrame>& out);
+    static uint64_t probeSamples(int32_t sampleRate) { return static_cast<uint64_t>(std::max(sampleRate, 1)) / 2; }
     EdgeFinder finder;
     LtcDecoder decoder;
+    uint64_t probeAfter;
+    uint64_t sinceFrame = 0;  // samples since a frame was read, or since the last probe
+    std::vector<ReadFrame> tried;
   };
   void analyse(const std::vector<ReadFrame>& frames, std::vector<FrameRecord>& rows);
   size_t middle() const;
 
   double fullScale_;
+  int32_t sampleRate_;
   size_t lead_;            // sample frames the second part starts early
   size_t tail_;            // and the first reads on
   uint64_t samplesRead_ = 0;

@@ -15,6 +15,8 @@ const char* eventName(EventType type) {
     case EventType::kTimeStamp: return "time_stamp";
     case EventType::kInvalid: return "invalid";
     case EventType::kTruncated: return "truncated";
+    case EventType::kRate: return "rate";
+    case EventType::kUnreadable: return "unreadable";
   }
   return "?";
 }

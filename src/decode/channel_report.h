@@ -30,17 +30,19 @@ struct FrameRecord {
 
 // What can happen in a channel's timecode, each with a name for reports.
 enum class EventType {
-  kJump,       // a label that does not follow the one before
-  kRepeat,     // the label before again
-  kGap,        // a frame's length or more without a frame that can be read
-  kDirection,  // played the other way from here
-  kDropFrame,  // the drop-frame flag changes, or disagrees with the labels
-  kUserBits,   // the user bits change (not a date moving on at midnight)
-  kTimeStamp,  // the file's time stamp puts this frame half a frame or more away
-  kInvalid,    // a frame read whole that fails its parity or digit ranges
-  kTruncated,  // the file ends before its header says (the last type)
+  kJump,        // a label that does not follow the one before
+  kRepeat,      // the label before again
+  kGap,         // a frame's length or more without a frame that can be read
+  kDirection,   // played the other way from here
+  kDropFrame,   // the drop-frame flag changes, or disagrees with the labels
+  kUserBits,    // the user bits change (not a date moving on at midnight)
+  kTimeStamp,   // the file's time stamp puts this frame half a frame or more away
+  kInvalid,     // a frame read whole that fails its parity or digit ranges, or that no neighbour confirms
+  kTruncated,   // the file ends before its header says
+  kRate,        // the frame rate changes: a part of its own from here
+  kUnreadable,  // longer than a frame of a signal like LTC, without a frame confirmed (the last type)
 };
-inline constexpr size_t kEventTypes = static_cast<size_t>(EventType::kTruncated) + 1;
+inline constexpr size_t kEventTypes = static_cast<size_t>(EventType::kUnreadable) + 1;
 const char* eventName(EventType type);
 
 struct Event {
@@ -49,8 +51,24 @@ struct Event {
   // The labels either side, where there are frames there.
   std::optional<TimecodeWord> before;
   std::optional<TimecodeWord> after;
-  uint64_t length = 0;  // a gap's, in samples
+  uint64_t length = 0;  // a gap's or an unreadable stretch's, in samples
   std::string detail;   // a few words where the type says too little
+  // Whether those frames say drop-frame (their labels show ';').
+  bool beforeDropFrame = false;
+  bool afterDropFrame = false;
+};
+
+// A stretch of a channel's timecode at one frame rate: its frames, their
+// rate (the nominal one from the labels, 23.976/24 and 29.97/30 told apart
+// by timing), drop-frame, speed and jitter.
+struct RatePart {
+  uint64_t frames = 0;
+  FrameRecord first, last;
+  FrameRate rate;
+  bool rateKnown = false;  // from at least three confirmed frames (else no rate, speed nor jitter)
+  bool dropFrame = false;  // the first frame's flag
+  double speedPpm = 0;     // positive: frames shorter than nominal
+  double jitterSamples = 0;
 };
 
 // Everything a channel's analysis found.
@@ -86,10 +104,17 @@ struct ChannelReport {
   TimecodeWord impliedLabel = 0;  // the label at the time stamp's sample
   std::vector<Event> events;      // the first kMostEventsListed
   std::array<uint64_t, kEventTypes> eventCounts{};
-  uint64_t invalidFrames = 0;
+  uint64_t invalidFrames = 0;     // read whole and refused, the unconfirmed among them
+  uint64_t unconfirmedFrames = 0;
+  uint64_t nonFiniteSamples = 0;  // not a number, or infinite: read as silence
+  // Each stretch at one rate, in order; the rate, drop-frame, speed and
+  // jitter above are the first part's.
+  std::vector<RatePart> parts;
 
   static constexpr size_t kMostEventsListed = 1000;
   bool carriesLtc() const { return frames > 0; }
+  // A signal like LTC that could not be read (and no frame confirmed).
+  bool unreadable() const { return frames == 0 && eventCounts[static_cast<size_t>(EventType::kUnreadable)] > 0; }
   uint64_t eventTotal() const;
 };
 

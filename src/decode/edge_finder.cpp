@@ -13,11 +13,19 @@
 namespace stampline {
 namespace {
 
-// The finder works through a channel in blocks of this many sample frames;
-// the envelope moves once a block.
+// The finder works through a channel in blocks of this many sample frames
+// (about half a frame at 48 kHz); the envelope moves once a block.
 constexpr size_t kBlockFrames = 4096;
-// The envelope's level and middle follow each block by this share.
+// The envelope's level and middle follow each block by this share (a
+// quarter every 4096 samples).
 constexpr double kFollow = 0.25;
+// A crossing whose signal stays this many cells on the far side without
+// reaching the threshold (a noise spike returns at once) is a reversal.
+constexpr double kDwellCells = 1.0 / 3;
+// A block (long enough to hold cells) whose swing is below this share of
+// the envelope's (the level dropped, a dropout) is judged by its own
+// envelope instead.
+constexpr double kQuieter = 0.35;
 // A reversal must reach this share of the level past the middle.
 constexpr double kReach = 0.4;
 // Below this share of full scale the signal is silence.
@@ -89,14 +97,32 @@ std::span<const Edge> EdgeFinder::scan(const float* samples, size_t stride, size
   return scanAll(samples, stride, frames);
 }
 
+void EdgeFinder::switchWay() {
+  way_ = way_ == Way::kCrossings ? Way::kSteps : Way::kCrossings;
+  // Each way's state is its own: the crossings' envelope is measured
+  // afresh, the steps' measure starts clean.
+  haveEnvelope_ = false;
+  pending_ = false;
+  stepBefore_ = stepLast_ = 0;
+  sinceStep_ = 0;
+}
+
 template <typename T>
 std::span<const Edge> EdgeFinder::scanAll(const T* samples, size_t stride, size_t frames) {
   // At most one reversal a sample, one before the first, and one the last
   // call left waiting.
   if (found_.size() < frames + 2) found_.resize(frames + 2);
   count_ = 0;
+  if (way_ == Way::kSteps) {
+    scanSteps(samples, stride, frames);
+    return {found_.data(), count_};
+  }
   for (size_t done = 0; done < frames; done += kBlockFrames) {
     scanBlock(samples + done * stride, stride, std::min(kBlockFrames, frames - done), frames - done);
+  }
+  // The latest samples, for the steps way should it take over.
+  for (size_t i = frames > recent_.size() ? frames - recent_.size() : 0; i < frames; ++i) {
+    recent_[seen_++ % recent_.size()] = static_cast<double>(samples[i * stride]);
   }
   return {found_.data(), count_};
 }
@@ -106,6 +132,7 @@ void EdgeFinder::scanBlock(const T* block, size_t stride, size_t count, size_t r
   // The envelope of the blocks before serves this one, which then moves it
   // on; the first block, or one after silence, is measured first.
   if (!haveEnvelope_ || silent_) {
+    const bool wasSilent = haveEnvelope_ && silent_;
     T highest = block[0];
     T lowest = block[0];
     for (size_t i = 0; i < count; ++i) {
@@ -113,6 +140,7 @@ void EdgeFinder::scanBlock(const T* block, size_t stride, size_t count, size_t r
       lowest = std::min(lowest, block[i * stride]);
     }
     updateEnvelope(block, stride, count, highest, lowest);
+    if (wasSilent && !silent_) resumeAfterSilence(block, stride, count);
   }
   if (!started_) {
     // A signal that starts at one of its levels began its first cell with
@@ -127,10 +155,27 @@ void EdgeFinder::scanBlock(const T* block, size_t stride, size_t count, size_t r
       }
     }
   }
+  // What the block may have to be read again from.
+  const Resume resume{count_, reversals_, state_, pending_, pendingPosition_, pendingRising_, passOver_};
   if (pending_) confirm(block, stride, count, 0);
   T highest = block[0];
   T lowest = block[0];
   crossings(block, stride, count, readable, highest, lowest);
+  const double swing = (static_cast<double>(highest) - static_cast<double>(lowest)) / 2;
+  if (count >= kBlockFrames / 2 && swing < kQuieter * (high_ - low_) / 2 && std::isfinite(swing)) {
+    // Far quieter than the envelope: read again by its own.
+    count_ = resume.count;
+    reversals_ = resume.reversals;
+    state_ = resume.state;
+    pending_ = resume.pending;
+    pendingPosition_ = resume.pendingPosition;
+    pendingRising_ = resume.pendingRising;
+    passOver_ = resume.passOver;
+    haveEnvelope_ = false;
+    updateEnvelope(block, stride, count, highest, lowest);
+    if (pending_) confirm(block, stride, count, 0);
+    crossings(block, stride, count, readable, highest, lowest);
+  }
   last_ = valueAt(block, stride, count - 1);
   first_ += count;
   updateEnvelope(block, stride, count, highest, lowest);
@@ -269,15 +314,34 @@ void EdgeFinder::crossing(const T* block, size_t stride, size_t count, size_t at
   confirm(block, stride, count, at + 1);
 }
 
+// The signal comes back after silence: its first level (where it first
+// reaches the threshold) opens a cell, whichever side it is on.
+template <typename T>
+void EdgeFinder::resumeAfterSilence(const T* block, size_t stride, size_t count) {
+  pending_ = false;
+  for (size_t i = 0; i < count; ++i) {
+    const double v = valueAt(block, stride, i) - mid_;
+    if (std::abs(v) >= reach_) {
+      state_ = 0;
+      accept(static_cast<double>(first_ + i) - 0.5, v > 0);
+      return;
+    }
+  }
+}
+
 // Follows a crossing on from sample `from`: a reversal once the signal
-// reaches past the threshold, a spike if it crosses back first. At the end
-// of the block it waits for the next.
+// reaches past the threshold (or stays past the middle a third of a cell),
+// a spike if it crosses back first. At the end of the block it waits for
+// the next.
 template <typename T>
 void EdgeFinder::confirm(const T* block, size_t stride, size_t count, size_t from) {
   const double sign = pendingRising_ ? 1 : -1;
+  // A level that stays on the far side this long is a reversal, however
+  // far it reaches (the signal fell: a dropout, a fade).
+  const double dwell = window_ >= 6 ? window_ * kDwellCells : INFINITY;
   for (size_t j = from; j < count; ++j) {
     const double v = (valueAt(block, stride, j) - mid_) * sign;
-    if (v >= reach_) {
+    if (v >= reach_ || (v > 0 && static_cast<double>(first_ + j) - pendingPosition_ >= dwell)) {
       pending_ = false;
       accept(pendingPosition_, pendingRising_);
       return;

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <array>
 #include <span>
 #include <vector>
 
@@ -44,6 +45,12 @@ inline double edgeSamples(int64_t units) { return static_cast<double>(units) / k
 // (the first, and one after silence, by its own).
 class EdgeFinder {
  public:
+  // How reversals are found: where the signal crosses its middle (a square
+  // wave, however noisy, offset or slowed at its edges), or where it steps
+  // (one that a high-pass, an all-pass or a camera's input has turned into
+  // spikes or rotated in phase, whose crossings fall anywhere in a cell).
+  enum class Way { kCrossings, kSteps };
+
   explicit EdgeFinder(double fullScale);
   // A finder that starts at sample frame `firstSample` of an input it joins
   // part way: the signal there stands where it is, with no reversal before
@@ -62,8 +69,10 @@ class EdgeFinder {
   // scan) and just after the last (given here) stand for them.
   std::span<const Edge> finish();
 
-  // The largest sample magnitude seen.
+  // The largest finite sample magnitude seen, and how many samples were no
+  // number or infinite.
   double peak() const { return peak_; }
+  uint64_t nonFinite() const { return nonFinite_; }
   // The mean time, in samples, a reversal takes from 10 % to 90 % of the
   // swing between the levels on either side, over a sample of reversals;
   // 0 when none could be measured. `window` (samples, the decoder's cell
@@ -71,8 +80,13 @@ class EdgeFinder {
   double riseSamples() const { return riseCount_ > 0 ? riseSum_ / static_cast<double>(riseCount_) : 0; }
   void setWindow(double samples) { window_ = samples; }
   // Starts afresh at sample frame `firstSample`, as the constructor does,
-  // keeping the memory it has.
+  // keeping the memory it has (and its way).
   void restartAt(uint64_t firstSample);
+  Way way() const { return way_; }
+  // From the next sample on, finds reversals the other way.
+  void switchWay();
+  // Whether the last block held a signal, not silence.
+  bool hearsSignal() const { return !silent_; }
   // Takes on the peak and the rise times another finder measured on the
   // input before this one's part of it.
   void absorbMeasures(const EdgeFinder& before);
@@ -80,16 +94,31 @@ class EdgeFinder {
  private:
   template <typename T>
   std::span<const Edge> scanAll(const T* samples, size_t stride, size_t frames);
+  template <typename T>
+  void scanSteps(const T* samples, size_t stride, size_t frames);
+  void step(uint64_t index, double v);
   // `readable`: the sample frames that may be read from the block's first
   // on, `count` and those of the blocks that follow in the same call.
   template <typename T>
   void scanBlock(const T* block, size_t stride, size_t count, size_t readable);
+  // Where a block's reading begins, to read it again.
+  struct Resume {
+    size_t count;
+    uint64_t reversals;
+    int state;
+    bool pending;
+    double pendingPosition;
+    bool pendingRising;
+    uint64_t passOver;
+  };
   template <typename T>
   void crossings(const T* block, size_t stride, size_t count, size_t readable, T& highest, T& lowest);
   template <typename T>
   void crossing(const T* block, size_t stride, size_t count, size_t at);
   template <typename T>
   void confirm(const T* block, size_t stride, size_t count, size_t from);
+  template <typename T>
+  void resumeAfterSilence(const T* block, size_t stride, size_t count);
   template <typename T>
   void measureRise(const T* block, size_t stride, size_t count, size_t at, bool rising);
   template <typename T>
@@ -120,6 +149,7 @@ class EdgeFinder {
   bool started_ = false;
   bool joined_ = false;  // started part way through the input
   double peak_ = 0;
+  uint64_t nonFinite_ = 0;
   double window_ = 0;
   double riseSum_ = 0;
   uint64_t riseCount_ = 0;
@@ -127,6 +157,18 @@ class EdgeFinder {
   // The reversals of the call: never shrunk, so that it is never cleared.
   std::vector<Edge> found_;
   size_t count_ = 0;
+
+  Way way_ = Way::kCrossings;
+  // The steps way: the latest samples (newest at seen_ - 1, modulo their
+  // number), the step measure at the last two sample boundaries, the size
+  // of recent reversals' steps and of the measure anywhere, and the
+  // samples since the last reversal.
+  std::array<double, 16> recent_{};
+  uint64_t seen_ = 0;
+  double stepBefore_ = 0, stepLast_ = 0;
+  double stepTypical_ = 0;
+  double stepMean_ = 0;
+  uint64_t sinceStep_ = 0;
 };
 
 }  // namespace stampline

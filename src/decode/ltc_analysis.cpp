@@ -1,63 +1,64 @@
 #include "decode/ltc_analysis.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdio>
 #include <iterator>
 #include <limits>
 
 #include "timecode/frame_schedule.h"
-#include "timecode/label_text.h"
 #include "timecode/ltc_frame.h"
 #include "timecode/user_bits.h"
 
 namespace stampline {
 namespace {
 
-// The rate is detected from the frames of this many seconds.
-constexpr double kDetectSeconds = 2;
+// A frame predicts the next to within this share of a frame.
+constexpr double kPredictionSlack = 0.4;
+// A frame waits for the one that confirms it this many frames at most.
+constexpr double kPendingFrames = 4;
+constexpr size_t kMostPending = 4;
+// Without a confirmed frame: a gap from this share of a frame, unreadable
+// from this many frames where a signal like LTC was there.
+constexpr double kGapFrames = 0.75;
+constexpr double kUnreadableFrames = 1.5;
+// After a new count, its rows wait this many frames for what its rate is.
+constexpr int kHoldAfterBreak = 32;
+// Frame bits 27 and 59 as they stand in Candidate::flagBits: one is the
+// phase bit, the other a group flag.
+constexpr uint8_t kBit27 = 0x1;
+constexpr uint8_t kBit59 = 0x8;
 
-// The rate LTC runs at whose frames are nearest to `length` samples long.
-FrameRate nearestRate(double length, int32_t sampleRate) {
-  FrameRate best = kRate30;
-  double bestDistance = INFINITY;
-  for (const FrameRate& rate : kLtcRates) {
-    const double nominal = static_cast<double>(sampleRate) * rate.denominator / rate.numerator;
-    const double distance = std::abs(std::log(length / nominal));
-    if (distance < bestDistance) {
-      bestDistance = distance;
-      best = rate;
-    }
-  }
-  return best;
+uint8_t flagBitsOf(const LtcFrame& f) {
+  return static_cast<uint8_t>((f.bit(27) ? 1 : 0) | (f.bit(43) ? 2 : 0) | (f.bit(58) ? 4 : 0) | (f.bit(59) ? 8 : 0));
 }
 
-// Where `label` stands among the labels of a day, counting drop-frame or
-// not; none for a label that counting leaves out.
+// Where `label` stands among a day's labels of `nominal` counting (drop-frame
+// or not); none for a label that counting does not have.
 std::optional<uint64_t> numberOf(TimecodeWord label, uint32_t nominal, bool dropFrame) {
   const uint64_t number = labelNumber(label, nominal, dropFrame);
   if (labelOfNumber(number, nominal, dropFrame) != label) return std::nullopt;
   return number;
 }
 
-// Whether `next` is the label `steps` after `before` (before it, played
-// backwards): the next one, or one past frames that could not be read.
-bool follows(TimecodeWord before, TimecodeWord next, uint32_t nominal, bool dropFrame, bool forward,
-             uint64_t steps) {
-  // Most frames: the next label, counted up digit by digit from one that
-  // drop-frame counting cannot have left out (frames 02 and on).
-  if (forward && steps == 1 && fieldsOf(before).frames >= 2) return next == nextLabel(before, nominal, dropFrame);
-  const auto a = numberOf(before, nominal, dropFrame);
-  const auto b = numberOf(next, nominal, dropFrame);
+// The label `steps` on from `number` (back, played backwards), wrapping at
+// midnight, and whether it passed midnight.
+struct Step {
+  TimecodeWord label;
+  bool wrapped;
+};
+Step stepped(uint64_t number, uint64_t steps, bool forward, uint32_t nominal, bool dropFrame) {
   const uint64_t day = labelsPerDay(nominal, dropFrame);
   steps %= day;
-  return a && b && *b == (*a + (forward ? steps : day - steps)) % day;
+  const uint64_t next = (number + (forward ? steps : day - steps)) % day;
+  return {labelOfNumber(next, nominal, dropFrame), forward ? next < number : next > number};
 }
 
 }  // namespace
 
 ChannelAnalysis::ChannelAnalysis(int channel, const AnalysisSettings& settings)
-    : settings_(settings) {
+    : settings_(settings), parts_(settings.sampleRate, settings.statedRate) {
   report_.channel = channel;
   report_.timeReference = settings.timeReference;
   constexpr uint64_t kSecondsADay = 86400;
@@ -70,45 +71,9 @@ ChannelAnalysis::ChannelAnalysis(int channel, const AnalysisSettings& settings)
   }
 }
 
-void ChannelAnalysis::add(const ReadFrame& read, std::vector<FrameRecord>& rows) {
-  if (settled_) {
-    take(read, rows);
-    return;
-  }
-  waiting_.push_back(read);
-  const double span = read.end - waiting_.front().start;
-  if (settings_.statedRate || span >= kDetectSeconds * settings_.sampleRate) settle(rows);
-}
-
-// Decides the rate from the frames waiting, and takes them.
-void ChannelAnalysis::settle(std::vector<FrameRecord>& rows) {
-  settled_ = true;
-  if (waiting_.empty()) return;
-  std::vector<double> lengths;
-  for (size_t i = 1; i < waiting_.size(); ++i) {
-    lengths.push_back(waiting_[i].start - waiting_[i - 1].start);
-  }
-  if (lengths.empty()) lengths.push_back(waiting_[0].end - waiting_[0].start);
-  std::nth_element(lengths.begin(), lengths.begin() + static_cast<std::ptrdiff_t>(lengths.size() / 2),
-                   lengths.end());
-  const double median = lengths[lengths.size() / 2];
-  // The mean over the frames, counting the frames a gap holds: frame
-  // lengths are whole samples that average to the rate's.
-  double slots = 0;
-  for (size_t i = 1; i < waiting_.size(); ++i) {
-    slots += std::max(1.0, std::round((waiting_[i].start - waiting_[i - 1].start) / median));
-  }
-  measuredLength_ = slots > 0 ? (waiting_.back().start - waiting_.front().start) / slots : median;
-  if (!report_.rateStated) report_.rate = nearestRate(measuredLength_, settings_.sampleRate);
-  nominalLength_ = static_cast<double>(settings_.sampleRate) * report_.rate.denominator /
-                   report_.rate.numerator;
-  for (const ReadFrame& read : waiting_) take(read, rows);
-  waiting_.clear();
-  waiting_.shrink_to_fit();
-}
-
-FrameRecord ChannelAnalysis::recordOf(const ReadFrame& read) const {
-  FrameRecord r;
+ChannelAnalysis::Candidate ChannelAnalysis::candidate(const ReadFrame& read) const {
+  Candidate c;
+  FrameRecord& r = c.record;
   const double first = std::max(0.0, std::ceil(read.start));
   r.sample = static_cast<uint64_t>(first);
   r.position = read.start;
@@ -116,127 +81,336 @@ FrameRecord ChannelAnalysis::recordOf(const ReadFrame& read) const {
   r.label = frameLabel(read.frame);
   r.dropFrame = frameDropFlag(read.frame);
   r.colourFrame = frameColourFlag(read.frame);
-  // At 25 fps the group flags stand where the EBU layout puts them.
-  r.groupFlags = frameGroupFlags(read.frame, report_.rate.nominal == 25 ? kLayoutEbu : kLayout30);
   r.userBits = frameUserBits(read.frame);
   r.forward = read.forward;
-  return r;
+  c.end = read.end;
+  c.flagBits = flagBitsOf(read.frame);
+  c.frameNumber = fieldsOf(r.label).frames;
+  c.rising = read.startRising;
+  return c;
 }
 
-bool ChannelAnalysis::valid(const ReadFrame& read) const {
-  return hasEvenParity(read.frame) && digitsInRange(read.frame) &&
-         fieldsOf(frameLabel(read.frame)).frames < report_.rate.nominal;
+// Why a frame read whole cannot be a label, or null: its parity, or a digit
+// past its field (frames past the stated rate's, or past 29).
+const char* ChannelAnalysis::refusal(const Candidate& c) const {
+  LtcFrame frame;
+  loadFrame(frame, c.record.label, false);
+  if (!digitsInRange(frame)) return "a digit out of range";
+  const uint32_t most = settings_.statedRate ? settings_.statedRate->nominal : 30;
+  if (c.frameNumber >= most) return "a digit out of range";
+  return nullptr;
 }
 
-void ChannelAnalysis::take(const ReadFrame& read, std::vector<FrameRecord>& rows) {
-  const FrameRecord record = recordOf(read);
-  // A frame's length or more with nothing read in it.
-  if (haveSync_ && read.start - syncEnd_ >= 0.75 * measuredLength_) {
-    const auto from = static_cast<uint64_t>(std::max(0.0, std::ceil(syncEnd_)));
-    note(EventType::kGap, from, valid(read) ? &record : nullptr, "", record.sample - from);
+double ChannelAnalysis::lengthFrom(const Candidate& c, bool ownLength) const {
+  if (!ownLength && recentLength_ > 0) return recentLength_;
+  return std::max(1.0, c.end - c.record.position);
+}
+
+// Whether `from` predicts `to` for the time between them, in the counts of
+// `nominals`: the label counted on (back, played backwards), the same
+// flags but the phase bit, the same user bits (or a date a day on where the
+// labels passed midnight).
+ChannelAnalysis::Prediction ChannelAnalysis::predicts(const Candidate& from, const Candidate& to, uint8_t nominals,
+                                                      bool ownLength) const {
+  const FrameRecord& a = from.record;
+  const FrameRecord& b = to.record;
+  Prediction p;
+  if (a.forward != b.forward || a.dropFrame != b.dropFrame || a.colourFrame != b.colourFrame) return p;
+  // The frame confirmed last knows its count's phase bit; a new count's
+  // first frame compares neither.
+  const uint8_t phase = ownLength ? kBit27 | kBit59 : phaseBit(countPhases_.size() - 1);
+  if (((from.flagBits ^ to.flagBits) & ~phase & 0xF) != 0) return p;
+  const double places = (b.position - a.position) / lengthFrom(from, ownLength);
+  const double steps = std::round(places);
+  if (steps < 1 || std::abs(places - steps) > kPredictionSlack) return p;
+  if (steps == 1 && a.forward && a.userBits == b.userBits) {
+    // Most frames: the next label within the second (no rate's count ends
+    // there, drop-frame's skips come at second 00), counted digit by digit.
+    const TimecodeFields f = fieldsOf(a.label);
+    if (f.frames + 1 < 24 && f.frames >= 2 && nextLabel(a.label, 30, a.dropFrame) == b.label) {
+      p.nominals = nominals & kAnyNominal;
+      p.holds = p.nominals != 0;
+      return p;
+    }
   }
-  haveSync_ = true;
-  syncEnd_ = read.end;
-  if (!valid(read)) {
-    ++report_.invalidFrames;
-    note(EventType::kInvalid, record.sample, nullptr,
-         hasEvenParity(read.frame) ? "a digit out of range" : "the parity is odd");
+  for (const uint8_t bit : {kNominal24, kNominal25, kNominal30}) {
+    if ((nominals & bit) == 0) continue;
+    const uint32_t nominal = nominalOf(bit);
+    const std::optional<uint64_t> number = numberOf(a.label, nominal, a.dropFrame);
+    if (!number) continue;
+    const Step next = stepped(*number, static_cast<uint64_t>(steps), a.forward, nominal, a.dropFrame);
+    if (next.label != b.label) continue;
+    const bool date = (to.flagBits & ~phase & 0x6) != 0 || (from.flagBits & ~phase & 0x6) != 0 ||
+                      (a.userBits != b.userBits && next.wrapped);
+    if (a.userBits == b.userBits || (date && next.wrapped && dateMovedBy(a.userBits, b.userBits, a.forward ? 1 : -1))) {
+      p.nominals |= bit;
+    }
+  }
+  p.holds = p.nominals != 0;
+  return p;
+}
+
+uint8_t ChannelAnalysis::phaseBit(size_t count) const {
+  const uint8_t changed = countPhases_[count] & (kBit27 | kBit59);
+  if (changed == kBit27 || changed == kBit59) return changed;
+  return kBit27 | kBit59;  // not yet known: neither is compared
+}
+
+void ChannelAnalysis::add(const ReadFrame& read, std::vector<FrameRecord>& rows) {
+  take(read);
+  release(rows, false);
+}
+
+void ChannelAnalysis::take(const ReadFrame& read) {
+  expirePending(read.start);
+  if (read.cellsOnly) {
+    // A frame's worth of cells at half to twice the speed of some rate.
+    const double frame = read.end - read.start;
+    const double rate = settings_.sampleRate;
+    if (frame < rate / 60 || frame > rate / 12) return;
+    noteSignal(read.start, read.end);
+    if (!haveConfirmed_) signalFrameLength_ = std::max(signalFrameLength_, read.end - read.start);
     return;
   }
-  rows.push_back(record);
-  (read.startRising ? rising_ : falling_) += 1;
-  follow(record);
-  checkTimeStamp(record);
-  slot_ += static_cast<double>(slotsSinceLast(record));
-  fit_.add(slot_, record.position);
+  const Candidate c = candidate(read);
+  if (!hasEvenParity(read.frame)) {
+    reject(c, "the parity is odd");
+    return;
+  }
+  if (const char* why = refusal(c); why != nullptr) {
+    reject(c, why);
+    return;
+  }
+  if (last_) {
+    // In the counts the part allows; else in another, a change of rate
+    // (the part then ends where this count began).
+    Prediction p = predicts(*last_, c, parts_.nominals(), false);
+    if (!p.holds) p = predicts(*last_, c, kAnyNominal & ~parts_.nominals(), false);
+    if (p.holds) {
+      for (const Candidate& before : pending_) reject(before, "unconfirmed");
+      pending_.clear();
+      confirm(c, false, p.nominals);
+      return;
+    }
+  }
+  // A new count: the frame read last that predicts this one starts it.
+  for (size_t i = pending_.size(); i-- > 0;) {
+    const Prediction p = predicts(pending_[i], c, kAnyNominal, true);
+    if (!p.holds) continue;
+    for (size_t j = 0; j < pending_.size(); ++j) {
+      if (j != i) reject(pending_[j], "unconfirmed");
+    }
+    const Candidate first = pending_[i];
+    pending_.clear();
+    confirm(first, last_.has_value(), kAnyNominal);
+    confirm(c, false, p.nominals);
+    return;
+  }
+  pending_.push_back(c);
+  if (pending_.size() > kMostPending) {
+    reject(pending_.front(), "unconfirmed");
+    pending_.pop_front();
+  }
+}
+
+// Frames that waited too long for a frame to confirm them are refused.
+void ChannelAnalysis::expirePending(double now) {
+  while (!pending_.empty() &&
+         now - pending_.front().record.position > kPendingFrames * lengthFrom(pending_.front(), true)) {
+    reject(pending_.front(), "unconfirmed");
+    pending_.pop_front();
+  }
+}
+
+void ChannelAnalysis::noteSignal(double from, double to) {
+  if (!signalSince_) {
+    signalFrom_ = from;
+    signalCovered_ = 0;
+    signalEnd_ = from;
+  }
+  signalSince_ = true;
+  // What this adds beyond what was seen (marks and frames come in order).
+  signalCovered_ += std::max(0.0, to - std::max(from, signalEnd_));
+  signalEnd_ = std::max(signalEnd_, to);
+}
+
+void ChannelAnalysis::reject(const Candidate& c, const char* why) {
+  ++report_.invalidFrames;
+  if (std::string(why) == "unconfirmed") ++report_.unconfirmedFrames;
+  note(EventType::kInvalid, c.record.sample, nullptr, why);
+  noteSignal(c.record.position, c.end);
+  if (!haveConfirmed_) signalFrameLength_ = std::max(signalFrameLength_, c.end - c.record.position);
+}
+
+// The stretch since the last confirmed frame, up to `until`: a gap, or
+// unreadable where more than one and a half frames of it held a signal like
+// LTC.
+void ChannelAnalysis::noteStretch(double until, bool atEnd) {
+  const double length = haveConfirmed_ ? lengthFrom(*last_, false) : 0;
+  if (!haveConfirmed_ || atEnd) {
+    // Before the first confirmed frame, or after the last: only a signal.
+    const double from = haveConfirmed_ ? confirmedEnd_ : signalFrom_;
+    const double to = atEnd ? signalEnd_ : until;
+    const double frame = haveConfirmed_ ? length : std::max(1.0, signalFrameLength_);
+    if (signalSince_ && signalCovered_ > kUnreadableFrames * frame) {
+      const auto start = static_cast<uint64_t>(std::max(0.0, std::ceil(from)));
+      note(EventType::kUnreadable, start, nullptr, "", static_cast<uint64_t>(std::ceil(to)) - start);
+    }
+    return;
+  }
+  const double stretch = until - confirmedEnd_;
+  if (stretch < kGapFrames * length) return;
+  const auto start = static_cast<uint64_t>(std::max(0.0, std::ceil(confirmedEnd_)));
+  const auto end = static_cast<uint64_t>(std::max(0.0, std::ceil(until)));
+  const bool unreadable = signalSince_ && signalCovered_ > kUnreadableFrames * length;
+  note(unreadable ? EventType::kUnreadable : EventType::kGap, start, nullptr, "", end - start);
+}
+
+void ChannelAnalysis::confirm(const Candidate& c, bool newCount, uint8_t nominals) {
+  const FrameRecord& record = c.record;
+  noteStretch(record.position, false);
+  uint64_t slots = 0;
+  if (last_) {
+    const double elapsed = std::abs(record.position - last_->record.position);
+    slots = static_cast<uint64_t>(std::max(1.0, std::round(elapsed / lengthFrom(*last_, false))));
+    if (newCount) {
+      beforeBreak_ = last_->record;
+      countPhases_.push_back(0);
+      classifyBreak(c, slots);
+      holdFrames_ = kHoldAfterBreak;
+      recentLength_ = lengthFrom(c, true);
+    } else {
+      uint8_t& changed = countPhases_.back();
+      changed = static_cast<uint8_t>(changed | ((last_->flagBits ^ c.flagBits) & (kBit27 | kBit59)));
+      if (slots == 1) recentLength_ = recentLength_ > 0 ? recentLength_ + (elapsed - recentLength_) / 8 : elapsed;
+    }
+  } else {
+    recentLength_ = lengthFrom(c, true);
+  }
+  if (parts_.add(record, newCount || !last_, nominals, slots) && last_) {
+    const FrameRecord& first = parts_.firstOfPart();
+    // The part begins with this frame, or with the first of its count.
+    beforePart_ = first.sample == record.sample ? &last_->record : &beforeBreak_;
+    note(EventType::kRate, first.sample, &first, "the labels count at another rate");
+    holdFrames_ = 0;
+  }
+  (c.rising ? rising_ : falling_) += 1;
   ++report_.frames;
+  if (report_.frames == 1) report_.first = record;
   report_.last = record;
   report_.forward = report_.forward || record.forward;
   report_.backward = report_.backward || !record.forward;
-  last_ = record;
-  haveLast_ = true;
+  last_ = c;
+  confirmedEnd_ = c.end;
+  haveConfirmed_ = true;
+  signalSince_ = false;
+  held_.push_back({record, c.flagBits, countPhases_.size() - 1});
+  if (holdFrames_ > 0) --holdFrames_;
 }
 
-// Checks a valid frame against the one before.
-void ChannelAnalysis::follow(const FrameRecord& record) {
-  const uint32_t nominal = report_.rate.nominal;
-  if (!haveLast_) {
-    report_.first = record;
-    report_.dropFrame = record.dropFrame;
-    report_.userBits = record.userBits;
-    report_.groupFlags = record.groupFlags;
-    report_.holdsDate = (record.groupFlags & kDateGroupFlags) != 0;
-    const UserBitsDate date = readDateUserBits(record.userBits);
-    report_.day = date.day;
-    report_.month = date.month;
-    report_.year = date.year;
-    report_.timeZone = date.timeZone;
-    return;
+// A new count after a confirmed frame: what changed.
+void ChannelAnalysis::classifyBreak(const Candidate& c, uint64_t slots) {
+  const FrameRecord& before = last_->record;
+  const FrameRecord& after = c.record;
+  if (after.forward != before.forward) note(EventType::kDirection, after.sample, &after);
+  if (after.dropFrame != before.dropFrame) {
+    note(EventType::kDropFrame, after.sample, &after, after.dropFrame ? "the flag turns on" : "the flag turns off");
   }
-  if (record.forward != last_.forward) note(EventType::kDirection, record.sample, &record);
-  if (record.dropFrame != last_.dropFrame) {
-    note(EventType::kDropFrame, record.sample, &record,
-         record.dropFrame ? "the flag turns on" : "the flag turns off");
-  }
-  const bool flag = record.dropFrame;
-  const bool forward = record.forward;
-  const uint64_t steps = slotsSinceLast(record);
-  if (record.label == last_.label) {
-    note(EventType::kRepeat, record.sample, &record);
-  } else if (follows(last_.label, record.label, nominal, flag, forward, steps)) {
-    // Whether the labels passed midnight matters only where the user bits
-    // change (a date moves on): counted only then.
-    bool pastMidnight = false;
-    if (record.userBits != last_.userBits) {
-      const auto before = numberOf(last_.label, nominal, flag);
-      const auto after = numberOf(record.label, nominal, flag);
-      pastMidnight = before && after && (forward ? *after < *before : *after > *before);
-    }
-    checkUserBits(record, pastMidnight);
-    return;
-  } else if (nominal == 30 && follows(last_.label, record.label, 30, !flag, forward, steps)) {
-    note(EventType::kDropFrame, record.sample, &record,
-         flag ? "the labels count without drop-frame, the flag says drop-frame"
-              : "the labels count drop-frame, the flag says not");
+  const uint32_t nominal = nominalOf(static_cast<uint8_t>(std::bit_floor(parts_.nominals())));
+  const std::optional<uint64_t> a = numberOf(before.label, nominal, before.dropFrame);
+  const std::optional<uint64_t> b = numberOf(after.label, nominal, after.dropFrame);
+  const auto follows = [&](bool dropFrame) {
+    const std::optional<uint64_t> from = numberOf(before.label, nominal, dropFrame);
+    return from && stepped(*from, slots, before.forward, nominal, dropFrame).label == after.label;
+  };
+  if (after.forward != before.forward) {
+    // Turned round: the labels stay near where they were.
+    const uint64_t day = labelsPerDay(nominal, before.dropFrame);
+    const uint64_t apart = a && b ? std::min((*a + day - *b) % day, (*b + day - *a) % day) : day;
+    if (apart > slots + 2) note(EventType::kJump, after.sample, &after);
+  } else if (after.label == before.label) {
+    note(EventType::kRepeat, after.sample, &after);
+  } else if (follows(before.dropFrame)) {
+    // The count goes on: the flags or the user bits changed.
+  } else if (nominal == 30 && after.dropFrame == before.dropFrame && follows(!before.dropFrame)) {
+    note(EventType::kDropFrame, after.sample, &after,
+         before.dropFrame ? "the labels count without drop-frame, the flag says drop-frame"
+                          : "the labels count drop-frame, the flag says not");
   } else {
-    note(EventType::kJump, record.sample, &record);
+    note(EventType::kJump, after.sample, &after);
   }
-  checkUserBits(record, false);
+  if (after.userBits != before.userBits) {
+    const bool date = (c.flagBits & 0x6) != 0;
+    const bool pastMidnight = a && b && (before.forward ? *b < *a : *b > *a);
+    if (!(date && pastMidnight && dateMovedBy(before.userBits, after.userBits, before.forward ? 1 : -1))) {
+      ++report_.userBitsChanges;
+      note(EventType::kUserBits, after.sample, &after);
+    }
+  }
 }
 
-// How many frames' places on from the last valid frame `record` stands:
-// 1 for the next, more past frames that could not be read.
-uint64_t ChannelAnalysis::slotsSinceLast(const FrameRecord& record) const {
-  if (!haveLast_) return 0;
-  const double slots = std::round(std::abs(record.position - last_.position) / measuredLength_);
-  return slots >= 1 && std::isfinite(slots) ? static_cast<uint64_t>(std::min(slots, 1e15)) : 1;
+// The group flags of a row, read where its count's phase bit leaves them.
+void ChannelAnalysis::readFlags(FrameRecord& record, uint8_t flagBits, size_t count) const {
+  uint8_t phase = phaseBit(count);
+  if (phase == (kBit27 | kBit59)) phase = parts_.rate().nominal == 25 ? kBit59 : kBit27;
+  const bool b27 = (flagBits & kBit27) != 0;
+  const bool b43 = (flagBits & 0x2) != 0;
+  const bool b58 = (flagBits & 0x4) != 0;
+  const bool b59 = (flagBits & kBit59) != 0;
+  // BGF2 BGF1 BGF0: bits 59, 58, 43 with the phase at 27; 43, 58, 27 with it at 59.
+  record.groupFlags = phase == kBit27 ? (b59 ? 4U : 0U) | (b58 ? 2U : 0U) | (b43 ? 1U : 0U)
+                                      : (b43 ? 4U : 0U) | (b58 ? 2U : 0U) | (b27 ? 1U : 0U);
 }
 
-void ChannelAnalysis::checkUserBits(const FrameRecord& record, bool pastMidnight) {
-  if (record.userBits == last_.userBits) return;
-  // A date moves on to the next day where the labels pass midnight (to
-  // the day before, played backwards).
-  const bool date = (record.groupFlags & kDateGroupFlags) != 0;
-  if (date && pastMidnight && dateMovedBy(last_.userBits, record.userBits, record.forward ? 1 : -1)) return;
-  ++report_.userBitsChanges;
-  note(EventType::kUserBits, record.sample, &record);
+// Gives the rows held once the first rate is settled, the phase bit known
+// and a new count's rate seen to (or, with `all`, whatever stands).
+void ChannelAnalysis::release(std::vector<FrameRecord>& rows, bool all) {
+  if (!all && (!parts_.settled() || holdFrames_ > 0)) return;
+  for (HeldRow& held : held_) {
+    readFlags(held.record, held.flagBits, held.count);
+    if (!described_) describeFirst(held.record);
+    checkTimeStamp(held.record);
+    rows.push_back(held.record);
+  }
+  held_.clear();
+  // What the rows of counts before the last needed of them is done with.
+  countPhases_.erase(countPhases_.begin(), countPhases_.end() - 1);
+  std::stable_sort(heldEvents_.begin(), heldEvents_.end(),
+                   [](const Event& x, const Event& y) { return x.sample < y.sample; });
+  fresh_.insert(fresh_.end(), std::make_move_iterator(heldEvents_.begin()), std::make_move_iterator(heldEvents_.end()));
+  heldEvents_.clear();
+}
+
+// The user bits, flags and date the report names: the first row's.
+void ChannelAnalysis::describeFirst(const FrameRecord& record) {
+  described_ = true;
+  report_.userBits = record.userBits;
+  report_.groupFlags = record.groupFlags;
+  report_.holdsDate = (record.groupFlags & kDateGroupFlags) != 0;
+  const UserBitsDate date = readDateUserBits(record.userBits);
+  report_.day = date.day;
+  report_.month = date.month;
+  report_.year = date.year;
+  report_.timeZone = date.timeZone;
 }
 
 // Where the time stamp puts the frame's label against where the frame is.
 void ChannelAnalysis::checkTimeStamp(const FrameRecord& record) {
   if (!settings_.timeReference || report_.timeReferencePastDay) return;
-  const FrameSchedule day(report_.rate, settings_.sampleRate, 0, record.dropFrame);
-  const uint64_t number = labelNumber(record.label, report_.rate.nominal, record.dropFrame);
+  const FrameRate rate = parts_.rate();
+  const FrameSchedule day(rate, settings_.sampleRate, 0, record.dropFrame);
+  const uint64_t number = labelNumber(record.label, rate.nominal, record.dropFrame);
   const double difference = static_cast<double>(*settings_.timeReference + record.sample) -
                             static_cast<double>(day.frameStart(number));
-  if (!haveLast_) {
+  const bool first = !timeStampSeen_;
+  timeStampSeen_ = true;
+  if (first) {
     report_.firstDifference = difference;
     report_.impliedLabel = day.label(day.frameAt(*settings_.timeReference).frame);
   }
-  if (std::abs(difference) > std::abs(report_.worstDifference) || !haveLast_) {
-    report_.worstDifference = difference;
-  }
-  const bool off = std::abs(difference) >= nominalLength_ / 2;
+  if (first || std::abs(difference) > std::abs(report_.worstDifference)) report_.worstDifference = difference;
+  const double frameLength = static_cast<double>(settings_.sampleRate) * rate.denominator / rate.numerator;
+  const bool off = std::abs(difference) >= frameLength / 2;
   if (off && !timeStampOff_) {
     char detail[64];
     std::snprintf(detail, sizeof detail, "%+.0f samples", difference);
@@ -245,14 +419,21 @@ void ChannelAnalysis::checkTimeStamp(const FrameRecord& record) {
   timeStampOff_ = off;
 }
 
-void ChannelAnalysis::note(EventType type, uint64_t sample, const FrameRecord* after,
-                           const std::string& detail, uint64_t length) {
+void ChannelAnalysis::note(EventType type, uint64_t sample, const FrameRecord* after, const std::string& detail,
+                           uint64_t length) {
   ++report_.eventCounts[static_cast<size_t>(type)];
   Event event{type, sample, std::nullopt, std::nullopt, length, detail};
-  if (haveLast_) event.before = last_.label;
-  if (after != nullptr) event.after = after->label;
+  const FrameRecord* before = type == EventType::kRate ? beforePart_ : last_ ? &last_->record : nullptr;
+  if (before != nullptr && type != EventType::kInvalid) {
+    event.before = before->label;
+    event.beforeDropFrame = before->dropFrame;
+  }
+  if (after != nullptr) {
+    event.after = after->label;
+    event.afterDropFrame = after->dropFrame;
+  }
   if (report_.events.size() < ChannelReport::kMostEventsListed) report_.events.push_back(event);
-  fresh_.push_back(std::move(event));
+  heldEvents_.push_back(std::move(event));
 }
 
 void ChannelAnalysis::takeEvents(std::vector<Event>& events) {
@@ -261,16 +442,31 @@ void ChannelAnalysis::takeEvents(std::vector<Event>& events) {
 }
 
 void ChannelAnalysis::finish(std::vector<FrameRecord>& rows, bool truncated, uint64_t endSample,
-                             double peak, double fullScale, double riseSamples) {
-  if (!settled_) settle(rows);
+                             const ChannelMeasures& measures) {
+  for (const Candidate& c : pending_) reject(c, "unconfirmed");
+  pending_.clear();
+  noteStretch(static_cast<double>(endSample), true);
   if (truncated) note(EventType::kTruncated, endSample, nullptr);
-  report_.peakDbfs = peak > 0 ? 20 * std::log10(peak / fullScale) : -std::numeric_limits<double>::infinity();
+  report_.parts = parts_.finish();
+  if (!report_.parts.empty()) {
+    const RatePart& first = report_.parts.front();
+    report_.rate = first.rate;
+    report_.dropFrame = first.dropFrame;
+    report_.speedPpm = first.speedPpm;
+    report_.jitterSamples = first.jitterSamples;
+  }
+  release(rows, true);
+  // The list names the events in the order of the samples, a part's rate
+  // at its first frame among them.
+  std::stable_sort(report_.events.begin(), report_.events.end(),
+                   [](const Event& a, const Event& b) { return a.sample < b.sample; });
+  const bool finitePeak = std::isfinite(measures.peak) && measures.peak > 0;
+  report_.peakDbfs = finitePeak ? 20 * std::log10(measures.peak / measures.fullScale)
+                                : -std::numeric_limits<double>::infinity();
   report_.polarity = falling_ == 0 ? 1 : rising_ == 0 ? -1 : 0;
-  report_.riseMicroseconds = riseSamples / settings_.sampleRate * 1e6;
-  double length = fit_.slope();
-  if (fit_.count() < 2) length = static_cast<double>(last_.length);
-  if (length > 0 && nominalLength_ > 0) report_.speedPpm = (nominalLength_ / length - 1) * 1e6;
-  report_.jitterSamples = fit_.count() >= 2 ? fit_.largestDistance() : 0;
+  report_.riseMicroseconds =
+      std::isfinite(measures.riseSamples) ? measures.riseSamples / settings_.sampleRate * 1e6 : 0;
+  report_.nonFiniteSamples = measures.nonFinite;
 }
 
 }  // namespace stampline

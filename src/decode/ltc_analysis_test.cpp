@@ -53,7 +53,7 @@ struct Frames {
     ChannelAnalysis analysis(1, {sampleRate, stated, std::nullopt});
     std::vector<FrameRecord> rows;
     for (const ReadFrame& f : read) analysis.add(f, rows);
-    analysis.finish(rows, false, static_cast<uint64_t>(read.back().end), 16000, 32767, 1);
+    analysis.finish(rows, false, static_cast<uint64_t>(read.back().end), {16000, 32767, 1, 0});
     return analysis.report();
   }
 };

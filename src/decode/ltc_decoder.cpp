@@ -54,7 +54,7 @@ void LtcDecoder::add(std::span<const Edge> edges, std::vector<ReadFrame>& frames
     // lone half) either completes a bit or is a first half.
     const bool half = length < h.halfBelow;
     const bool fits = length >= h.halfFrom && length < h.wholeBelow && (half || !h.halfSeen);
-    if (!fits || h.cells + 1 >= marks_.overdue) {
+    if (!fits || h.cells + 1 >= marks_.due) {
       // Everything else the long way, with the state where it lives.
       hot_ = h;
       if (cell_ == 0) {
@@ -62,6 +62,7 @@ void LtcDecoder::add(std::span<const Edge> edges, std::vector<ReadFrame>& frames
         if (learning_.size() >= kLearnFrom) learn(frames);
       } else {
         interval(length, edges[i], frames);
+        markCellsOnly(edges[i], frames);
       }
       h = hot_;
       continue;
@@ -136,6 +137,26 @@ void LtcDecoder::learn(std::vector<ReadFrame>& frames) {
   for (const auto& [length, edge] : replay) interval(length, edge, frames);
 }
 
+// A frame's worth of cells read since the last frame or mark: marked where
+// they came close together and few intervals among them fit no cell
+// (losses between them or not: LTC too garbled to read), not where silence
+// or noise stood between them.
+void LtcDecoder::markCellsOnly(const Edge& edge, std::vector<ReadFrame>& frames) {
+  if (cell_ != 0 && hot_.cells >= marks_.cellsOnly) {
+    const int64_t from = cellStarts_[static_cast<size_t>(hot_.cells - kFrameCells) % cellStarts_.size()];
+    if (edge.position - from <= 2 * kFrameCells * cell_ && misfits_ <= kFrameCells / 8) {
+      ReadFrame mark;
+      mark.cellsOnly = true;
+      mark.start = edgeSamples(from);
+      mark.end = edgeSamples(edge.position);
+      frames.push_back(mark);
+    }
+    marks_.cellsOnly = hot_.cells + kFrameCells;
+    misfits_ = 0;
+  }
+  marks_.due = std::min(marks_.overdue, marks_.cellsOnly);
+}
+
 // Reads one interval, whatever it is.
 void LtcDecoder::interval(int64_t length, const Edge& edge, std::vector<ReadFrame>& frames) {
   if (hot_.cells > --marks_.overdue) {
@@ -150,10 +171,14 @@ void LtcDecoder::interval(int64_t length, const Edge& edge, std::vector<ReadFram
     ++marks_.overdue;  // counted once, above
     bit(half, edge, frames);
   } else {
+    // A one whose second half ran into silence (or a dropout) has no
+    // reversal to close it: it closed where the half would end.
+    if (hot_.halfSeen && length >= hot_.wholeBelow) bit(true, {hot_.cellStart + cell_, edge.rising}, frames);
     // A whole cell after a half, or an interval too short or too long: what
     // was read no longer lines up. This reversal may open a cell.
     lose();
     hot_.cellStart = edge.position;
+    ++misfits_;
     if (++failures_ >= kRelearnAfter) relearn(hot_.cellStart);
   }
 }

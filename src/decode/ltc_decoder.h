@@ -1,6 +1,7 @@
 #ifndef STAMPLINE_DECODE_LTC_DECODER_H_
 #define STAMPLINE_DECODE_LTC_DECODER_H_
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -23,6 +24,10 @@ struct ReadFrame {
   double start = 0;
   double end = 0;
   bool startRising = false;  // which way the signal goes where the frame starts
+  // No frame: a frame's worth of cells read from `start` to `end` without a
+  // sync word where one belongs, the mark of a signal like LTC that cannot
+  // be read.
+  bool cellsOnly = false;
 };
 
 // Reads LTC frames from a channel's polarity reversals.
@@ -38,7 +43,8 @@ struct ReadFrame {
 // Bits go into an 80-bit window; a frame is read where the window holds 80
 // bits read without a loss and its newest 16 are the sync word (played
 // forwards) or its oldest 16 the sync word reversed (played backwards).
-// Nothing about a frame's contents is checked here.
+// Nothing about a frame's contents is checked here. Every 80 cells read
+// close together without a frame give a mark of that (ReadFrame::cellsOnly).
 class LtcDecoder {
  public:
   // Takes the reversals in order; appends every frame completed to `frames`.
@@ -81,13 +87,17 @@ class LtcDecoder {
   static constexpr int64_t kOverdue = 480;
   // The counts the loop compares with but seldom changes, as cell counts:
   // where the window will hold a frame's bits read since the last loss;
-  // where the cell is next followed; and where a frame is overdue. (An
-  // interval read the long way that completes no bit moves `overdue` one
-  // nearer: it counts as a cell there.)
+  // where the cell is next followed; where a frame is overdue; where the
+  // cells read since the last frame (or mark) make a frame's worth; and the
+  // nearer of those two, which the loop watches. (An interval read the long
+  // way that completes no bit moves `overdue` one nearer: it counts as a
+  // cell there.)
   struct Marks {
     int64_t whole = kFrameCells;
     int64_t follow = kFollowCells;
     int64_t overdue = kOverdue;
+    int64_t cellsOnly = kFrameCells;
+    int64_t due = kFrameCells;
   };
 
   void interval(int64_t length, const Edge& edge, std::vector<ReadFrame>& frames);
@@ -97,12 +107,19 @@ class LtcDecoder {
   void lose();
   void relearn(int64_t from);
   void setCell(int64_t cell);
-  void frameFound() { marks_.overdue = hot_.cells + kOverdue; }
+  void frameFound() {
+    misfits_ = 0;
+    marks_.overdue = hot_.cells + kOverdue;
+    marks_.cellsOnly = hot_.cells + kFrameCells;
+    marks_.due = std::min(marks_.overdue, marks_.cellsOnly);
+  }
+  void markCellsOnly(const Edge& edge, std::vector<ReadFrame>& frames);
 
   Hot hot_;
   Marks marks_;
   int64_t cell_ = 0;  // the cell's length, 0 while it is learned
   int failures_ = 0;  // intervals in a row that fit no cell
+  int64_t misfits_ = 0;  // intervals that fit no cell since the last frame or mark
   bool haveEdge_ = false;
   // Intervals and their closing reversals, while the cell is learned, and
   // where the first of them opened.

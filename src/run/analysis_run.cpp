@@ -116,10 +116,12 @@ int failed(std::FILE* err, const std::string& path, const std::string& why) {
   return kAnalysisFailed;
 }
 
+// No LTC, unless a channel carries some: clean, or with events (an
+// unreadable channel has them).
 int statusOf(const std::vector<ChannelReport>& reports) {
   int status = kAnalysisNoLtc;
   for (const ChannelReport& r : reports) {
-    if (!r.carriesLtc()) continue;
+    if (!r.carriesLtc() && !r.unreadable()) continue;
     if (r.eventTotal() > 0) return kAnalysisEvents;
     status = kAnalysisClean;
   }

@@ -21,7 +21,7 @@ struct AnalysisRequest {
 
 // The exit statuses of an analysis.
 inline constexpr int kAnalysisClean = 0;   // LTC found, and no event
-inline constexpr int kAnalysisEvents = 2;  // LTC found, with events
+inline constexpr int kAnalysisEvents = 2;  // LTC found, with events (or only unreadable)
 inline constexpr int kAnalysisNoLtc = 3;   // no channel carries LTC
 inline constexpr int kAnalysisFailed = 1;  // the file could not be read (or a listener's output written)
 
