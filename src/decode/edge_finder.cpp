@@ -122,7 +122,7 @@ std::span<const Edge> EdgeFinder::scanAll(const T* samples, size_t stride, size_
   }
   // The latest samples, for the steps way should it take over.
   for (size_t i = frames > recent_.size() ? frames - recent_.size() : 0; i < frames; ++i) {
-    recent_[seen_++ % recent_.size()] = static_cast<double>(samples[i * stride]);
+    recent_[recentSlot(seen_++)] = static_cast<double>(samples[i * stride]);
   }
   return {found_.data(), count_};
 }

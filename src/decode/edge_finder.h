@@ -165,6 +165,7 @@ class EdgeFinder {
   // samples since the last reversal.
   std::array<double, 16> recent_{};
   uint64_t seen_ = 0;
+  size_t recentSlot(uint64_t sample) const { return static_cast<size_t>(sample % recent_.size()); }
   double stepBefore_ = 0, stepLast_ = 0;
   double stepTypical_ = 0;
   double stepMean_ = 0;

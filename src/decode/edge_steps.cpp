@@ -42,10 +42,10 @@ constexpr double kSilence = 1.0 / 4096;
 // Sample `index` of the input, `v`: the step measure at the boundary whose
 // window it completes, and a reversal where the one before was a peak.
 void EdgeFinder::step(uint64_t index, double v) {
-  recent_[seen_++ % recent_.size()] = v;
+  recent_[recentSlot(seen_++)] = v;
   const auto width = static_cast<uint64_t>(std::clamp(window_ / kWidthCells, 1.0, 4.0));
   if (seen_ < 2 * width) return;
-  const auto at = [this](uint64_t back) { return recent_[(seen_ - 1 - back) % recent_.size()]; };
+  const auto at = [this](uint64_t back) { return recent_[recentSlot(seen_ - 1 - back)]; };
   double after = 0;
   double before = 0;
   for (uint64_t k = 0; k < width; ++k) {

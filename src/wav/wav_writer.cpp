@@ -97,7 +97,7 @@ bool WavWriter::finish() {
   // Data of an odd length ends with its pad byte; the chunks after it
   // follow.
   const uint64_t data = dataAppended();
-  std::vector<uint8_t> tail(padByte(data), 0);
+  std::vector<uint8_t> tail(static_cast<size_t>(padByte(data)), 0);
   const std::vector<uint8_t> trailer = trailerChunks(layout_);
   tail.insert(tail.end(), trailer.begin(), trailer.end());
   if (!tail.empty() && file_.append(tail.data(), tail.size(), nullptr) != IoResult::kDone) return false;

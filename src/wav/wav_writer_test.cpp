@@ -287,12 +287,13 @@ TEST(WavWriter, AStreamsHeaderLeavesWithItsFirstData) {
   // Readers that sniff a pipe's first read need the header and samples
   // together: at least 64 KiB of them, or the whole file where shorter.
   const size_t header = headerBytes(stereo(), WavFormat::kRiff);
+  const auto block = static_cast<size_t>(kBlockBytes);
   MemoryFile shortStream({}, true);
   writeRun(shortStream, 3);
-  EXPECT_EQ(shortStream.writes, std::vector<size_t>({header + 3 * kBlockBytes}));
+  EXPECT_EQ(shortStream.writes, std::vector<size_t>({header + 3 * block}));
   MemoryFile longStream({}, true);
   writeRun(longStream, 10);
-  EXPECT_EQ(longStream.writes, std::vector<size_t>({header + 7 * kBlockBytes, kBlockBytes, kBlockBytes, kBlockBytes}));
+  EXPECT_EQ(longStream.writes, std::vector<size_t>({header + 7 * block, block, block, block}));
   MemoryFile empty({}, true);
   writeRun(empty, 0);
   EXPECT_EQ(empty.writes, std::vector<size_t>({header}));
