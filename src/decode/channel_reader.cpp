@@ -3,6 +3,13 @@
 #include <algorithm>
 
 namespace stampline {
+namespace {
+
+// A piece that reads fewer than this share of the frames its length holds
+// is read the other way too.
+constexpr double kShortfall = 0.7;
+
+}  // namespace
 
 ChannelReader::ChannelReader(int channel, double fullScale, const AnalysisSettings& settings)
     : fullScale_(fullScale),
@@ -21,14 +28,30 @@ void ChannelReader::Scan::add(const T* samples, size_t stride, size_t frames, st
 
 template <typename T>
 void ChannelReader::Scan::addPiece(const T* samples, size_t stride, size_t frames, std::vector<ReadFrame>& out) {
-  const auto readsFrames = [](const std::vector<ReadFrame>& read, size_t from) {
-    return std::any_of(read.begin() + static_cast<std::ptrdiff_t>(from), read.end(),
-                       [](const ReadFrame& f) { return !f.cellsOnly; });
+  const auto framesIn = [](const std::vector<ReadFrame>& read, size_t from) {
+    return std::count_if(read.begin() + static_cast<std::ptrdiff_t>(from), read.end(),
+                         [](const ReadFrame& f) { return !f.cellsOnly; });
   };
+  const auto readsFrames = [&](const std::vector<ReadFrame>& read, size_t from) { return framesIn(read, from) > 0; };
   const size_t from = out.size();
-  if (sinceFrame < probeAfter || !finder.hearsSignal()) {
+  const auto found = [&] {
+    sinceFrame = 0;
+    probeWait = probeAfter;
+  };
+  const bool first = !started;
+  started = true;
+  // The frames a piece of this length holds at the cell followed.
+  const double cell = decoder.cellLength();
+  const double promised = cell > 0 ? static_cast<double>(frames) / (80 * cell) : 0;
+  const bool shortOf = promised >= 3 && static_cast<double>(framesLastPiece) < kShortfall * promised;
+  if (!first && !shortOf && (sinceFrame < probeWait || !finder.hearsSignal())) {
     take(finder.scan(samples, stride, frames), out);
-    sinceFrame = readsFrames(out, from) ? 0 : sinceFrame + frames;
+    framesLastPiece = static_cast<uint64_t>(framesIn(out, from));
+    if (readsFrames(out, from)) {
+      found();
+    } else {
+      sinceFrame += frames;
+    }
     return;
   }
   // No frame for a while: this piece the other way too.
@@ -37,15 +60,21 @@ void ChannelReader::Scan::addPiece(const T* samples, size_t stride, size_t frame
   tried.clear();
   other.take(other.finder.scan(samples, stride, frames), tried);
   take(finder.scan(samples, stride, frames), out);
-  if (readsFrames(out, from) || !readsFrames(tried, 0)) {
-    sinceFrame = readsFrames(out, from) ? 0 : probeAfter / 2;  // probe again a while later
+  framesLastPiece = static_cast<uint64_t>(std::max(framesIn(out, from), framesIn(tried, 0)));
+  if (framesIn(out, from) >= framesIn(tried, 0) && readsFrames(out, from)) {
+    found();
+    return;
+  }
+  if (!readsFrames(tried, 0)) {
+    sinceFrame = 0;
+    probeWait = std::min(2 * probeWait, 25 * probeAfter);
     return;
   }
   out.resize(from);
   out.insert(out.end(), tried.begin(), tried.end());
   std::swap(finder, other.finder);
   std::swap(decoder, other.decoder);
-  sinceFrame = 0;
+  found();
 }
 
 void ChannelReader::Scan::take(std::span<const Edge> edges, std::vector<ReadFrame>& out) {
@@ -79,6 +108,7 @@ void ChannelReader::beginSplit(size_t frames) {
   ahead_->decoder.restart();
   ahead_->finder.setWindow(scan_->decoder.cellLength());
   ahead_->sinceFrame = 0;
+  ahead_->started = false;
   frames_.clear();
   aheadFrames_.clear();
   haveFirstPartFrame_ = false;
