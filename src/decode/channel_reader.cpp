@@ -104,6 +104,9 @@ void ChannelReader::beginSplit(size_t frames) {
   // part reads.
   if (!ahead_) ahead_ = std::make_unique<Scan>(fullScale_, sampleRate_);
   ahead_->finder.restartAt(samplesRead_ + middle() - lead_);
+  // The samples both parts read are counted once.
+  scan_->finder.countNonFinite(0, samplesRead_ + middle());
+  ahead_->finder.countNonFinite(samplesRead_ + middle(), UINT64_MAX);
   if (ahead_->finder.way() != scan_->finder.way()) ahead_->finder.switchWay();
   ahead_->decoder.restart();
   ahead_->finder.setWindow(scan_->decoder.cellLength());

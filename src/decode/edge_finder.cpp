@@ -60,6 +60,9 @@ T asSample(double value) {
   }
 }
 
+// A float's exponent bits: all set, it is infinite or no number.
+constexpr uint32_t kExponent = 0x7f800000;
+
 // Asks for the cache lines of the 64-sample stretch at `stretch`.
 template <typename T>
 void fetchStretch(const T* stretch, size_t stride) {
@@ -85,6 +88,7 @@ void EdgeFinder::absorbMeasures(const EdgeFinder& before) {
   peak_ = std::max(peak_, before.peak_);
   riseSum_ += before.riseSum_;
   riseCount_ += before.riseCount_;
+  nonFinite_ += before.nonFinite_;
 }
 
 std::span<const Edge> EdgeFinder::scan(const int16_t* samples, size_t stride, size_t frames) {
@@ -94,7 +98,20 @@ std::span<const Edge> EdgeFinder::scan(const int32_t* samples, size_t stride, si
   return scanAll(samples, stride, frames);
 }
 std::span<const Edge> EdgeFinder::scan(const float* samples, size_t stride, size_t frames) {
-  return scanAll(samples, stride, frames);
+  // Samples that are no number or infinite are a dropout: read as silence.
+  uint32_t unfit = 0;
+  for (size_t i = 0; i < frames; ++i) {
+    unfit |= (std::bit_cast<uint32_t>(samples[i * stride]) & kExponent) == kExponent ? 1U : 0U;
+  }
+  if (unfit == 0) return scanAll(samples, stride, frames);
+  finite_.resize(frames);
+  for (size_t i = 0; i < frames; ++i) {
+    const float v = samples[i * stride];
+    const bool fit = std::isfinite(v);
+    finite_[i] = fit ? v : 0.0F;
+    if (!fit && first_ + i >= countFrom_ && first_ + i < countUntil_) ++nonFinite_;
+  }
+  return scanAll(finite_.data(), 1, frames);
 }
 
 void EdgeFinder::switchWay() {

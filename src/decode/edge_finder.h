@@ -73,6 +73,12 @@ class EdgeFinder {
   // number or infinite.
   double peak() const { return peak_; }
   uint64_t nonFinite() const { return nonFinite_; }
+  // Counts in nonFinite() only the samples from sample frame `from` to
+  // before `until` (where two finders read the same samples).
+  void countNonFinite(uint64_t from, uint64_t until) {
+    countFrom_ = from;
+    countUntil_ = until;
+  }
   // The mean time, in samples, a reversal takes from 10 % to 90 % of the
   // swing between the levels on either side, over a sample of reversals;
   // 0 when none could be measured. `window` (samples, the decoder's cell
@@ -150,6 +156,9 @@ class EdgeFinder {
   bool joined_ = false;  // started part way through the input
   double peak_ = 0;
   uint64_t nonFinite_ = 0;
+  uint64_t countFrom_ = 0;
+  uint64_t countUntil_ = UINT64_MAX;
+  std::vector<float> finite_;  // a float scan's samples with the unfit as silence
   double window_ = 0;
   double riseSum_ = 0;
   uint64_t riseCount_ = 0;
