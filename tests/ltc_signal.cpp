@@ -1,5 +1,7 @@
 #include "ltc_signal.h"
 
+#include <type_traits>
+
 #include "run/signal.h"
 #include "decode/channel_reader.h"
 #include "synth/block_renderer.h"
@@ -27,13 +29,13 @@ std::vector<int16_t> renderLtc(const TestSignal& signal) {
   return samples;
 }
 
-ReadBack readLtc(const std::vector<int16_t>& samples, int32_t sampleRate,
-                 std::optional<FrameRate> stated, std::optional<uint64_t> timeReference,
-                 size_t inParts) {
-  ChannelReader reader(1, 32767, {sampleRate, stated, timeReference});
+template <typename T>
+ReadBack readLtc(const std::vector<T>& samples, int32_t sampleRate, std::optional<FrameRate> stated,
+                 std::optional<uint64_t> timeReference, size_t inParts) {
+  ChannelReader reader(1, std::is_floating_point_v<T> ? 1.0 : 32767, {sampleRate, stated, timeReference});
   ReadBack back;
   for (size_t done = 0; done < samples.size();) {
-    const size_t piece = std::min<size_t>(samples.size() - done, inParts > 0 ? inParts : 4093 + done % 7);
+    const size_t piece = std::min<size_t>(samples.size() - done, inParts > 0 ? inParts : ChannelReader::kScanFrames - 3 + done % 7);
     if (inParts > 0 && reader.splits(piece)) {
       reader.beginSplit(piece);
       // The second part first, in two pieces, as a thread may well do it.
@@ -53,5 +55,10 @@ ReadBack readLtc(const std::vector<int16_t>& samples, int32_t sampleRate,
   back.report = reader.report();
   return back;
 }
+
+template ReadBack readLtc(const std::vector<int16_t>&, int32_t, std::optional<FrameRate>, std::optional<uint64_t>,
+                          size_t);
+template ReadBack readLtc(const std::vector<float>&, int32_t, std::optional<FrameRate>, std::optional<uint64_t>,
+                          size_t);
 
 }  // namespace stampline::testing

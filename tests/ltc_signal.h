@@ -27,14 +27,15 @@ struct TestSignal {
 };
 std::vector<int16_t> renderLtc(const TestSignal& signal);
 
-// What our reader makes of a channel of 16-bit samples: read in pieces of
-// odd sizes, as reads of a file deliver them, or with `inParts` in blocks
-// of `inParts` samples, each read in two parts.
+// What our reader makes of a channel of 16-bit or float samples: read in
+// pieces of odd sizes, as reads of a file deliver them, or with `inParts`
+// in blocks of `inParts` samples, each read in two parts.
 struct ReadBack {
   std::vector<FrameRecord> rows;
   ChannelReport report;
 };
-ReadBack readLtc(const std::vector<int16_t>& samples, int32_t sampleRate,
+template <typename T>
+ReadBack readLtc(const std::vector<T>& samples, int32_t sampleRate,
                  std::optional<FrameRate> stated = std::nullopt,
                  std::optional<uint64_t> timeReference = std::nullopt, size_t inParts = 0);
 

@@ -12,9 +12,10 @@
 #include <string>
 #include <vector>
 
+#include "degraded.h"
+#include "independent_readers.h"
 #include "ltc_signal.h"
 #include "timecode/label_text.h"
-#include "independent_readers.h"
 
 namespace stampline::testing {
 namespace {
@@ -185,6 +186,70 @@ TEST(RobustnessTest, DegradedSignalsReadRightAndNeverWrong) {
     if (stated) {
       const double truth = (d.speed - 1) * 1e6;
       EXPECT_NEAR(back.report.speedPpm, truth, std::abs(truth) * 0.05);
+    }
+  }
+}
+
+// What cameras, codecs' band limits and edits do, from the degraded cases
+// (10 s each): no label the truth does not have at its place, no event
+// that changes the timecode where it does not change, and a floor of the
+// truth's whole frames read right.
+TEST(RobustnessTest, ChannelsCamerasAndEditsMakeGiveNoWrongLabel) {
+  using corpus::Degraded;
+  const struct {
+    const char* rate;
+    const char* name;
+    double floor;  // of the whole frames
+    std::vector<EventType> events = {};
+    std::vector<FrameRate> parts = {};  // the rates of the parts read
+  } cases[] = {
+      {"24", "hp2000", 0.98},
+      {"25", "hp1000", 0.98},
+      {"29.97df", "lp3000_clip", 0.98},
+      {"30", "hp2000_clip", 0.98},
+      {"24", "camera", 0.97},
+      {"25", "allpass", 0.97},
+      {"29.97df", "camera_clip", 0.0, {EventType::kUnreadable}},
+      {"25", "music6", 0.6},
+      {"30", "step_down40", 0.97},
+      {"24", "step_up40", 0.97},
+      {"29.97df", "dropout20", 0.93},
+      {"25", "noise10", 0.9},
+      {"30", "nonfinite", 0.97},
+      {"29.97df", "speed0.50", 0.98, {}, {kRate2997}},
+      {"29.97df", "speed0.90", 0.98, {}, {kRate2997}},
+      {"24", "speed2.00", 0.98, {}, {kRate24}},
+      {"25", "ramp0.9-1.1", 0.95, {}, {kRate25}},
+      {"30", "steps", 0.95, {}, {kRate30}},
+      {"29.97df", "shuttle", 0.9, {EventType::kDirection}},
+      {"25", "rocking", 0.85, {EventType::kDirection}},
+      {"30", "splices", 0.85, {EventType::kJump}},
+      {"25", "ratechange", 0.97, {EventType::kRate}, {kRate25, kRate2997}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.rate) + " " + c.name);
+    const Degraded d = corpus::degraded(c.rate, c.name, 10);
+    const std::vector<float> samples(d.samples.begin(), d.samples.end());
+    const ReadBack back = readLtc(samples, corpus::kSampleRate);
+    std::vector<corpus::Row> rows;
+    for (const FrameRecord& r : back.rows) rows.push_back({static_cast<int64_t>(r.sample), r.label, r.dropFrame, r.userBits});
+    const corpus::Score score = corpus::score(d.frames, rows);
+    const auto whole = static_cast<double>(std::count_if(d.frames.begin(), d.frames.end(), [](const auto& f) { return f.whole; }));
+    EXPECT_EQ(score.wrong, 0U);
+    EXPECT_GE(static_cast<double>(score.right), c.floor * whole) << score.right << " of " << whole;
+    for (const EventType type : c.events) EXPECT_GE(back.report.eventCounts[static_cast<size_t>(type)], 1U) << eventName(type);
+    for (const Event& e : back.report.events) {
+      const bool changes = e.type == EventType::kJump || e.type == EventType::kRepeat ||
+                           e.type == EventType::kDirection || e.type == EventType::kRate ||
+                           e.type == EventType::kDropFrame || e.type == EventType::kUserBits;
+      EXPECT_TRUE(!changes || corpus::nearChange(d, e.sample)) << eventName(e.type) << " at sample " << e.sample;
+    }
+    if (!c.parts.empty()) {
+      ASSERT_EQ(back.report.parts.size(), c.parts.size());
+    }
+    for (size_t i = 0; i < c.parts.size(); ++i) {
+      EXPECT_EQ(back.report.parts[i].rate, c.parts[i]) << i;
+      EXPECT_EQ(back.report.parts[i].dropFrame, c.parts[i] == kRate2997) << i;
     }
   }
 }

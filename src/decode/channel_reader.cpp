@@ -1,13 +1,44 @@
 #include "decode/channel_reader.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
 
 namespace stampline {
 namespace {
 
 // A piece that reads fewer than this share of the frames its length holds
 // is read the other way too.
-constexpr double kShortfall = 0.7;
+constexpr double kShortfall = 1;
+
+size_t framesIn(const std::vector<ReadFrame>& read, size_t from) {
+  return static_cast<size_t>(std::count_if(read.begin() + static_cast<std::ptrdiff_t>(from), read.end(),
+                                           [](const ReadFrame& f) { return !f.cellsOnly; }));
+}
+
+// Where the last frame read from `from` on starts (very early: none).
+double lastStart(const std::vector<ReadFrame>& read, size_t from) {
+  for (size_t i = read.size(); i > from; --i) {
+    if (!read[i - 1].cellsOnly) return read[i - 1].start;
+  }
+  return -1e300;
+}
+
+// Adds to the frames in `out` from `from` on those of `other` whose start
+// lies half a frame or more from each of theirs, in order.
+void merge(std::vector<ReadFrame>& out, size_t from, const std::vector<ReadFrame>& other, double halfFrame) {
+  const size_t before = out.size();
+  for (const ReadFrame& f : other) {
+    if (f.cellsOnly) continue;
+    const bool known = std::any_of(out.begin() + static_cast<std::ptrdiff_t>(from),
+                                   out.begin() + static_cast<std::ptrdiff_t>(before), [&](const ReadFrame& g) {
+                                     return !g.cellsOnly && std::abs(g.start - f.start) < halfFrame;
+                                   });
+    if (!known) out.push_back(f);
+  }
+  std::inplace_merge(out.begin() + static_cast<std::ptrdiff_t>(from), out.begin() + static_cast<std::ptrdiff_t>(before),
+                     out.end(), [](const ReadFrame& a, const ReadFrame& b) { return a.start < b.start; });
+}
 
 }  // namespace
 
@@ -21,60 +52,118 @@ ChannelReader::ChannelReader(int channel, double fullScale, const AnalysisSettin
 
 template <typename T>
 void ChannelReader::Scan::add(const T* samples, size_t stride, size_t frames, std::vector<ReadFrame>& out) {
-  for (size_t done = 0; done < frames; done += kScanFrames) {
-    addPiece(samples + done * stride, stride, std::min(kScanFrames, frames - done), out);
+  // (A short rest goes with the piece before: a piece must be long enough
+  // to tell how well a way reads.)
+  for (size_t done = 0; done < frames;) {
+    const size_t rest = frames - done;
+    const size_t piece = rest < kScanFrames + kScanFrames / 4 ? rest : kScanFrames;
+    addPiece(samples + done * stride, stride, piece, out);
+    done += piece;
   }
 }
 
 template <typename T>
 void ChannelReader::Scan::addPiece(const T* samples, size_t stride, size_t frames, std::vector<ReadFrame>& out) {
-  const auto framesIn = [](const std::vector<ReadFrame>& read, size_t from) {
-    return std::count_if(read.begin() + static_cast<std::ptrdiff_t>(from), read.end(),
-                         [](const ReadFrame& f) { return !f.cellsOnly; });
-  };
-  const auto readsFrames = [&](const std::vector<ReadFrame>& read, size_t from) { return framesIn(read, from) > 0; };
   const size_t from = out.size();
-  const auto found = [&] {
+  const Scan before = *this;
+  take(finder.scan(samples, stride, frames), out);
+  const size_t read = framesIn(out, from);
+  // The frames a piece of this length holds at the cell followed (or just
+  // learned).
+  const double cell = before.decoder.cellLength() > 0 ? before.decoder.cellLength() : decoder.cellLength();
+  const double promised = cell > 0 ? static_cast<double>(frames) / (80 * cell) : 0;
+  // Read the other ways too: the first piece; one that read some frames but
+  // far fewer than it holds at the cell it started with; one that read none
+  // where the piece before read some, or after a while.
+  bool retry = !started;
+  if (started && finder.hearsSignal()) {
+    const bool shortOf = before.decoder.cellLength() > 0 && promised >= 3 && static_cast<double>(read) + kShortfall < promised;
+    retry = read > 0 ? shortOf : readBefore || sinceFrame >= probeWait;
+  }
+  started = true;
+  if (retry) tryOthers(samples, stride, frames, before, out, from, promised);
+  readBefore = framesIn(out, from) > 0;
+  if (readBefore) {
     sinceFrame = 0;
     probeWait = probeAfter;
-  };
-  const bool first = !started;
-  started = true;
-  // The frames a piece of this length holds at the cell followed.
-  const double cell = decoder.cellLength();
-  const double promised = cell > 0 ? static_cast<double>(frames) / (80 * cell) : 0;
-  const bool shortOf = promised >= 3 && static_cast<double>(framesLastPiece) < kShortfall * promised;
-  if (!first && !shortOf && (sinceFrame < probeWait || !finder.hearsSignal())) {
-    take(finder.scan(samples, stride, frames), out);
-    framesLastPiece = static_cast<uint64_t>(framesIn(out, from));
-    if (readsFrames(out, from)) {
-      found();
-    } else {
-      sinceFrame += frames;
-    }
-    return;
-  }
-  // No frame for a while: this piece the other way too.
-  Scan other = *this;
-  other.finder.switchWay();
-  tried.clear();
-  other.take(other.finder.scan(samples, stride, frames), tried);
-  take(finder.scan(samples, stride, frames), out);
-  framesLastPiece = static_cast<uint64_t>(std::max(framesIn(out, from), framesIn(tried, 0)));
-  if (framesIn(out, from) >= framesIn(tried, 0) && readsFrames(out, from)) {
-    found();
-    return;
-  }
-  if (!readsFrames(tried, 0)) {
+  } else if (retry) {
+    // No way reads a frame: the next try waits twice as long.
     sinceFrame = 0;
     probeWait = std::min(2 * probeWait, 25 * probeAfter);
-    return;
+  } else {
+    sinceFrame += frames;
   }
-  out.resize(from);
-  out.insert(out.end(), tried.begin(), tried.end());
-  std::swap(finder, other.finder);
-  std::swap(decoder, other.decoder);
-  found();
+}
+
+// The piece read the ways other than the one `before` reads, one by one
+// while it still reads short; the rebuilt way only where the piece shows
+// the half cell's line (with each half cell it suggests). A piece that
+// shows a line of LTC's family and still gives no frame, nor cells, is
+// marked as a signal like LTC, frame by frame.
+template <typename T>
+void ChannelReader::Scan::tryOthers(const T* samples, size_t stride, size_t frames, const Scan& before,
+                                    std::vector<ReadFrame>& out, size_t from, double promised) {
+  using Way = EdgeFinder::Way;
+  const double halfFrame = 40 * std::max(before.decoder.cellLength(), 1.0);
+  const auto readsShort = [&] {
+    const size_t read = framesIn(out, from);
+    return read == 0 || promised <= 0 || static_cast<double>(read) + kShortfall < promised;
+  };
+  const auto tryWay = [&](Way way, double halfCell) {
+    Scan other = before;
+    if (way == Way::kRebuilt) {
+      other.finder.rebuild(halfCell, sampleRate);
+    } else {
+      other.finder.setWay(way);
+    }
+    other.take(other.finder.scan(samples, stride, frames), other.tried.items);
+    if (choose(out, from, other.tried.items, framesIn(out, from), halfFrame)) {
+      std::swap(finder, other.finder);
+      std::swap(decoder, other.decoder);
+    }
+  };
+  for (const Way way : {Way::kCrossings, Way::kSteps}) {
+    if (way != before.finder.way() && readsShort()) tryWay(way, 0);
+  }
+  if (!readsShort()) return;
+  const std::optional<EdgeRebuilder::CellLine> line = EdgeRebuilder::cellLine(samples, stride, frames, sampleRate);
+  if (!line) return;
+  for (const double half : line->halfCells) {
+    if (half > 0 && readsShort() && (before.finder.way() != Way::kRebuilt || half != before.finder.rebuiltHalfCell())) {
+      tryWay(Way::kRebuilt, half);
+    }
+  }
+  if (out.size() > from || !line->family) return;
+  const double frame = 160 * line->halfCells[0];
+  const auto start = static_cast<double>(before.finder.position());
+  for (double at = start; at + frame <= start + static_cast<double>(frames); at += frame) {
+    ReadFrame mark;
+    mark.cellsOnly = true;
+    mark.start = at;
+    mark.end = at + frame;
+    out.push_back(mark);
+  }
+}
+
+// Both ways' frames count, each frame once (the one this way read where
+// both read it); the way read on is the one still reading at the piece's
+// end, or that read more. Where neither reads a frame, it is the one that
+// reads cells like LTC's, and its marks of them stand.
+bool ChannelReader::Scan::choose(std::vector<ReadFrame>& out, size_t from, const std::vector<ReadFrame>& there,
+                                 size_t read, double halfFrame) {
+  const size_t otherRead = framesIn(there, 0);
+  if (otherRead == 0) {
+    const bool marksMore = read == 0 && there.size() > out.size() - from;
+    if (marksMore) {
+      out.resize(from);
+      out.insert(out.end(), there.begin(), there.end());
+    }
+    return marksMore;
+  }
+  const double lastHere = lastStart(out, from);
+  const double lastThere = lastStart(there, 0);
+  merge(out, from, there, halfFrame);
+  return lastThere > lastHere + halfFrame || (otherRead > read && lastThere >= lastHere);
 }
 
 void ChannelReader::Scan::take(std::span<const Edge> edges, std::vector<ReadFrame>& out) {
@@ -104,14 +193,19 @@ void ChannelReader::beginSplit(size_t frames) {
   // part reads.
   if (!ahead_) ahead_ = std::make_unique<Scan>(fullScale_, sampleRate_);
   ahead_->finder.restartAt(samplesRead_ + middle() - lead_);
+  if (scan_->finder.way() == EdgeFinder::Way::kRebuilt) {
+    ahead_->finder.rebuild(scan_->finder.rebuiltHalfCell(), sampleRate_);
+  } else {
+    ahead_->finder.setWay(scan_->finder.way());
+  }
   // The samples both parts read are counted once.
   scan_->finder.countNonFinite(0, samplesRead_ + middle());
   ahead_->finder.countNonFinite(samplesRead_ + middle(), UINT64_MAX);
-  if (ahead_->finder.way() != scan_->finder.way()) ahead_->finder.switchWay();
   ahead_->decoder.restart();
   ahead_->finder.setWindow(scan_->decoder.cellLength());
   ahead_->sinceFrame = 0;
-  ahead_->started = false;
+  ahead_->started = true;  // as the first part reads: no need to try every way
+  ahead_->readBefore = false;
   frames_.clear();
   aheadFrames_.clear();
   haveFirstPartFrame_ = false;
@@ -165,6 +259,12 @@ void ChannelReader::finish(std::vector<FrameRecord>& rows, bool truncated, uint6
   analysis_.finish(rows, truncated, endSample, {finder.peak(), fullScale_, finder.riseSamples(), finder.nonFinite()});
 }
 
+template void ChannelReader::Scan::tryOthers(const int16_t*, size_t, size_t, const Scan&, std::vector<ReadFrame>&, size_t,
+                                             double);
+template void ChannelReader::Scan::tryOthers(const int32_t*, size_t, size_t, const Scan&, std::vector<ReadFrame>&, size_t,
+                                             double);
+template void ChannelReader::Scan::tryOthers(const float*, size_t, size_t, const Scan&, std::vector<ReadFrame>&, size_t,
+                                             double);
 template void ChannelReader::add(const int16_t*, size_t, size_t, std::vector<FrameRecord>&);
 template void ChannelReader::add(const int32_t*, size_t, size_t, std::vector<FrameRecord>&);
 template void ChannelReader::add(const float*, size_t, size_t, std::vector<FrameRecord>&);

@@ -67,30 +67,36 @@ class ChannelReader {
   void takeEvents(std::vector<Event>& events) { analysis_.takeEvents(events); }
 
  private:
-  // Samples to frames. At the start, after a piece that read far fewer
-  // frames than its length holds, and after a fifth of a second of a
-  // signal without a frame read, a piece is also read the other way (on
-  // copies of the finder and the decoder), which is kept where it reads
-  // more frames; where it reads none either, the next try waits twice as
-  // long (five seconds at most), so that a channel without LTC is seldom
-  // read twice.
+  // Samples to frames. The first piece, a piece that read far fewer frames
+  // than its length holds, and, after a fifth of a second of a signal
+  // without a frame, a piece that read none, are read again the other way
+  // (on a copy of the finder and the decoder as they were before it), which
+  // is kept where it reads more frames; where neither reads a frame, the
+  // next try waits twice as long (five seconds at most), so that a channel
+  // without LTC is seldom read twice.
   struct Scan {
-    Scan(double fullScale, int32_t sampleRate)
-        : finder(fullScale), probeAfter(probeSamples(sampleRate)), probeWait(probeAfter) {}
+    Scan(double fullScale, int32_t rate)
+        : finder(fullScale), sampleRate(rate), probeAfter(probeSamples(rate)), probeWait(probeAfter) {}
     template <typename T>
     void add(const T* samples, size_t stride, size_t frames, std::vector<ReadFrame>& out);
     template <typename T>
     void addPiece(const T* samples, size_t stride, size_t frames, std::vector<ReadFrame>& out);
     void take(std::span<const Edge> edges, std::vector<ReadFrame>& out);
+    template <typename T>
+    void tryOthers(const T* samples, size_t stride, size_t frames, const Scan& before, std::vector<ReadFrame>& out,
+                   size_t from, double promised);
+    static bool choose(std::vector<ReadFrame>& out, size_t from, const std::vector<ReadFrame>& there, size_t read,
+                       double halfFrame);
     static uint64_t probeSamples(int32_t sampleRate) { return static_cast<uint64_t>(std::max(sampleRate, 1)) / 5; }
     EdgeFinder finder;
     LtcDecoder decoder;
+    int32_t sampleRate;
     uint64_t probeAfter;
     uint64_t probeWait;       // samples without a frame before the next try
     uint64_t sinceFrame = 0;  // samples since a frame was read, or since the last try
     bool started = false;     // the first piece is read both ways
-    uint64_t framesLastPiece = 0;
-    std::vector<ReadFrame> tried;
+    bool readBefore = false;  // the piece before gave frames
+    Scratch<ReadFrame> tried;
   };
   void analyse(const std::vector<ReadFrame>& frames, std::vector<FrameRecord>& rows);
   size_t middle() const;

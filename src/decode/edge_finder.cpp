@@ -79,7 +79,7 @@ EdgeFinder::EdgeFinder(double fullScale, uint64_t firstSample)
     : fullScale_(fullScale), first_(firstSample), joined_(true) {}
 
 void EdgeFinder::restartAt(uint64_t firstSample) {
-  std::vector<Edge> found = std::move(found_);
+  Scratch<Edge> found = std::move(found_);
   *this = EdgeFinder(fullScale_, firstSample);
   found_ = std::move(found);
 }
@@ -104,35 +104,46 @@ std::span<const Edge> EdgeFinder::scan(const float* samples, size_t stride, size
     unfit |= (std::bit_cast<uint32_t>(samples[i * stride]) & kExponent) == kExponent ? 1U : 0U;
   }
   if (unfit == 0) return scanAll(samples, stride, frames);
-  finite_.resize(frames);
+  finite_.items.resize(frames);
   for (size_t i = 0; i < frames; ++i) {
     const float v = samples[i * stride];
     const bool fit = std::isfinite(v);
-    finite_[i] = fit ? v : 0.0F;
+    finite_.items[i] = fit ? v : 0.0F;
     if (!fit && first_ + i >= countFrom_ && first_ + i < countUntil_) ++nonFinite_;
   }
-  return scanAll(finite_.data(), 1, frames);
+  return scanAll(finite_.items.data(), 1, frames);
 }
 
-void EdgeFinder::switchWay() {
-  way_ = way_ == Way::kCrossings ? Way::kSteps : Way::kCrossings;
+void EdgeFinder::setWay(Way way) {
+  way_ = way == Way::kSteps ? Way::kSteps : Way::kCrossings;
   // Each way's state is its own: the crossings' envelope is measured
   // afresh, the steps' measure starts clean.
   haveEnvelope_ = false;
   pending_ = false;
   stepBefore_ = stepLast_ = 0;
   sinceStep_ = 0;
+  rebuilder_ = EdgeRebuilder();
+}
+
+void EdgeFinder::rebuild(double halfCell, int32_t sampleRate) {
+  setWay(Way::kCrossings);
+  way_ = Way::kRebuilt;
+  rebuilder_ = EdgeRebuilder(halfCell, first_, sampleRate);
 }
 
 template <typename T>
 std::span<const Edge> EdgeFinder::scanAll(const T* samples, size_t stride, size_t frames) {
   // At most one reversal a sample, one before the first, and one the last
   // call left waiting.
-  if (found_.size() < frames + 2) found_.resize(frames + 2);
+  if (found_.items.size() < frames + 2) found_.items.resize(frames + 2);
   count_ = 0;
   if (way_ == Way::kSteps) {
     scanSteps(samples, stride, frames);
-    return {found_.data(), count_};
+    return {found_.items.data(), count_};
+  }
+  if (way_ == Way::kRebuilt) {
+    scanRebuilt(samples, stride, frames);
+    return {found_.items.data(), count_};
   }
   for (size_t done = 0; done < frames; done += kBlockFrames) {
     scanBlock(samples + done * stride, stride, std::min(kBlockFrames, frames - done), frames - done);
@@ -141,7 +152,7 @@ std::span<const Edge> EdgeFinder::scanAll(const T* samples, size_t stride, size_
   for (size_t i = frames > recent_.size() ? frames - recent_.size() : 0; i < frames; ++i) {
     recent_[recentSlot(seen_++)] = static_cast<double>(samples[i * stride]);
   }
-  return {found_.data(), count_};
+  return {found_.items.data(), count_};
 }
 
 template <typename T>
@@ -219,7 +230,7 @@ void EdgeFinder::crossings(const T* block, size_t stride, size_t count, size_t r
   // read against the new middle, the reversal would be lost.)
   uint64_t carry = state_ != 0 ? (state_ > 0 ? 1 : 0) : static_cast<T>(last_) > mid ? 1 : 0;
   int state = state_;
-  Edge* const edges = found_.data();
+  Edge* const edges = found_.items.data();
   Edge* next = edges + count_;
   // Every reversal found is counted in both: the difference stays. The
   // rise of reversal 1 in every kRiseEvery is measured: this many more on.
@@ -447,14 +458,14 @@ void EdgeFinder::updateEnvelope(const T* block, size_t stride, size_t count, T h
 
 std::span<const Edge> EdgeFinder::finish() {
   // The last cell ends where the input does.
-  if (found_.empty()) found_.resize(1);
+  if (found_.items.empty()) found_.items.resize(1);
   count_ = 0;
   pending_ = false;
   // (The last sample may already lean towards a reversal that never came.)
   if (state_ != 0 && !silent_ && (last_ > mid_) == (state_ > 0)) {
     accept(static_cast<double>(first_) - 0.5, state_ < 0);
   }
-  return {found_.data(), count_};
+  return {found_.items.data(), count_};
 }
 
 }  // namespace stampline

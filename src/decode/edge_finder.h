@@ -8,21 +8,10 @@
 #include <span>
 #include <vector>
 
-namespace stampline {
+#include "decode/edge.h"
+#include "decode/edge_rebuilder.h"
 
-// A polarity reversal of one channel: where the signal crosses the level
-// midway between its two states, in 1/kEdgeUnit sample frames from the
-// start of the input (interpolated between the samples on either side),
-// and which way. Whole numbers keep the decoder's steps from one reversal
-// to the next in integer arithmetic. A position is rounded up, so that the
-// first sample at or after it is that of the exact crossing.
-struct Edge {
-  int64_t position;
-  bool rising;
-};
-constexpr int64_t kEdgeUnit = 256;
-inline int64_t edgeUnits(double samples) { return static_cast<int64_t>(std::ceil(samples * kEdgeUnit)); }
-inline double edgeSamples(int64_t units) { return static_cast<double>(units) / kEdgeUnit; }
+namespace stampline {
 
 // Finds every polarity reversal of one channel, whatever its level, offset
 // or polarity.
@@ -43,13 +32,27 @@ inline double edgeSamples(int64_t units) { return static_cast<double>(units) / k
 // one elsewhere); only the samples around each crossing are looked at one
 // by one. Each block is judged by the envelope of the blocks before it
 // (the first, and one after silence, by its own).
+// A buffer of results that a copy of its owner does not take along: a
+// copy is a state to read on from, with room of its own.
+template <typename T>
+struct Scratch {
+  std::vector<T> items;
+  Scratch() = default;
+  Scratch(const Scratch&) {}
+  Scratch(Scratch&&) noexcept = default;
+  Scratch& operator=(const Scratch&) { return *this; }
+  Scratch& operator=(Scratch&&) noexcept = default;
+  ~Scratch() = default;
+};
+
 class EdgeFinder {
  public:
   // How reversals are found: where the signal crosses its middle (a square
-  // wave, however noisy, offset or slowed at its edges), or where it steps
-  // (one that a high-pass, an all-pass or a camera's input has turned into
-  // spikes or rotated in phase, whose crossings fall anywhere in a cell).
-  enum class Way { kCrossings, kSteps };
+  // wave, however noisy, offset or slowed at its edges), where it steps
+  // (one that a high-pass has turned into spikes, whose crossings fall
+  // anywhere in a cell), or rebuilt (edge_rebuilder.h: one whose phase a
+  // camera's input or a codec has rotated).
+  enum class Way { kCrossings, kSteps, kRebuilt };
 
   explicit EdgeFinder(double fullScale);
   // A finder that starts at sample frame `firstSample` of an input it joins
@@ -85,12 +88,19 @@ class EdgeFinder {
   // length) keeps the levels within the cells on either side.
   double riseSamples() const { return riseCount_ > 0 ? riseSum_ / static_cast<double>(riseCount_) : 0; }
   void setWindow(double samples) { window_ = samples; }
-  // Starts afresh at sample frame `firstSample`, as the constructor does,
-  // keeping the memory it has (and its way).
+  // Starts afresh at sample frame `firstSample`, as the constructor does
+  // (finding crossings), keeping the memory it has.
   void restartAt(uint64_t firstSample);
   Way way() const { return way_; }
-  // From the next sample on, finds reversals the other way.
-  void switchWay();
+  // The sample frame the next scan starts at.
+  uint64_t position() const { return first_; }
+  // From the next sample on, finds reversals by crossings or steps.
+  void setWay(Way way);
+  // From the next sample on, rebuilds them, with half cells of `halfCell`
+  // samples to start with.
+  void rebuild(double halfCell, int32_t sampleRate);
+  // The half cell the rebuilding follows (0 for the other ways).
+  double rebuiltHalfCell() const { return way_ == Way::kRebuilt ? rebuilder_.halfCellLength() : 0; }
   // Whether the last block held a signal, not silence.
   bool hearsSignal() const { return !silent_; }
   // Takes on the peak and the rise times another finder measured on the
@@ -102,6 +112,10 @@ class EdgeFinder {
   std::span<const Edge> scanAll(const T* samples, size_t stride, size_t frames);
   template <typename T>
   void scanSteps(const T* samples, size_t stride, size_t frames);
+  template <typename T>
+  void scanRebuilt(const T* samples, size_t stride, size_t frames);
+  template <typename T>
+  void measureLevel(const T* samples, size_t stride, size_t frames);
   void step(uint64_t index, double v);
   // `readable`: the sample frames that may be read from the block's first
   // on, `count` and those of the blocks that follow in the same call.
@@ -131,7 +145,7 @@ class EdgeFinder {
   void updateEnvelope(const T* block, size_t stride, size_t count, T highest, T lowest);
   void accept(double position, bool rising) {
     state_ = rising ? 1 : -1;
-    found_[count_++] = {edgeUnits(position), rising};
+    found_.items[count_++] = {edgeUnits(position), rising};
     ++reversals_;
   }
 
@@ -158,16 +172,17 @@ class EdgeFinder {
   uint64_t nonFinite_ = 0;
   uint64_t countFrom_ = 0;
   uint64_t countUntil_ = UINT64_MAX;
-  std::vector<float> finite_;  // a float scan's samples with the unfit as silence
+  Scratch<float> finite_;  // a float scan's samples with the unfit as silence
   double window_ = 0;
   double riseSum_ = 0;
   uint64_t riseCount_ = 0;
   uint64_t reversals_ = 0;
   // The reversals of the call: never shrunk, so that it is never cleared.
-  std::vector<Edge> found_;
+  Scratch<Edge> found_;
   size_t count_ = 0;
 
   Way way_ = Way::kCrossings;
+  EdgeRebuilder rebuilder_;
   // The steps way: the latest samples (newest at seen_ - 1, modulo their
   // number), the step measure at the last two sample boundaries, the size
   // of recent reversals' steps and of the measure anywhere, and the

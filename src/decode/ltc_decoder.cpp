@@ -17,6 +17,7 @@ constexpr uint16_t kSyncBackward = 0xBFFC;
 // After this many intervals in a row that fit no cell, the cell is learned
 // afresh (the speed has jumped).
 constexpr int kRelearnAfter = 24;
+constexpr int64_t kMisfitsToRelearn = 12;
 // The cell is learned from this many intervals, at least a frame's worth.
 constexpr size_t kLearnFrom = 160;
 
@@ -171,15 +172,18 @@ void LtcDecoder::interval(int64_t length, const Edge& edge, std::vector<ReadFram
     ++marks_.overdue;  // counted once, above
     bit(half, edge, frames);
   } else {
-    // A one whose second half ran into silence (or a dropout) has no
-    // reversal to close it: it closed where the half would end.
-    if (hot_.halfSeen && length >= hot_.wholeBelow) bit(true, {hot_.cellStart + cell_, edge.rising}, frames);
+    // A cell whose closing reversal never came (it ran into silence or a
+    // dropout, or the tape turned back there and the signal stayed): it
+    // closed where it would have, a one after its half, a zero held on.
+    if (hot_.halfSeen ? length >= hot_.halfBelow : length >= hot_.wholeBelow) {
+      bit(hot_.halfSeen, {hot_.cellStart + cell_, edge.rising}, frames);
+    }
     // A whole cell after a half, or an interval too short or too long: what
     // was read no longer lines up. This reversal may open a cell.
     lose();
     hot_.cellStart = edge.position;
     ++misfits_;
-    if (++failures_ >= kRelearnAfter) relearn(hot_.cellStart);
+    if (++failures_ >= kRelearnAfter || misfits_ > kMisfitsToRelearn) relearn(hot_.cellStart);
   }
 }
 

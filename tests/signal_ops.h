@@ -1,9 +1,9 @@
-#ifndef STAMPLINE_BENCH_CORPUS_SIGNAL_OPS_H_
-#define STAMPLINE_BENCH_CORPUS_SIGNAL_OPS_H_
+#ifndef STAMPLINE_TESTS_SIGNAL_OPS_H_
+#define STAMPLINE_TESTS_SIGNAL_OPS_H_
 
-// What a channel does to a signal, for the degraded corpus: second-order
-// filters as an input stage, a camera or a console has them, clipping,
-// level changes, and playing at another speed.
+// What a channel does to a signal, for the degraded cases (degraded.h):
+// second-order filters as an input stage, a camera or a console has them,
+// clipping, level changes, and playing at another speed.
 
 #include <algorithm>
 #include <cmath>
@@ -102,4 +102,4 @@ inline Signal music(size_t samples, double rate, double peak) {
 
 }  // namespace stampline::corpus
 
-#endif  // STAMPLINE_BENCH_CORPUS_SIGNAL_OPS_H_
+#endif  // STAMPLINE_TESTS_SIGNAL_OPS_H_
