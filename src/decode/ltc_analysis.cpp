@@ -23,6 +23,12 @@ constexpr size_t kMostPending = 4;
 // from this many frames where a signal like LTC was there.
 constexpr double kGapFrames = 0.75;
 constexpr double kUnreadableFrames = 1.5;
+// Frames whose own lengths differ by more than this ratio were played at
+// different speeds.
+constexpr double kSpeedChange = 1.05;
+// A stretch that a signal like LTC covered to within this many frames (a
+// frame read and refused) is no gap.
+constexpr double kHeldFrames = 0.5;
 // After a new count, its rows wait this many frames for what its rate is.
 constexpr int kHoldAfterBreak = 32;
 // Frame bits 27 and 59 as they stand in Candidate::flagBits: one is the
@@ -244,7 +250,8 @@ void ChannelAnalysis::reject(const Candidate& c, const char* why) {
 
 // The stretch since the last confirmed frame, up to `until`: a gap, or
 // unreadable where more than one and a half frames of it held a signal like
-// LTC.
+// LTC (where it covered all of a shorter stretch, the frames refused there
+// are reported as such).
 void ChannelAnalysis::noteStretch(double until, bool atEnd) {
   const double length = haveConfirmed_ ? lengthFrom(*last_, false) : 0;
   if (!haveConfirmed_ || atEnd) {
@@ -263,6 +270,9 @@ void ChannelAnalysis::noteStretch(double until, bool atEnd) {
   const auto start = static_cast<uint64_t>(std::max(0.0, std::ceil(confirmedEnd_)));
   const auto end = static_cast<uint64_t>(std::max(0.0, std::ceil(until)));
   const bool unreadable = signalSince_ && signalCovered_ > kUnreadableFrames * length;
+  // A frame or so read and refused, covering the stretch, is no gap: its
+  // own event says so.
+  if (!unreadable && signalSince_ && signalCovered_ >= stretch - kHeldFrames * length) return;
   note(unreadable ? EventType::kUnreadable : EventType::kGap, start, nullptr, "", end - start);
 }
 
@@ -319,9 +329,21 @@ void ChannelAnalysis::classifyBreak(const Candidate& c, uint64_t slots) {
   const uint32_t nominal = nominalOf(static_cast<uint8_t>(std::bit_floor(parts_.nominals())));
   const std::optional<uint64_t> a = numberOf(before.label, nominal, before.dropFrame);
   const std::optional<uint64_t> b = numberOf(after.label, nominal, after.dropFrame);
+  // The count goes on: by the frames elapsed, or where the speed changed
+  // (the two frames' own lengths differ), by as many as any length between
+  // theirs gives.
+  const double elapsed = std::abs(after.position - before.position);
+  const double shorter = std::min(lengthFrom(*last_, true), lengthFrom(c, true));
+  const double longer = std::max(lengthFrom(*last_, true), lengthFrom(c, true));
+  const bool speedChanged = longer > kSpeedChange * shorter;
+  const auto fewest = speedChanged ? std::max<uint64_t>(1, static_cast<uint64_t>(std::lround(elapsed / longer))) : slots;
+  const auto most = speedChanged ? std::max<uint64_t>(fewest, static_cast<uint64_t>(std::lround(elapsed / shorter))) : slots;
   const auto follows = [&](bool dropFrame) {
     const std::optional<uint64_t> from = numberOf(before.label, nominal, dropFrame);
-    return from && stepped(*from, slots, before.forward, nominal, dropFrame).label == after.label;
+    for (uint64_t k = fewest; from && k <= most; ++k) {
+      if (stepped(*from, k, before.forward, nominal, dropFrame).label == after.label) return true;
+    }
+    return false;
   };
   if (after.forward != before.forward) {
     // Turned round: the labels stay near where they were.
