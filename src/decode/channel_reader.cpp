@@ -135,7 +135,7 @@ void ChannelReader::Scan::tryOthers(const T* samples, size_t stride, size_t fram
   }
   if (out.size() > from || !line->family) return;
   const double frame = 160 * line->halfCells[0];
-  const auto start = static_cast<double>(before.finder.position());
+  const auto start = static_cast<double>(before.finder.nextSample());
   for (double at = start; at + frame <= start + static_cast<double>(frames); at += frame) {
     ReadFrame mark;
     mark.cellsOnly = true;

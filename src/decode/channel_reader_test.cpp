@@ -93,7 +93,9 @@ TEST(ChannelReaderTest, WhatLosesNoFrame) {
     };
   };
   const auto changeOfSpeed = [](double from, double to) {
-    return [from, to](std::vector<float> s) { return played(s, [from, to](double t) { return t < 2.1 ? from : to; }); };
+    return [from, to](const std::vector<float>& s) {
+      return played(s, [from, to](double t) { return t < 2.1 ? from : to; });
+    };
   };
   const Pin pins[] = {
       {"one NaN", at(30000, NAN)},

@@ -93,7 +93,7 @@ class EdgeFinder {
   void restartAt(uint64_t firstSample);
   Way way() const { return way_; }
   // The sample frame the next scan starts at.
-  uint64_t position() const { return first_; }
+  uint64_t nextSample() const { return first_; }
   // From the next sample on, finds reversals by crossings or steps.
   void setWay(Way way);
   // From the next sample on, rebuilds them, with half cells of `halfCell`

@@ -161,7 +161,7 @@ void EdgeRebuilder::instant(std::vector<Edge>& out) {
   const double step = kLearn / static_cast<double>(taps_.size()) * std::clamp(y * (y * y - 1), -4.0, 4.0);
   for (size_t k = 0; k < taps_.size(); ++k) taps_[k] -= step * recent_[(nearest - k) & mask];
   if (primed_ && (y >= 0) != (before_ >= 0)) {
-    const double delay = static_cast<double>(taps_.size() / 2);
+    const double delay = std::floor(static_cast<double>(taps_.size()) / 2);  // the middle tap's
     out.push_back({edgeUnits(std::max(0.0, at_ - half_ / 2 - delay)), y >= 0});
   }
   const double early = primed_ ? std::clamp(mid * (before_ - y), -1.0, 1.0) : 0;

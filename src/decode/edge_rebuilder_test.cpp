@@ -30,7 +30,9 @@ TEST(EdgeRebuilderTest, TheHalfCellStandsOutOnlyInLtc) {
   }
   std::mt19937 random(5);
   std::normal_distribution<double> noise(0, 3000);
-  std::vector<int16_t> tone(48000), hiss(48000), silence(48000, 0);
+  std::vector<int16_t> tone(48000);
+  std::vector<int16_t> hiss(48000);
+  std::vector<int16_t> silence(48000, 0);
   for (size_t i = 0; i < tone.size(); ++i) {
     tone[i] = static_cast<int16_t>(10000 * std::sin(2 * M_PI * 1920 * static_cast<double>(i) / 48000));
     hiss[i] = static_cast<int16_t>(noise(random));

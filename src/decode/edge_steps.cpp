@@ -86,8 +86,8 @@ void EdgeFinder::scanRebuilt(const T* samples, size_t stride, size_t frames) {
 template <typename T>
 void EdgeFinder::measureLevel(const T* samples, size_t stride, size_t frames) {
   if (frames == 0) return;
-  double highest = -INFINITY;
-  double lowest = INFINITY;
+  double highest = -HUGE_VAL;
+  double lowest = HUGE_VAL;
   for (size_t i = 0; i < frames; ++i) {
     const auto v = static_cast<double>(samples[i * stride]);
     highest = std::max(highest, v);

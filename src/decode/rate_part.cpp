@@ -113,13 +113,13 @@ FrameRate RateParts::decide(const Part& part) const {
   const double length = meanLength(part);
   FrameRate best = kRate30;
   double bestDistance = std::numeric_limits<double>::infinity();
-  for (const FrameRate& rate : kLtcRates) {
-    if ((part.possible & bitOf(rate.nominal)) == 0) continue;
-    const double nominal = static_cast<double>(sampleRate_) * rate.denominator / rate.numerator;
+  for (const FrameRate& candidate : kLtcRates) {
+    if ((part.possible & bitOf(candidate.nominal)) == 0) continue;
+    const double nominal = static_cast<double>(sampleRate_) * candidate.denominator / candidate.numerator;
     const double distance = std::abs(std::log(length / nominal));
     if (distance < bestDistance) {
       bestDistance = distance;
-      best = rate;
+      best = candidate;
     }
   }
   return best;
