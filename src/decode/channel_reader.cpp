@@ -97,7 +97,8 @@ void ChannelReader::Scan::addPiece(const T* samples, size_t stride, size_t frame
 
 // The piece read the ways other than the one `before` reads, one by one
 // while it still reads short; the rebuilt way only where the piece shows
-// the half cell's line (with each half cell it suggests). A piece that
+// the half cell's line (with each half cell it suggests, and then through
+// a band-pass as well). A piece that
 // shows a line of LTC's family and still gives no frame, nor cells, is
 // marked as a signal like LTC, frame by frame.
 template <typename T>
@@ -109,10 +110,10 @@ void ChannelReader::Scan::tryOthers(const T* samples, size_t stride, size_t fram
     const size_t read = framesIn(out, from);
     return read == 0 || promised <= 0 || static_cast<double>(read) + kShortfall < promised;
   };
-  const auto tryWay = [&](Way way, double halfCell) {
+  const auto tryWay = [&](Way way, double halfCell, bool bandLimited = false) {
     Scan other = before;
     if (way == Way::kRebuilt) {
-      other.finder.rebuild(halfCell, sampleRate);
+      other.finder.rebuild(halfCell, sampleRate, bandLimited);
     } else {
       other.finder.setWay(way);
     }
@@ -128,9 +129,11 @@ void ChannelReader::Scan::tryOthers(const T* samples, size_t stride, size_t fram
   if (!readsShort()) return;
   const std::optional<EdgeRebuilder::CellLine> line = EdgeRebuilder::cellLine(samples, stride, frames, sampleRate);
   if (!line) return;
-  for (const double half : line->halfCells) {
-    if (half > 0 && readsShort() && (before.finder.way() != Way::kRebuilt || half != before.finder.rebuiltHalfCell())) {
-      tryWay(Way::kRebuilt, half);
+  const bool rebuilding = before.finder.way() == Way::kRebuilt;
+  for (const bool bandLimited : {false, true}) {
+    for (const double half : line->halfCells) {
+      const bool same = rebuilding && bandLimited == before.finder.rebuiltBandLimited();
+      if (half > 0 && readsShort() && !same) tryWay(Way::kRebuilt, half, bandLimited);
     }
   }
   if (out.size() > from || !line->family) return;
@@ -194,7 +197,7 @@ void ChannelReader::beginSplit(size_t frames) {
   if (!ahead_) ahead_ = std::make_unique<Scan>(fullScale_, sampleRate_);
   ahead_->finder.restartAt(samplesRead_ + middle() - lead_);
   if (scan_->finder.way() == EdgeFinder::Way::kRebuilt) {
-    ahead_->finder.rebuild(scan_->finder.rebuiltHalfCell(), sampleRate_);
+    ahead_->finder.rebuild(scan_->finder.rebuiltHalfCell(), sampleRate_, scan_->finder.rebuiltBandLimited());
   } else {
     ahead_->finder.setWay(scan_->finder.way());
   }

@@ -125,10 +125,10 @@ void EdgeFinder::setWay(Way way) {
   rebuilder_ = EdgeRebuilder();
 }
 
-void EdgeFinder::rebuild(double halfCell, int32_t sampleRate) {
+void EdgeFinder::rebuild(double halfCell, int32_t sampleRate, bool bandLimited) {
   setWay(Way::kCrossings);
   way_ = Way::kRebuilt;
-  rebuilder_ = EdgeRebuilder(halfCell, first_, sampleRate);
+  rebuilder_ = EdgeRebuilder(halfCell, first_, sampleRate, bandLimited);
 }
 
 template <typename T>

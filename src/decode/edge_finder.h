@@ -98,9 +98,10 @@ class EdgeFinder {
   void setWay(Way way);
   // From the next sample on, rebuilds them, with half cells of `halfCell`
   // samples to start with.
-  void rebuild(double halfCell, int32_t sampleRate);
+  void rebuild(double halfCell, int32_t sampleRate, bool bandLimited = false);
   // The half cell the rebuilding follows (0 for the other ways).
   double rebuiltHalfCell() const { return way_ == Way::kRebuilt ? rebuilder_.halfCellLength() : 0; }
+  bool rebuiltBandLimited() const { return rebuilder_.bandLimited(); }
   // Whether the last block held a signal, not silence.
   bool hearsSignal() const { return !silent_; }
   // Takes on the peak and the rise times another finder measured on the

@@ -29,6 +29,10 @@ constexpr double kMoveInstant = 0.02;
 constexpr double kMoveHalfCell = 0.0005;
 // The input's power is followed with this time constant (seconds).
 constexpr double kPowerSeconds = 0.05;
+// The band-pass's edges, in cell rates, and its longest length.
+constexpr double kBandLow = 0.33;
+constexpr double kBandHigh = 1.5;
+constexpr size_t kMostBandTaps = 1023;
 
 // An in-place radix-2 FFT (the length a power of two).
 void transform(std::vector<std::complex<double>>& a) {
@@ -128,13 +132,39 @@ std::optional<EdgeRebuilder::CellLine> EdgeRebuilder::cellLine(const T* samples,
   return line;
 }
 
-EdgeRebuilder::EdgeRebuilder(double halfCell, uint64_t firstSample, int32_t sampleRate)
+EdgeRebuilder::EdgeRebuilder(double halfCell, uint64_t firstSample, int32_t sampleRate, bool bandLimited)
     : next_(firstSample), follow_(1 / (kPowerSeconds * std::max(sampleRate, 1))), half_(halfCell) {
   const auto taps = static_cast<size_t>(std::clamp(std::round(kTapsAt48k * sampleRate / 48000.0), 16.0, 256.0));
   taps_.assign(taps, 0.0);
   taps_[taps / 2] = 1;
   recent_.assign(std::bit_ceil(2 * taps + 2 * static_cast<size_t>(halfCell) + 8), 0.0);
   at_ = static_cast<double>(firstSample + taps) + halfCell;
+  if (bandLimited) {
+    // A windowed sinc (Blackman) from a third of the cell rate to one and
+    // a half times it, four periods of the lower edge long.
+    const double cellRate = 1 / (2 * halfCell);  // cycles a sample
+    const double low = kBandLow * cellRate;
+    const double high = std::min(kBandHigh * cellRate, 0.45);
+    const size_t half = std::min<size_t>(static_cast<size_t>(2 / low), kMostBandTaps / 2);
+    band_.resize(2 * half + 1);
+    for (size_t k = 0; k < band_.size(); ++k) {
+      const double x = static_cast<double>(k) - static_cast<double>(half);
+      const auto sinc = [x](double f) { return x == 0 ? 2 * f : std::sin(2 * M_PI * f * x) / (M_PI * x); };
+      const double phase = 2 * M_PI * static_cast<double>(k) / static_cast<double>(band_.size() - 1);
+      band_[k] = (sinc(high) - sinc(low)) * (0.42 - 0.5 * std::cos(phase) + 0.08 * std::cos(2 * phase));
+    }
+    raw_.assign(std::bit_ceil(band_.size()), 0.0);
+    at_ += static_cast<double>(half);
+  }
+}
+
+// The band-pass's output for the next input sample `v`.
+double EdgeRebuilder::bandPassed(double v) {
+  const size_t mask = raw_.size() - 1;
+  raw_[next_ & mask] = v;
+  double sum = 0;
+  for (size_t k = 0; k < band_.size(); ++k) sum += band_[k] * raw_[(next_ - k) & mask];
+  return sum;
 }
 
 double EdgeRebuilder::outputAt(uint64_t n) const {
@@ -161,7 +191,8 @@ void EdgeRebuilder::instant(std::vector<Edge>& out) {
   const double step = kLearn / static_cast<double>(taps_.size()) * std::clamp(y * (y * y - 1), -4.0, 4.0);
   for (size_t k = 0; k < taps_.size(); ++k) taps_[k] -= step * recent_[(nearest - k) & mask];
   if (primed_ && (y >= 0) != (before_ >= 0)) {
-    const double delay = std::floor(static_cast<double>(taps_.size()) / 2);  // the middle tap's
+    // The middle taps' delays.
+    const double delay = std::floor(static_cast<double>(taps_.size()) / 2) + std::floor(static_cast<double>(band_.size()) / 2);
     out.push_back({edgeUnits(std::max(0.0, at_ - half_ / 2 - delay)), y >= 0});
   }
   const double early = primed_ ? std::clamp(mid * (before_ - y), -1.0, 1.0) : 0;
@@ -180,7 +211,8 @@ void EdgeRebuilder::scan(const T* samples, size_t stride, size_t count, std::vec
   }
   const size_t mask = recent_.size() - 1;
   for (size_t i = 0; i < count; ++i) {
-    const auto v = static_cast<double>(samples[i * stride]);
+    auto v = static_cast<double>(samples[i * stride]);
+    if (!band_.empty()) v = bandPassed(v);
     power_ += follow_ * (v * v - power_);
     recent_[next_ & mask] = power_ > 0 ? v / std::sqrt(power_) : 0;
     ++next_;

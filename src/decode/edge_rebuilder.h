@@ -48,10 +48,13 @@ class EdgeRebuilder {
   static std::optional<CellLine> cellLine(const T* samples, size_t stride, size_t count, int32_t sampleRate);
 
   // Rebuilds from sample frame `firstSample` on, with half cells of
-  // `halfCell` samples to start with. (A rebuilder made empty rebuilds
-  // nothing.)
+  // `halfCell` samples to start with; `bandLimited`: through a band-pass
+  // around LTC's band first (a third of the cell rate to one and a half
+  // times it), which gives back a signal clipped after its phase was
+  // turned much of its shape (clipping keeps its crossings). (A rebuilder
+  // made empty rebuilds nothing.)
   EdgeRebuilder() = default;
-  EdgeRebuilder(double halfCell, uint64_t firstSample, int32_t sampleRate);
+  EdgeRebuilder(double halfCell, uint64_t firstSample, int32_t sampleRate, bool bandLimited = false);
 
   // The next `count` samples (finite), `stride` values apart; appends the
   // reversals rebuilt to `out`.
@@ -59,14 +62,18 @@ class EdgeRebuilder {
   void scan(const T* samples, size_t stride, size_t count, std::vector<Edge>& out);
 
   double halfCellLength() const { return half_; }
+  bool bandLimited() const { return !band_.empty(); }
 
  private:
+  double bandPassed(double v);
   double output(double at) const;
   double outputAt(uint64_t n) const;
   void instant(std::vector<Edge>& out);
 
   std::vector<double> taps_;
   std::vector<double> recent_;  // the normalised input, sample n at n % size
+  std::vector<double> band_;    // the band-pass's taps, if any
+  std::vector<double> raw_;     // its input, sample n at n % size
   uint64_t next_ = 0;           // the next sample frame to come
   double power_ = 0;            // the input's mean square, followed
   double follow_ = 0;           // by this share a sample
