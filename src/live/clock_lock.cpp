@@ -1,0 +1,106 @@
+#include "live/clock_lock.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace stampline {
+namespace {
+
+// The rate is taken over pairs at least this far apart, and at most that.
+constexpr uint64_t kRateFromMicros = 100'000;
+constexpr uint64_t kRateUntilMicros = 300'000;
+// JACK's clock and the wall clock keep within this of one rate.
+constexpr double kMostRateOff = 1e-3;
+
+}  // namespace
+
+void ClockLock::Fit::add(double x, double y, double keep) {
+  // The sums about the new point, then older points weigh `keep` less.
+  const double dx = x - x0;
+  const double dy = y - y0;
+  sxx += -2 * dx * sx + dx * dx * s0;
+  sxy += -dx * sy - dy * sx + dx * dy * s0;
+  sx -= dx * s0;
+  sy -= dy * s0;
+  s0 *= keep;
+  sx *= keep;
+  sy *= keep;
+  sxx *= keep;
+  sxy *= keep;
+  s0 += 1;
+  x0 = x;
+  y0 = y;
+}
+
+double ClockLock::Fit::slope() const {
+  const double d = s0 * sxx - sx * sx;
+  return d > 0 ? (s0 * sxy - sx * sy) / d : 0;
+}
+
+double ClockLock::Fit::at(double x) const {
+  const double b = slope();
+  return y0 + (sy - b * sx) / s0 + b * (x - x0);
+}
+
+ClockLock::ClockLock(double sampleRate) : sampleRate_(sampleRate) {}
+
+void ClockLock::cycle(uint32_t firstFrame, uint64_t startMicros) {
+  // The 32-bit count extended: frames only go forward.
+  last_ = cycles_ == 0 ? firstFrame : last_ + static_cast<uint32_t>(firstFrame - static_cast<uint32_t>(last_));
+  const double keep =
+      cycles_ == 0 ? 1 : std::exp(-static_cast<double>(startMicros - lastMicros_) / (kCardSeconds * 1e6));
+  card_.add(static_cast<double>(startMicros), static_cast<double>(last_), keep);
+  lastMicros_ = startMicros;
+  ++cycles_;
+}
+
+int64_t ClockLock::pair(uint64_t jackMicros, int64_t wallNanos) {
+  int64_t step = 0;
+  if (count_ > 0) {
+    const Pair& last = pairs_[(count_ - 1) % pairs_.size()];
+    const double predicted =
+        static_cast<double>(last.wall) + (static_cast<double>(jackMicros) - static_cast<double>(last.jack)) * rate_;
+    const auto off = static_cast<int64_t>(std::llround(static_cast<double>(wallNanos) - predicted));
+    if (off >= kStepNanos || off <= -kStepNanos) {
+      step = off;
+      count_ = 0;  // the pairs before measured another clock
+    }
+  }
+  pairs_[count_ % pairs_.size()] = {jackMicros, wallNanos};
+  ++count_;
+  // The rate against the oldest pair kept that is far enough back.
+  const size_t kept = std::min(count_, pairs_.size());
+  for (size_t back = kept - 1; back > 0; --back) {
+    const Pair& old = pairs_[(count_ - 1 - back) % pairs_.size()];
+    const uint64_t apart = jackMicros - old.jack;
+    if (apart > kRateUntilMicros) continue;
+    if (apart < kRateFromMicros) break;
+    const double rate = static_cast<double>(wallNanos - old.wall) / static_cast<double>(apart);
+    rate_ = std::clamp(rate, 1000 * (1 - kMostRateOff), 1000 * (1 + kMostRateOff));
+    break;
+  }
+  return step;
+}
+
+bool ClockLock::ready() const { return cycles_ >= 8 && count_ > 0; }
+
+double ClockLock::jackAt(int64_t wallNanos) const {
+  const Pair& last = pairs_[(count_ - 1) % pairs_.size()];
+  return static_cast<double>(last.jack) + static_cast<double>(wallNanos - last.wall) / rate_;
+}
+
+double ClockLock::frameAt(int64_t wallNanos) const { return card_.at(jackAt(wallNanos)); }
+
+int64_t ClockLock::wallAt(double frame) const {
+  const Pair& last = pairs_[(count_ - 1) % pairs_.size()];
+  const double b = card_.slope();
+  const double jack = card_.x0 + (frame - card_.at(card_.x0)) / b;
+  return last.wall + std::llround((jack - static_cast<double>(last.jack)) * rate_);
+}
+
+double ClockLock::ppm() const {
+  const double framesPerSecond = card_.slope() / rate_ * 1e9;
+  return (framesPerSecond / sampleRate_ - 1) * 1e6;
+}
+
+}  // namespace stampline

@@ -1,0 +1,81 @@
+#ifndef STAMPLINE_LIVE_CLOCK_LOCK_H_
+#define STAMPLINE_LIVE_CLOCK_LOCK_H_
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+namespace stampline {
+
+// The sound card's clock against the wall clock (CLOCK_REALTIME), from what
+// JACK tells and paired readings; pure, so that tests can drive it with a
+// simulated card and clock.
+//
+// JACK gives every cycle's first sample frame (a 32-bit count that wraps
+// about once a day) and when that cycle started on JACK's own microsecond
+// clock; the cycle starts jitter by the wake-ups. A straight line through
+// them, fitted by least squares with older cycles weighing less (a time
+// constant of kCardSeconds), gives the card's frames against JACK's clock,
+// to a small fraction of a sample. JACK's clock is not the wall clock: they
+// differ in rate by NTP's frequency correction (a slew) and in steps (the
+// clock set by hand, an NTP step). Paired readings of the two, taken close
+// together, give the wall clock against JACK's: the latest pair's offset
+// and the rate over the last second, so that a slew is followed within a
+// pair's interval; a pair that lies far off the line through the ones
+// before is a step, taken at once.
+class ClockLock {
+ public:
+  explicit ClockLock(double sampleRate);
+
+  // A cycle started with `firstFrame` at `startMicros` on JACK's clock.
+  void cycle(uint32_t firstFrame, uint64_t startMicros);
+  // JACK's clock read `jackMicros` when the wall clock read `wallNanos`.
+  // Returns how far the wall clock stepped, in nanoseconds, where it moved
+  // by kStepNanos or more against the pairs before; 0 otherwise.
+  int64_t pair(uint64_t jackMicros, int64_t wallNanos);
+
+  // Whether there are cycles and pairs enough to place frames.
+  bool ready() const;
+  // The card's sample frame (counted from its start, fractional) that falls
+  // at `wallNanos` on the wall clock, and back.
+  double frameAt(int64_t wallNanos) const;
+  int64_t wallAt(double frame) const;
+  // The 64-bit count of the last cycle's first frame.
+  uint64_t lastFrame() const { return last_; }
+  // How fast the card runs against the wall clock, in parts per million.
+  double ppm() const;
+
+  static constexpr int64_t kStepNanos = 1'000'000;
+  static constexpr double kCardSeconds = 4;
+
+ private:
+  // A line y = y0 + b (x - x0) fitted by weighted least squares, its sums
+  // kept about the newest point (so that they stay small over days).
+  struct Fit {
+    double x0 = 0, y0 = 0;
+    double s0 = 0, sx = 0, sy = 0, sxx = 0, sxy = 0;
+    void add(double x, double y, double keep);
+    double slope() const;
+    double at(double x) const;
+  };
+  // A pair of readings: JACK microseconds, wall nanoseconds.
+  struct Pair {
+    uint64_t jack;
+    int64_t wall;
+  };
+  double jackAt(int64_t wallNanos) const;
+
+  double sampleRate_;
+  Fit card_;  // x: JACK microseconds, y: sample frames
+  uint64_t last_ = 0;
+  uint64_t cycles_ = 0;
+  uint64_t lastMicros_ = 0;
+  // The pairs of the last second or so, newest at count_ - 1 (modulo).
+  std::array<Pair, 64> pairs_{};
+  size_t count_ = 0;
+  double rate_ = 1000;  // wall nanoseconds a JACK microsecond
+};
+
+}  // namespace stampline
+
+#endif  // STAMPLINE_LIVE_CLOCK_LOCK_H_
