@@ -23,24 +23,30 @@ double amplitudeFor(double volume, const SampleCoding& coding) {
 
 }  // namespace
 
+CellShape cellShapeOf(int32_t sampleRate, const EncoderConfig& config) {
+  const double riseSamples = static_cast<double>(int64_t{sampleRate} * kRiseTimeMicroseconds) * kMicrosecond;
+  return {config.channels, config.signalChannel, amplitudeFor(config.volume, config.coding),
+          config.clean ? 0 : static_cast<int32_t>(riseSamples), config.clean, config.coding};
+}
+
+FrameLayout frameLayoutOf(FrameRate rate, const UserBits& userBits) {
+  return userBits.kind != UserBits::Kind::kNone && rate.nominal == 25 ? kLayoutEbu : kLayout30;
+}
+
 LtcEncoder::LtcEncoder(const FrameSchedule& schedule, const EncoderConfig& config)
     : schedule_(schedule), channels_(config.channels), userBits_(config.userBits) {
-  const double riseSamples =
-      static_cast<double>(int64_t{schedule_.sampleRate()} * kRiseTimeMicroseconds) * kMicrosecond;
-  rampSamples_ = config.clean ? 0 : static_cast<int32_t>(riseSamples);
-  amplitude_ = amplitudeFor(config.volume, config.coding);
+  const CellShape shape = cellShapeOf(schedule_.sampleRate(), config);
+  rampSamples_ = shape.rampSamples;
+  amplitude_ = shape.amplitude;
   level_ = amplitude_ > 0 ? 1 : amplitude_ < 0 ? -1 : 0;
   noise_.seed(config.noiseSeed);
-  const CellShape shape{config.channels, config.signalChannel, amplitude_, rampSamples_,
-                        config.clean, config.coding};
   plans_.reserve(2);
   for (const uint64_t length : {schedule_.shortestFrame(), schedule_.longestFrame()}) {
     if (plans_.empty() || plans_.back().frameSamples() != length) {
       plans_.emplace_back(static_cast<uint32_t>(length), shape, noise_);
     }
   }
-  const bool carried = userBits_.kind != UserBits::Kind::kNone;
-  layout_ = carried && schedule_.rate().nominal == 25 ? kLayoutEbu : kLayout30;
+  layout_ = frameLayoutOf(schedule_.rate(), userBits_);
   setUserBits(frame_, userBitsWord(userBits_, 0));
   setGroupFlags(frame_, layout_, groupFlags(userBits_));
 }

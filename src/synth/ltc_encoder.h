@@ -30,6 +30,14 @@ struct EncoderConfig {
   SampleCoding coding;  // how values become the output's bytes
 };
 
+// The shape of every cell an encoder makes at `sampleRate`: its level, and
+// edge ramps as many whole samples as fit in LTC's 25 us rise time (none
+// when clean).
+CellShape cellShapeOf(int32_t sampleRate, const EncoderConfig& config);
+// Where frames keep their phase bit and group flags: the EBU layout at 25
+// fps with user bits, the other otherwise.
+FrameLayout frameLayoutOf(FrameRate rate, const UserBits& userBits);
+
 // Turns a run's frame schedule into biphase-mark LTC audio. All waveform
 // shaping (level, noise, edge ramps, the layout of the output's bytes)
 // happens once, when the encoder is made; render() only picks and copies

@@ -45,6 +45,29 @@ uint32_t dateUserBits(int64_t days, uint8_t timeZone) {
   return bcd(day) | bcd(month) << 8 | bcd(twoDigitYear) << 16 | uint32_t{timeZone} << 24;
 }
 
+uint8_t timeZoneCode(int64_t offsetMinutes) {
+  // SMPTE 309M's codes: the offsets west of UTC count up from 01, those east
+  // down from 25 (UTC+1), the half hours in codes of their own.
+  struct Zone {
+    int16_t minutes;
+    uint8_t code;
+  };
+  static constexpr Zone kZones[] = {
+      {0, 0x00},     {-60, 0x01},   {-120, 0x02},  {-180, 0x03},  {-240, 0x04},  {-300, 0x05},  {-360, 0x06},
+      {-420, 0x07},  {-480, 0x08},  {-540, 0x09},  {-30, 0x0A},   {-90, 0x0B},   {-150, 0x0C},  {-210, 0x0D},
+      {-270, 0x0E},  {-330, 0x0F},  {-600, 0x10},  {-660, 0x11},  {-720, 0x12},  {780, 0x13},   {720, 0x14},
+      {660, 0x15},   {600, 0x16},   {540, 0x17},   {480, 0x18},   {420, 0x19},   {-390, 0x1A},  {-450, 0x1B},
+      {-510, 0x1C},  {-570, 0x1D},  {-630, 0x1E},  {-690, 0x1F},  {360, 0x20},   {300, 0x21},   {240, 0x22},
+      {180, 0x23},   {120, 0x24},   {60, 0x25},    {690, 0x2A},   {630, 0x2B},   {570, 0x2C},   {510, 0x2D},
+      {450, 0x2E},   {390, 0x2F},   {765, 0x32},   {330, 0x3A},   {270, 0x3B},   {210, 0x3C},   {150, 0x3D},
+      {90, 0x3E},    {30, 0x3F},
+  };
+  for (const Zone& z : kZones) {
+    if (z.minutes == offsetMinutes) return z.code;
+  }
+  return kUnlistedTimeZone;
+}
+
 UserBitsDate readDateUserBits(uint32_t word) {
   const auto pair = [word](int units) { return ((word >> (4 * units)) & 0xFU) + 10 * ((word >> (4 * (units + 1))) & 0xFU); };
   return {pair(4), pair(2), pair(0), static_cast<uint8_t>(word >> 24)};

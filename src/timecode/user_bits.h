@@ -23,6 +23,10 @@ void dateFromDays(int64_t days, int64_t& year, unsigned& month, unsigned& day);
 // (groups 1 to 6), then the time-zone code (groups 7 and 8; 00 is UTC).
 // Read as hexadecimal the word shows ZZYYMMDD.
 uint32_t dateUserBits(int64_t days, uint8_t timeZone = 0);
+// The time-zone code of a local time `offsetMinutes` east of UTC, or
+// kUnlistedTimeZone for an offset the codes leave out (such as +05:45).
+inline constexpr uint8_t kUnlistedTimeZone = 0x38;
+uint8_t timeZoneCode(int64_t offsetMinutes);
 
 // The binary group flags (BGF2 BGF1 BGF0) that say the user bits hold a
 // date and time zone.

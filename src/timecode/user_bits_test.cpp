@@ -57,5 +57,19 @@ TEST(UserBitsTest, ADateReadBackAndMovedAcrossMidnight) {
   }
 }
 
+TEST(UserBitsTest, TimeZoneCodesOfLocalOffsets) {
+  // West of UTC counts up, east counts down from 25, the half hours apart;
+  // an offset without a code gets the unlisted code.
+  const struct {
+    int64_t minutes;
+    uint8_t code;
+  } cases[] = {
+      {0, 0x00},    {-60, 0x01},  {-300, 0x05}, {-720, 0x12}, {60, 0x25},   {120, 0x24},  {720, 0x14},
+      {780, 0x13},  {-30, 0x0A},  {-210, 0x0D}, {330, 0x3A},  {30, 0x3F},   {570, 0x2C},  {765, 0x32},
+      {345, kUnlistedTimeZone}, {840, kUnlistedTimeZone}, {-780, kUnlistedTimeZone}, {1, kUnlistedTimeZone},
+  };
+  for (const auto& c : cases) EXPECT_EQ(timeZoneCode(c.minutes), c.code) << c.minutes << " minutes";
+}
+
 }  // namespace
 }  // namespace stampline
