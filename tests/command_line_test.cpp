@@ -313,7 +313,7 @@ std::vector<Case> cases() {
       {"a leap day", {"--date", "2024-02-29", "-d", "1"}, "date = 2024-02-29\nd = 100 1\n", false,
        0, "output.wav", 44100, 2, 5880},
       {"a day the calendar lacks", {"--date", "2026-02-29"},
-       refused("date", "2026-02-29", "a date of the calendar, such as 2026-12-07"), false, 1},
+       refused("date", "2026-02-29", "a date of the calendar, such as 2026-12-07, or today (with --play)"), false, 1},
       {"date and user bits together", {"--date", "2026-12-07", "--user-bits", "00000000"},
        "date = 2026-12-07\nuser-bits = 00000000\n" +
            refused("user-bits", "00000000",
@@ -323,6 +323,30 @@ std::vector<Case> cases() {
        "drop-frame\nn = 110 0\nf = 102 25\nd = 100 1\n", false, 0, "output.wav", 44100, 2, 7056},
       {"a stream, then a file: the later wins", {"--output=-", "-o", "x.wav", "-d", "1"},
        "output = -\no = 111 x.wav\nd = 100 1\n", false, 0, "x.wav", 44100, 2, 5880},
+      // Live output is refused what only a file takes, and its own options
+      // are refused without it, before any JACK server is asked.
+      {"a file's option with --play", {"--play", "--depth=24"},
+       "play\ndepth = 24\nInvalid --depth with --play: live output writes no file (--output, --depth, --bwf "
+       "and --mix are a file's)\n\nTry 'stampline --help' for more information.\n",
+       false, 1},
+      {"a short option with --play", {"--play", "-t", "10:00:00:00"},
+       "play\nt = 116 10:00:00:00\nInvalid -t with --play: live output takes long options only "
+       "(--sample-rate, --start and the like)\n\nTry 'stampline --help' for more information.\n",
+       false, 1},
+      {"--name without --play", {"--name=desk"},
+       "name = desk\nInvalid --name: it is for live output; give it with --play\n\n"
+       "Try 'stampline --help' for more information.\n",
+       false, 1},
+      {"today's date for a file", {"--date=today"},
+       "date = today\nInvalid --date 'today': today's date goes with --play; a file takes a date such as "
+       "2026-12-07\n\nTry 'stampline --help' for more information.\n",
+       false, 1},
+      {"--csv with --play", {"--play", "--csv=x.csv", "--quiet"},
+       "Invalid --csv: it reads a file back; give it with --analyze=FILE\n\n"
+       "Try 'stampline --help' for more information.\n",
+       false, 1},
+      {"--downstream-delay beyond ten seconds", {"--play", "--downstream-delay=10.5", "--quiet"},
+       refused("downstream-delay", "10.5", "seconds from -10 to 10, such as 0.0015"), false, 1},
   };
 }
 
@@ -384,7 +408,7 @@ TEST(CommandLineTest, HelpAndVersionAnswerOnStandardOutput) {
                              "--duration=LENGTH", "--end=", "--frame-rate=FPS", "--drop-frame",
                              "--volume=LINEAR", "--level=DB", "--clean", "--bwf",
                              "--user-bits=HHHHHHHH", "--date=YYYY-MM-DD", "--quiet", "--help",
-                             "--version", "-o PATH", "-s HZ", "-c N", "-t HH:MM:SS:FF",
+                             "--version", "--play", "--downstream-delay=SECONDS", "-o PATH", "-s HZ", "-c N", "-t HH:MM:SS:FF",
                              "-d FRAMES", "-f FPS", "-n 0|1", "-a VOLUME", "-q 0|1", "-h ",
                              "Exit status", "Examples"}) {
     EXPECT_NE(help.out.find(option), std::string::npos) << option;
@@ -422,7 +446,7 @@ TEST(CommandLineTest, ShellCompletionOffersOptionsValuesAndFiles) {
     std::string replies;             // one per line
   } cases[] = {
       {{"--sa"}, "--sample-rate\n"},
-      {{"--c"}, "--channels\n--clean\n--csv\n"},
+      {{"--c"}, "--channels\n--clean\n--csv\n--connect\n"},
       {{"--analyze", "take"}, "take one.wav\n"},
       {{"--frame-rate", ""}, "23.976\n24\n25\n29.97\n30\n"},
       {{"--sample-rate", "4"}, "44100\n48000\n"},

@@ -17,6 +17,8 @@ constexpr int kHelpColumn = 23;
 
 void printEntry(std::FILE* out, const std::string& left, const char* text) {
   std::fprintf(out, "  %-*s", kHelpColumn - 2, left.c_str());
+  // A name too long for its column has its text on the lines below.
+  if (static_cast<int>(left.size()) >= kHelpColumn - 2) std::fprintf(out, "\n%*s", kHelpColumn, "");
   for (const char* c = text; *c != '\0'; ++c) {
     std::fputc(*c, out);
     if (*c == '\n') std::fprintf(out, "%*s", kHelpColumn, "");
@@ -56,9 +58,11 @@ void printHelp(std::FILE* out) {
       "Usage: stampline [OPTION]...\n"
       "  or:  stampline --analyze=FILE [--timecode-channel=K] [--frame-rate=FPS]\n"
       "                 [--json] [--csv=PATH]\n"
+      "  or:  stampline --play [--connect=PORT] [--start=HH:MM:SS:FF] [OPTION]...\n"
       "Writes SMPTE linear timecode (LTC) to a WAV file, every frame's label\n"
       "computed from its position in the file, alone or beside another file's\n"
-      "audio (--mix); or reads the LTC of a WAV file back and reports on it.\n"
+      "audio (--mix); reads the LTC of a WAV file back and reports on it; or\n"
+      "plays LTC live through JACK, on the system clock's time of day.\n"
       "\n"
       "Options, with their defaults in parentheses (a value follows '=' or comes as\n"
       "the next argument; any unique beginning of a name will do):\n",
@@ -87,6 +91,8 @@ void printHelp(std::FILE* out) {
       "With --analyze: 0 when LTC was found without an event, 2 with events (jumps,\n"
       "gaps, repeats, ...), 3 when no channel carries LTC, 1 after a refused command\n"
       "line or a file that cannot be read.\n"
+      "With --play: 0 when the frames asked for have all left; 1 when JACK cannot\n"
+      "play or goes away; 128 + N when stopped by signal N.\n"
       "\n"
       "Examples:\n"
       "  stampline --frame-rate=25 --duration=1h --output=hour.wav\n"
@@ -94,7 +100,8 @@ void printHelp(std::FILE* out) {
       "  stampline -s 48000 -c 1 -t 00:59:59:00 -d 90 -n 1 -o example.wav\n"
       "  stampline --mix=song.wav --start=02:00:00:00 --output=show.wav\n"
       "  stampline --channels=8 --timecode-channel=8 --depth=24 --output=poly.wav\n"
-      "  ffmpeg -i clip.mov -map 0:a -f wav - | stampline --analyze=- --csv=frames.csv\n",
+      "  ffmpeg -i clip.mov -map 0:a -f wav - | stampline --analyze=- --csv=frames.csv\n"
+      "  TZ=UTC stampline --play --frame-rate=25 --connect=system:playback_1\n",
       out);
 }
 

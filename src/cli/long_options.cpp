@@ -95,6 +95,7 @@ bool takeStart(const char* value, OptionScan& scan, std::string&) {
   TimecodeFields label;
   if (!parseLabel(value, label)) return false;
   scan.settings.startText = value;
+  scan.settings.startGiven = true;
   scan.startText = value;
   scan.start = Spelling::kLong;
   return true;
@@ -204,6 +205,14 @@ bool takeUserBits(const char* value, OptionScan& scan, std::string&) {
 
 bool takeDate(const char* value, OptionScan& scan, std::string&) {
   const std::string_view text = value;
+  if (text == "today") {
+    scan.settings.userBits = {UserBits::Kind::kDate, 0, 0};
+    scan.settings.dateToday = true;
+    scan.dateGiven = true;
+    noteUserBits(scan, "date", value);
+    return true;
+  }
+  scan.settings.dateToday = false;
   uint64_t year = 0;
   uint64_t month = 0;
   uint64_t day = 0;
@@ -256,6 +265,36 @@ bool takeCsv(const char* value, OptionScan& scan, std::string&) {
   return true;
 }
 
+// What JACK takes as a client name (its limit is 64 bytes with the end),
+// and the longest delay after the card made up for.
+constexpr size_t kLongestClientName = 63;
+constexpr double kLongestDelay = 10;
+
+bool takePlay(const char*, OptionScan& scan, std::string&) {
+  scan.settings.play = true;
+  return true;
+}
+
+bool takeName(const char* value, OptionScan& scan, std::string&) {
+  const std::string_view text = value;
+  if (text.empty() || text.size() > kLongestClientName) return false;
+  scan.settings.clientName = value;
+  return true;
+}
+
+bool takeConnect(const char* value, OptionScan& scan, std::string&) {
+  if (*value == '\0') return false;
+  scan.settings.connect.emplace_back(value);
+  return true;
+}
+
+bool takeDownstreamDelay(const char* value, OptionScan& scan, std::string&) {
+  double seconds = 0;
+  if (!decimalValue(value, seconds) || std::abs(seconds) > kLongestDelay) return false;
+  scan.settings.downstreamDelay = seconds;
+  return true;
+}
+
 // Options whose work the scan does itself.
 bool takeNothing(const char*, OptionScan&, std::string&) { return true; }
 
@@ -274,11 +313,11 @@ constexpr const char* kLabelAccepted =
 
 using Use = LongOptionRow::Use;
 
-const std::array<LongOptionRow, 23> kRows{{
+const std::array<LongOptionRow, 27> kRows{{
     {"output", "PATH", "a path to write the file to, or - for standard output",
      "file to write (output.wav); - streams it to standard\n"
      "output, the messages going to standard error",
-     "FILE", takeOutput},
+     "FILE", takeOutput, Use::kFileOnly},
     {"sample-rate", "HZ", kSampleRateAccepted.c_str(), kSampleRateHelp.c_str(),
      "16000 22050 32000 44100 48000 88200 96000 176400 192000 352800 384000", takeSampleRate},
     {"channels", "N", kChannelsAccepted.c_str(), kChannelsHelp.c_str(), "1 2 4 6 8", takeChannels},
@@ -288,7 +327,7 @@ const std::array<LongOptionRow, 23> kRows{{
      "with --analyze, the one channel read (every channel)",
      "1 2 3 4 5 6 7 8", takeTimecodeChannel, Use::kBoth},
     {"depth", "BITS", "16, 24, 32 or float",
-     "samples of 16, 24 or 32 bits, or 32-bit float (16)", "16 24 32 float", takeDepth},
+     "samples of 16, 24 or 32 bits, or 32-bit float (16)", "16 24 32 float", takeDepth, Use::kFileOnly},
     {"start", "HH:MM:SS:FF", kLabelAccepted,
      "label of the first frame (01:00:00:00); ';' or '.' may\n"
      "stand before the frames",
@@ -314,27 +353,45 @@ const std::array<LongOptionRow, 23> kRows{{
     {"bwf", nullptr, "",
      "a Broadcast Wave file: bext and iXML chunks with the\n"
      "start's time stamp, so editors place it at its time",
-     "", takeBroadcastWave},
+     "", takeBroadcastWave, Use::kFileOnly},
     {"user-bits", "HHHHHHHH", "eight hexadecimal digits, the first for binary group 8",
      "user bits of every frame, binary group 8 first", "", takeUserBits},
-    {"date", "YYYY-MM-DD", "a date of the calendar, such as 2026-12-07",
+    {"date", "YYYY-MM-DD", "a date of the calendar, such as 2026-12-07, or today (with --play)",
      "the date in every frame's user bits (SMPTE 309M,\n"
-     "UTC), the next day after midnight",
-     "", takeDate},
+     "UTC), the next day after midnight; with --play,\n"
+     "today: the labels' local day and time zone",
+     "today", takeDate},
     {"mix", "FILE", "a WAV file to take the audio from, or - for standard input",
      "the channels of FILE (- for standard input), bit for\n"
      "bit, with the LTC on a channel of its own",
-     "FILE", takeMix},
+     "FILE", takeMix, Use::kFileOnly},
     {"analyze", "FILE", "a WAV file to read, or - for standard input",
      "read LTC back from FILE (- for standard input) and\n"
      "report on it; writes no file",
      "FILE", takeAnalyze, Use::kAnalyzing},
-    {"json", nullptr, "", "with --analyze: the report as one JSON document", "", takeJson,
-     Use::kAnalyzing},
+    {"json", nullptr, "",
+     "with --analyze: the report as one JSON document;\n"
+     "with --play: a JSON object a line for each status\n"
+     "and event, instead of the echo",
+     "", takeJson, Use::kAnalyzing},
     {"csv", "PATH", "a path to write the rows to, or - for standard output",
      "with --analyze: one row per frame read to PATH\n"
      "(- for standard output)",
      "FILE", takeCsv, Use::kAnalyzing},
+    {"play", nullptr, "",
+     "play LTC live through JACK (or PipeWire): the time\n"
+     "of day, locked to the system clock, or from --start",
+     "", takePlay, Use::kPlaying},
+    {"name", "NAME", "a JACK client name of 1 to 63 bytes", "with --play: the JACK client's name (stampline)", "",
+     takeName, Use::kPlaying},
+    {"connect", "PORT", "a JACK port, such as system:playback_1",
+     "with --play: connect the output to PORT; again for\n"
+     "the next port (with --channels)",
+     "", takeConnect, Use::kPlaying},
+    {"downstream-delay", "SECONDS", "seconds from -10 to 10, such as 0.0015",
+     "with --play: frames leave the card this much early,\n"
+     "for a delay after it (negative: late)",
+     "", takeDownstreamDelay, Use::kPlaying},
     {"quiet", nullptr, "", "do not echo the options", "", takeNothing, Use::kBoth},
     {"help", nullptr, "", "show this help and exit", "", takeNothing, Use::kBoth},
     {"version", nullptr, "", "show the version and exit", "", takeNothing, Use::kBoth},
@@ -382,6 +439,15 @@ void printRefusal(std::FILE* out, const char* name, const char* value, const std
 
 bool finishLongOptions(OptionScan& scan, std::FILE* out) {
   Settings& s = scan.settings;
+  if (!s.play && !scan.firstPlaying.empty()) {
+    std::fprintf(out, "Invalid %s: it is for live output; give it with --play\n", scan.firstPlaying.c_str());
+    std::fputs("\nTry 'stampline --help' for more information.\n", out);
+    return false;
+  }
+  if (!s.play && s.dateToday) {
+    printRefusal(out, "date", "today", "today's date goes with --play; a file takes a date such as 2026-12-07");
+    return false;
+  }
   if (!scan.firstAnalyzing.empty()) {
     std::fprintf(out, "Invalid %s: it reads a file back; give it with --analyze=FILE\n",
                  scan.firstAnalyzing.c_str());
@@ -428,6 +494,17 @@ bool finishLongOptions(OptionScan& scan, std::FILE* out) {
     }
   }
   return true;
+}
+
+bool finishPlayOptions(const OptionScan& scan, std::FILE* out) {
+  const std::string& first = !scan.firstFileOnly.empty() ? scan.firstFileOnly : scan.firstShort;
+  if (first.empty()) return true;
+  std::fprintf(out, "Invalid %s with --play: %s\n", first.c_str(),
+               !scan.firstFileOnly.empty()
+                   ? "live output writes no file (--output, --depth, --bwf and --mix are a file's)"
+                   : "live output takes long options only (--sample-rate, --start and the like)");
+  std::fputs("\nTry 'stampline --help' for more information.\n", out);
+  return false;
 }
 
 bool finishAnalysisOptions(const OptionScan& scan, std::FILE* out) {

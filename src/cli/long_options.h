@@ -15,8 +15,9 @@ namespace stampline {
 // may be (for messages), its line in --help, the fixed values shell
 // completion offers ("FILE" for file names), and how a value is taken.
 struct LongOptionRow {
-  // What an option is for: making a file, reading one back, or either.
-  enum class Use { kWriting, kAnalyzing, kBoth };
+  // What an option is for: making a file (or playing live), reading one
+  // back, either, playing live alone, or a file alone (not playing).
+  enum class Use { kWriting, kAnalyzing, kBoth, kPlaying, kFileOnly };
   const char* name;
   const char* valueName;
   const char* accepted;
@@ -48,6 +49,9 @@ void printRefusal(std::FILE* out, const char* name, const char* value, const std
 // The same for --analyze: only the options an analysis takes, and the CSV
 // and the JSON not both on standard output.
 [[nodiscard]] bool finishAnalysisOptions(const OptionScan& scan, std::FILE* out);
+// The same for --play: no option that only a file takes, no short option,
+// and none that only --play takes without it.
+[[nodiscard]] bool finishPlayOptions(const OptionScan& scan, std::FILE* out);
 
 }  // namespace stampline
 

@@ -80,10 +80,18 @@ bool givenAnywhere(int argc, char** argv, const char* name) {
 }
 
 // Notes `option` (as "--name" or "-x") when it is the first given of those
-// that only writing, or only --analyze, takes.
-void noteUse(OptionScan& scan, LongOptionRow::Use use, const std::string& option) {
-  std::string& first = use == LongOptionRow::Use::kWriting ? scan.firstWriting : scan.firstAnalyzing;
-  if (use != LongOptionRow::Use::kBoth && first.empty()) first = option;
+// that only writing (playing too), only --analyze, only --play or only a
+// file takes. --json goes with --play as well as --analyze.
+void noteUse(OptionScan& scan, LongOptionRow::Use use, const std::string& option, bool play) {
+  using Use = LongOptionRow::Use;
+  const auto note = [&option](std::string& first) {
+    if (first.empty()) first = option;
+  };
+  if (use == Use::kWriting || use == Use::kPlaying || use == Use::kFileOnly) note(scan.firstWriting);
+  if (use == Use::kPlaying) note(scan.firstPlaying);
+  if (use == Use::kFileOnly) note(scan.firstFileOnly);
+  if (use == Use::kAnalyzing && !(play && option == "--json")) note(scan.firstAnalyzing);
+  if (option.size() == 2) note(scan.firstShort);
 }
 
 }  // namespace
@@ -108,7 +116,9 @@ ScanResult scanOptions(int argc, char** argv, Settings& settings, std::FILE* out
   // An analysis echoes nothing and takes no option of writing's: those are
   // noted, not taken, and refused at the end.
   const bool analyze = givenAnywhere(argc, argv, "analyze");
-  const bool echo = !analyze && !givenAnywhere(argc, argv, "quiet");
+  // Live output with --json prints its JSON lines instead of the echo.
+  const bool play = !analyze && givenAnywhere(argc, argv, "play");
+  const bool echo = !analyze && !givenAnywhere(argc, argv, "quiet") && !(play && givenAnywhere(argc, argv, "json"));
   const std::span<const LongOptionRow> rows = longOptionRows();
   OptionScan scan;
   scan.settings = settings;
@@ -131,7 +141,7 @@ ScanResult scanOptions(int argc, char** argv, Settings& settings, std::FILE* out
         printVersion(out);
         return ended(ScanResult::kFinished);
       }
-      noteUse(scan, row.use, std::string("--") + row.name);
+      noteUse(scan, row.use, std::string("--") + row.name, play);
       if (analyze && row.use == LongOptionRow::Use::kWriting) continue;
       if (!applyLongOption(row, optionArgument(), scan, echo, out)) {
         return ended(ScanResult::kRefused);
@@ -140,7 +150,7 @@ ScanResult scanOptions(int argc, char** argv, Settings& settings, std::FILE* out
     }
     const ShortOptionRow* row = shortOption(code);
     if (row == nullptr || row->store == nullptr) return ended(fail(out));  // -h, or '?'
-    noteUse(scan, LongOptionRow::Use::kWriting, std::string("-") + row->letter);
+    noteUse(scan, LongOptionRow::Use::kWriting, std::string("-") + row->letter, play);
     if (analyze) continue;
     // A short option's value is the element the scan stands on.
     const int at = optionIndex();
@@ -153,10 +163,12 @@ ScanResult scanOptions(int argc, char** argv, Settings& settings, std::FILE* out
   if (analyze) {
     return ended(finishAnalysisOptions(scan, out) ? ScanResult::kAnalyze : ScanResult::kRefused);
   }
-  if (!checkDropFrame(scan, out) || !finishLongOptions(scan, out)) {
+  // Live output has one port unless --channels says more.
+  if (play && scan.settings.channelsGiven.empty()) scan.settings.channels = 1;
+  if ((play && !finishPlayOptions(scan, out)) || !checkDropFrame(scan, out) || !finishLongOptions(scan, out)) {
     return ended(ScanResult::kRefused);
   }
-  return ended(ScanResult::kRun);
+  return ended(play ? ScanResult::kPlay : ScanResult::kRun);
 }
 
 }  // namespace stampline

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "timecode/duration.h"
 #include "timecode/frame_rate.h"
@@ -45,6 +46,13 @@ struct Settings {
   bool frameRateGiven = false;             // --frame-rate: the rate is stated
   bool json = false;
   std::string csvPath;  // "-": standard output
+  // --play: LTC live to a sound card through JACK.
+  bool play = false;
+  std::string clientName = "stampline";
+  std::vector<std::string> connect;  // the i-th port to the i-th
+  double downstreamDelay = 0;        // seconds
+  bool dateToday = false;            // --date=today
+  bool startGiven = false;           // a start label given: a free run
 };
 
 // How a setting was last given. The short options keep their own fixed
@@ -73,9 +81,14 @@ struct OptionScan {
   std::string userBitsOption;
   std::string userBitsText;
   // The first option given that only writing takes, as typed ("--output",
-  // "-s"), and the first that only --analyze takes.
+  // "-s"), the first that only --analyze takes, the first that only --play
+  // takes, the first that only a file takes (of those writing takes), and
+  // the first short option.
   std::string firstWriting;
   std::string firstAnalyzing;
+  std::string firstPlaying;
+  std::string firstFileOnly;
+  std::string firstShort;
 
 };
 
@@ -83,6 +96,7 @@ struct OptionScan {
 enum class ScanResult {
   kRun,       // the settings are complete: go ahead with the run
   kAnalyze,   // --analyze: read the file back
+  kPlay,      // --play: LTC live to a sound card
   kFinished,  // --help or --version was answered: exit status 0
   kRefused,   // a message has been printed: exit status 1
 };

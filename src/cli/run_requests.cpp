@@ -73,4 +73,19 @@ AnalysisRequest analysisRequest(const Settings& s) {
   return r;
 }
 
+PlayRequest playRequest(const Settings& s) {
+  PlayRequest r;
+  r.signal = signalOf(s);
+  r.freeRun = s.startGiven;
+  r.dateToday = s.dateToday;
+  if (s.durationGiven) r.frames = framesOf(s);
+  if (!s.sampleRateGiven.empty()) r.sampleRate = s.sampleRate;
+  r.channels = s.channels;
+  r.timecodeChannel = s.timecodeChannel;
+  r.name = s.clientName;
+  r.connect = s.connect;
+  r.downstreamDelay = s.downstreamDelay;
+  return r;
+}
+
 }  // namespace stampline

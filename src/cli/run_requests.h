@@ -7,6 +7,7 @@
 #include "run/analysis_run.h"
 #include "run/generation_run.h"
 #include "run/mix_run.h"
+#include "run/play_run.h"
 
 namespace stampline {
 
@@ -15,6 +16,7 @@ namespace stampline {
 GenerationRequest generationRequest(const Settings& settings);
 MixRequest mixRequest(const Settings& settings);
 AnalysisRequest analysisRequest(const Settings& settings);
+PlayRequest playRequest(const Settings& settings);
 
 // The settings as text, for a reproducible Broadcast Wave reference: the
 // same settings give the same text, and every setting that changes the

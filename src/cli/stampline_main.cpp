@@ -10,6 +10,7 @@
 
 #include "cli/analysis_report.h"
 #include "cli/options.h"
+#include "cli/play_report.h"
 #include "cli/run_requests.h"
 #include "platform/process.h"
 #include "run/analysis_run.h"
@@ -64,6 +65,15 @@ int analyze(const Settings& settings) {
   return runAnalysis(analysisRequest(settings), listeners, stderr);
 }
 
+// Live output: text on the terminal and the messages, or JSON lines.
+int play(const Settings& settings, std::FILE* messages) {
+  const RunEnvironment environment = runEnvironment();
+  TextPlayReport text(messages, environment.progress);
+  JsonPlayReport json(stdout);
+  PlayListener& listener = settings.json ? static_cast<PlayListener&>(json) : text;
+  return runPlayOnJack(playRequest(settings), listener, settings.json ? stderr : messages, environment);
+}
+
 int run(int argc, char** argv, std::FILE* messages) {
   Settings settings;
   switch (scanOptions(argc, argv, settings, messages)) {
@@ -71,6 +81,8 @@ int run(int argc, char** argv, std::FILE* messages) {
       break;
     case ScanResult::kAnalyze:
       return analyze(settings);
+    case ScanResult::kPlay:
+      return play(settings, messages);
     case ScanResult::kFinished:
       return 0;
     case ScanResult::kRefused:

@@ -44,12 +44,10 @@ double ClockLock::Fit::at(double x) const {
 
 ClockLock::ClockLock(double sampleRate) : sampleRate_(sampleRate) {}
 
-void ClockLock::cycle(uint32_t firstFrame, uint64_t startMicros) {
-  // The 32-bit count extended: frames only go forward.
-  last_ = cycles_ == 0 ? firstFrame : last_ + static_cast<uint32_t>(firstFrame - static_cast<uint32_t>(last_));
+void ClockLock::cycle(uint64_t firstFrame, uint64_t startMicros) {
   const double keep =
       cycles_ == 0 ? 1 : std::exp(-static_cast<double>(startMicros - lastMicros_) / (kCardSeconds * 1e6));
-  card_.add(static_cast<double>(startMicros), static_cast<double>(last_), keep);
+  card_.add(static_cast<double>(startMicros), static_cast<double>(firstFrame), keep);
   lastMicros_ = startMicros;
   ++cycles_;
 }

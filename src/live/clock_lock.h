@@ -11,9 +11,8 @@ namespace stampline {
 // JACK tells and paired readings; pure, so that tests can drive it with a
 // simulated card and clock.
 //
-// JACK gives every cycle's first sample frame (a 32-bit count that wraps
-// about once a day) and when that cycle started on JACK's own microsecond
-// clock; the cycle starts jitter by the wake-ups. A straight line through
+// JACK gives every cycle's first sample frame and when that cycle started
+// on JACK's own microsecond clock; the cycle starts jitter by the wake-ups. A straight line through
 // them, fitted by least squares with older cycles weighing less (a time
 // constant of kCardSeconds), gives the card's frames against JACK's clock,
 // to a small fraction of a sample. JACK's clock is not the wall clock: they
@@ -27,8 +26,9 @@ class ClockLock {
  public:
   explicit ClockLock(double sampleRate);
 
-  // A cycle started with `firstFrame` at `startMicros` on JACK's clock.
-  void cycle(uint32_t firstFrame, uint64_t startMicros);
+  // A cycle started with `firstFrame` (counted from the card's start in 64
+  // bits) at `startMicros` on JACK's clock.
+  void cycle(uint64_t firstFrame, uint64_t startMicros);
   // JACK's clock read `jackMicros` when the wall clock read `wallNanos`.
   // Returns how far the wall clock stepped, in nanoseconds, where it moved
   // by kStepNanos or more against the pairs before; 0 otherwise.
@@ -40,8 +40,6 @@ class ClockLock {
   // at `wallNanos` on the wall clock, and back.
   double frameAt(int64_t wallNanos) const;
   int64_t wallAt(double frame) const;
-  // The 64-bit count of the last cycle's first frame.
-  uint64_t lastFrame() const { return last_; }
   // How fast the card runs against the wall clock, in parts per million.
   double ppm() const;
 
@@ -67,7 +65,6 @@ class ClockLock {
 
   double sampleRate_;
   Fit card_;  // x: JACK microseconds, y: sample frames
-  uint64_t last_ = 0;
   uint64_t cycles_ = 0;
   uint64_t lastMicros_ = 0;
   // The pairs of the last second or so, newest at count_ - 1 (modulo).

@@ -22,7 +22,8 @@ LiveSchedule::LiveSchedule(const Settings& settings, UtcOffset utcOffset)
 double LiveSchedule::frameNanos(uint64_t n) const {
   // n x DEN x 1e9 / NUM stays within 64 bits for a day's frames.
   const uint64_t scaled = n * settings_.rate.denominator * static_cast<uint64_t>(kSecondNanos);
-  return static_cast<double>(scaled / settings_.rate.numerator) +
+  const uint64_t whole = scaled / settings_.rate.numerator;
+  return static_cast<double>(whole) +
          static_cast<double>(scaled % settings_.rate.numerator) / settings_.rate.numerator;
 }
 
@@ -31,9 +32,8 @@ LiveSchedule::Slot LiveSchedule::locate(int64_t wallNanos, int64_t offset) const
   const int64_t day = floorDivide(local, kDayNanos);
   const auto inDay = static_cast<uint64_t>(local - day * kDayNanos);
   // inDay x NUM stays within 64 bits: below 8.64e13 x 30000.
-  const uint64_t n = inDay * settings_.rate.numerator /
-                     (uint64_t{settings_.rate.denominator} * static_cast<uint64_t>(kSecondNanos));
-  return {day, n};
+  const uint64_t perFrame = uint64_t{settings_.rate.denominator} * static_cast<uint64_t>(kSecondNanos);
+  return {day, inDay * settings_.rate.numerator / perFrame};
 }
 
 LiveSchedule::Slot LiveSchedule::following(Slot slot) const {
@@ -46,7 +46,8 @@ int64_t LiveSchedule::instant(Slot slot, int64_t offset) const {
 }
 
 double LiveSchedule::idealStart(Slot slot, int64_t offset, const ClockLock& lock, double latency) const {
-  return lock.frameAt(instant(slot, offset)) - latency;
+  // A frame's first edge lies half a sample before its first sample.
+  return lock.frameAt(instant(slot, offset)) - latency + 0.5;
 }
 
 LiveFrame LiveSchedule::freeRun(int64_t from) {

@@ -1,0 +1,286 @@
+#include "run/play_run.h"
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <deque>
+#include <fstream>
+#include <thread>
+
+#include "live/clock_lock.h"
+#include "live/jack_sink.h"
+#include "live/live_schedule.h"
+#include "platform/wall_clock.h"
+#include "run/output_run.h"
+#include "synth/frame_writer.h"
+#include "timecode/user_bits.h"
+
+namespace stampline {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The run wakes this often to read the card's cycles and queue frames.
+constexpr auto kWake = std::chrono::milliseconds(2);
+// Paired readings of the two clocks this often; a pair whose wall-clock
+// readings lie further apart than kPairSpread is dropped (the thread was
+// interrupted between them).
+constexpr auto kPairEvery = std::chrono::milliseconds(20);
+constexpr int64_t kPairSpread = 50'000;
+// The output's latency is asked for this often (it changes with the
+// connections).
+constexpr auto kLatencyEvery = std::chrono::milliseconds(500);
+constexpr auto kStatusEvery = std::chrono::seconds(1);
+// Frames are queued this far ahead of the card: two periods, and this.
+constexpr double kLeadSeconds = 0.01;
+
+class Player {
+ public:
+  Player(const PlayRequest& request, CardSink& card, PlayListener& listener, const RunEnvironment& environment,
+         const WallClock& clock)
+      : request_(request),
+        card_(card),
+        listener_(listener),
+        environment_(environment),
+        clock_(clock),
+        lock_(card.sampleRate()),
+        schedule_(scheduleSettings(), clock.utcOffset),
+        writer_(request.signal.rate, request.signal.dropFrame, static_cast<int32_t>(card.sampleRate()),
+                encoderConfig(request.signal, kFloat32, environment)) {}
+
+  // The run's loop; returns the status (after its line on `out`).
+  int play(std::FILE* out);
+
+ private:
+  LiveSchedule::Settings scheduleSettings() const {
+    LiveSchedule::Settings s;
+    s.rate = request_.signal.rate;
+    s.dropFrame = request_.signal.dropFrame;
+    s.sampleRate = static_cast<int32_t>(card_.sampleRate());
+    if (request_.freeRun) s.start = request_.signal.start;
+    s.aheadNanos = std::llround(request_.downstreamDelay * 1e9);
+    return s;
+  }
+  void readClocks(Clock::time_point now);
+  bool fill();
+  uint32_t userBitsOf(const LiveFrame& frame) const;
+  void report(Clock::time_point now, const CardNews& news, bool draining);
+
+  const PlayRequest& request_;
+  CardSink& card_;
+  PlayListener& listener_;
+  const RunEnvironment& environment_;
+  const WallClock& clock_;
+  ClockLock lock_;
+  LiveSchedule schedule_;
+  FrameWriter writer_;
+  std::vector<float> samples_;
+  std::deque<LiveFrame> queued_;  // the last frames queued, for the status line
+  double latency_ = 0;
+  uint64_t xruns_ = 0;
+  uint32_t period_ = 0;  // the buffer size last reported
+  uint64_t framesQueued_ = 0;
+  int64_t startDay_ = 0;
+  Clock::time_point nextPair_{}, nextLatency_{}, nextStatus_{};
+};
+
+void Player::readClocks(Clock::time_point now) {
+  std::array<CardCycle, 256> cycles{};
+  for (size_t n = card_.takeCycles(cycles); n > 0; n = card_.takeCycles(cycles)) {
+    for (size_t i = 0; i < n; ++i) lock_.cycle(cycles[i].firstFrame, cycles[i].startMicros);
+  }
+  if (now >= nextPair_) {
+    nextPair_ = now + kPairEvery;
+    const int64_t before = clock_.now();
+    const uint64_t micros = card_.clockMicros();
+    const int64_t after = clock_.now();
+    if (after >= before && after - before <= kPairSpread) {
+      if (const int64_t step = lock_.pair(micros, before + (after - before) / 2); step != 0) {
+        PlayEvent e;
+        e.type = PlayEvent::Type::kClockStep;
+        e.nanos = step;
+        listener_.event(e);
+      }
+    }
+  }
+  if (now >= nextLatency_) {
+    nextLatency_ = now + kLatencyEvery;
+    latency_ = card_.latency();
+  }
+}
+
+uint32_t Player::userBitsOf(const LiveFrame& frame) const {
+  const UserBits& bits = request_.signal.userBits;
+  if (request_.dateToday && !request_.freeRun) {
+    return dateUserBits(frame.day, timeZoneCode(frame.utcOffsetNanos / 60'000'000'000));
+  }
+  if (request_.dateToday) {
+    const int64_t offset = clock_.utcOffset(clock_.now());
+    return dateUserBits(startDay_ + frame.day, timeZoneCode(offset / 60'000'000'000));
+  }
+  if (bits.kind == UserBits::Kind::kDate && !request_.freeRun) {
+    return userBitsWord(bits, static_cast<uint64_t>(std::max<int64_t>(0, frame.day - startDay_)));
+  }
+  return userBitsWord(bits, static_cast<uint64_t>(std::max<int64_t>(0, frame.day)));
+}
+
+// Queues frames until the card has enough ahead; false once the frames
+// asked for are all queued.
+bool Player::fill() {
+  const double lead = 2.0 * card_.period() + kLeadSeconds * card_.sampleRate();
+  const auto target = static_cast<int64_t>(static_cast<double>(card_.takenTo()) + lead);
+  while (static_cast<int64_t>(card_.queuedTo()) < target) {
+    if (request_.frames && framesQueued_ >= *request_.frames) return false;
+    const LiveFrame f = schedule_.next(lock_, latency_, target);
+    if (framesQueued_ == 0) startDay_ = request_.freeRun ? 0 : f.day;
+    if (f.length > card_.room() || f.start < static_cast<int64_t>(card_.takenTo())) {
+      // The card has gone past it (a stall): the next frames catch up.
+      continue;
+    }
+    samples_.resize(f.length);
+    writer_.write(samples_.data(), f.label, userBitsOf(f), f.length);
+    card_.queue(static_cast<uint64_t>(f.start), samples_.data(), f.length);
+    ++framesQueued_;
+    queued_.push_back(f);
+    if (queued_.size() > 64) queued_.pop_front();
+    if (f.jumped) {
+      PlayEvent e;
+      e.type = PlayEvent::Type::kJump;
+      e.label = f.label;
+      e.dropFrame = request_.signal.dropFrame;
+      listener_.event(e);
+    }
+  }
+  return true;
+}
+
+void Player::report(Clock::time_point now, const CardNews& news, bool draining) {
+  if (news.xruns > 0) {
+    xruns_ += news.xruns;
+    PlayEvent e;
+    e.type = PlayEvent::Type::kXrun;
+    e.count = xruns_;
+    listener_.event(e);
+  }
+  // (Past the last frame queued the card plays silence, as it should.)
+  if (news.missingSamples > 0 && !draining) {
+    PlayEvent e;
+    e.type = PlayEvent::Type::kUnderrun;
+    e.count = news.missingSamples;
+    listener_.event(e);
+  }
+  if (news.period > 0 && news.period != period_) {
+    period_ = news.period;
+    PlayEvent e;
+    e.type = PlayEvent::Type::kBufferSize;
+    e.period = news.period;
+    listener_.event(e);
+  }
+  if (now < nextStatus_ || queued_.empty()) return;
+  nextStatus_ = now + kStatusEvery;
+  // The last frame the card has begun to play.
+  const uint64_t taken = card_.takenTo();
+  const LiveFrame* playing = nullptr;
+  for (const LiveFrame& f : queued_) {
+    if (static_cast<uint64_t>(f.start) < taken) playing = &f;
+  }
+  if (playing == nullptr) return;
+  PlayStatus s;
+  s.label = playing->label;
+  s.dropFrame = request_.signal.dropFrame;
+  if (!request_.freeRun) {
+    // Its first edge lies half a sample before its first sample.
+    const int64_t left = lock_.wallAt(static_cast<double>(playing->start) - 0.5 + latency_);
+    s.offsetMicros = static_cast<double>(left - playing->instantNanos) / 1000;
+  }
+  s.ppm = lock_.ppm();
+  s.xruns = xruns_;
+  s.latencySamples = latency_;
+  s.sampleRate = card_.sampleRate();
+  listener_.status(s);
+}
+
+int Player::play(std::FILE* out) {
+  std::string why;
+  if (!card_.start(why)) {
+    std::fprintf(out, "%s\n", why.c_str());
+    return 1;
+  }
+  period_ = card_.period();
+  listener_.started(card_.portNames(), request_.connect, card_.sampleRate(), period_);
+  bool more = true;
+  for (;;) {
+    const Clock::time_point now = Clock::now();
+    readClocks(now);
+    if (stopRequested(environment_.stopSignal)) more = false;
+    if (more && (request_.freeRun || lock_.ready())) more = fill();
+    const CardNews news = card_.news();
+    report(now, news, !more);
+    if (news.gone || news.sampleRate != 0) {
+      listener_.finished();
+      if (news.gone) {
+        std::fprintf(out, "The JACK server went away%s%s\n", news.why.empty() ? "" : ": ", news.why.c_str());
+      } else {
+        std::fprintf(out, "The JACK server's sample rate changed to %u Hz: the run stops\n", news.sampleRate);
+      }
+      card_.stop();
+      return 1;
+    }
+    // Done once the last frame queued has left.
+    if (!more && card_.takenTo() >= card_.queuedTo()) break;
+    std::this_thread::sleep_for(kWake);
+  }
+  card_.stop();
+  listener_.finished();
+  return stopRequested(environment_.stopSignal) ? interrupted(out, framesQueued_, environment_.stopSignal) : 0;
+}
+
+}  // namespace
+
+WallClock systemWallClock() {
+  WallClock clock;
+  const char* shift = std::getenv("STAMPLINE_CLOCK_SHIFT");
+  if (shift == nullptr || *shift == '\0') {
+    clock.now = wallClockNanos;
+  } else {
+    const std::string path = shift;
+    clock.now = [path] {
+      long long nanos = 0;
+      std::ifstream(path) >> nanos;
+      return wallClockNanos() + nanos;
+    };
+  }
+  clock.utcOffset = utcOffsetNanos;
+  return clock;
+}
+
+int runPlay(const PlayRequest& request, CardSink& card, PlayListener& listener, std::FILE* out,
+            const RunEnvironment& environment, const WallClock& clock) {
+  if (request.sampleRate && static_cast<uint32_t>(*request.sampleRate) != card.sampleRate()) {
+    std::fprintf(out, "Invalid --sample-rate=%d: the JACK server runs at %u Hz; give that rate, or none\n",
+                 *request.sampleRate, card.sampleRate());
+    return 1;
+  }
+  Player player(request, card, listener, environment, clock);
+  return player.play(out);
+}
+
+int runPlayOnJack(const PlayRequest& request, PlayListener& listener, std::FILE* out,
+                  const RunEnvironment& environment) {
+  JackSink::Options options;
+  options.name = request.name;
+  options.channels = request.channels;
+  if (request.timecodeChannel) options.timecodeChannel = *request.timecodeChannel - 1;
+  options.connect = request.connect;
+  std::string why;
+  const std::unique_ptr<JackSink> sink = JackSink::open(options, why);
+  if (!sink) {
+    std::fprintf(out, "Cannot play: %s\n", why.c_str());
+    return 1;
+  }
+  return runPlay(request, *sink, listener, out, environment, systemWallClock());
+}
+
+}  // namespace stampline

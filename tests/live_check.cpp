@@ -1,0 +1,109 @@
+#include "live_check.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "ltc_signal.h"
+#include "timecode/timecode.h"
+
+namespace stampline::testing {
+namespace {
+
+// A straight line y = a + b x through points, by least squares (about the
+// first point, to keep the sums small).
+struct Line {
+  double x0 = 0, y0 = 0, a = 0, b = 0;
+  static Line through(const std::vector<std::pair<double, double>>& points) {
+    Line l;
+    if (points.empty()) return l;
+    l.x0 = points.front().first;
+    l.y0 = points.front().second;
+    double n = 0, sx = 0, sy = 0, sxx = 0, sxy = 0;
+    for (const auto& [x, y] : points) {
+      const double u = x - l.x0;
+      const double v = y - l.y0;
+      n += 1, sx += u, sy += v, sxx += u * u, sxy += u * v;
+    }
+    l.b = (n * sxy - sx * sy) / (n * sxx - sx * sx);
+    l.a = (sy - l.b * sx) / n;
+    return l;
+  }
+  double at(double x) const { return y0 + a + b * (x - x0); }
+};
+
+}  // namespace
+
+EdgeOffsets measureRecording(const std::string& samplesPath, const std::string& timesPath, FrameRate rate,
+                             bool dropFrame, double skipSeconds, double aheadSeconds) {
+  EdgeOffsets out;
+  std::ifstream times(timesPath);
+  std::vector<std::pair<double, double>> cycles;   // card frame, JACK microseconds
+  std::vector<std::pair<double, double>> pairs;    // JACK microseconds, wall nanoseconds
+  std::vector<std::pair<uint64_t, uint32_t>> recorded;  // each cycle's first frame and length, in order
+  std::string line;
+  while (std::getline(times, line)) {
+    std::istringstream words(line);
+    std::string kind;
+    words >> kind;
+    if (kind == "rate") words >> out.sampleRate;
+    if (kind == "pair") {
+      unsigned long long micros = 0;
+      long long wall = 0;
+      words >> micros >> wall;
+      pairs.emplace_back(static_cast<double>(micros), static_cast<double>(wall));
+    }
+    if (kind == "cycle") {
+      unsigned long long frame = 0, micros = 0;
+      uint32_t frames = 0;
+      words >> frame >> micros >> frames;
+      cycles.emplace_back(static_cast<double>(frame), static_cast<double>(micros));
+      recorded.emplace_back(frame, frames);
+    }
+  }
+  std::ifstream in(samplesPath, std::ios::binary);
+  const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::vector<float> values(bytes.size() / sizeof(float));
+  std::memcpy(values.data(), bytes.data(), values.size() * sizeof(float));
+  if (cycles.size() < 2 || pairs.size() < 2 || out.sampleRate == 0) return out;
+  const Line jackOfFrame = Line::through(cycles);
+  const Line wallOfJack = Line::through(pairs);
+  const ReadBack back = readLtc(values, static_cast<int32_t>(out.sampleRate));
+  // A recording's sample to the card's frame: cycle by cycle.
+  std::vector<uint64_t> cycleStart(recorded.size() + 1, 0);
+  for (size_t c = 0; c < recorded.size(); ++c) cycleStart[c + 1] = cycleStart[c] + recorded[c].second;
+  const auto cardFrame = [&](double position) {
+    const auto at = static_cast<uint64_t>(std::max(0.0, position));
+    const size_t c = static_cast<size_t>(std::upper_bound(cycleStart.begin(), cycleStart.end(), at) - cycleStart.begin()) - 1;
+    const size_t k = std::min(c, recorded.size() - 1);
+    return static_cast<double>(recorded[k].first) + position - static_cast<double>(cycleStart[k]);
+  };
+  constexpr double kDay = 86400e9;
+  const double first = cardFrame(0);
+  for (const FrameRecord& row : back.rows) {
+    const double frame = cardFrame(row.position);
+    if (frame - first < skipSeconds * out.sampleRate) continue;
+    const double wall = wallOfJack.at(jackOfFrame.at(frame)) + aheadSeconds * 1e9;
+    const double midnight = std::floor(wall / kDay) * kDay;
+    const uint64_t n = labelNumber(row.label, rate.nominal, dropFrame);
+    const double instant = midnight + static_cast<double>(n) * rate.denominator * 1e9 / rate.numerator;
+    const double offset = (wall - instant) * out.sampleRate / 1e9;
+    out.offsets.push_back(offset);
+    out.labels.push_back(row.label);
+  }
+  std::vector<double> sizes;
+  for (const double o : out.offsets) {
+    out.rms += o * o;
+    sizes.push_back(std::abs(o));
+  }
+  if (sizes.empty()) return out;
+  out.rms = std::sqrt(out.rms / static_cast<double>(sizes.size()));
+  std::sort(sizes.begin(), sizes.end());
+  out.largest = sizes.back();
+  out.p999 = sizes[std::min(sizes.size() - 1, static_cast<size_t>(0.999 * static_cast<double>(sizes.size())))];
+  return out;
+}
+
+}  // namespace stampline::testing

@@ -1,0 +1,253 @@
+// Live output on JACK servers of the tests' own (the dummy backend: no
+// sound card, no root), recorded by a JACK client of the tests
+// (live_recorder.cpp) and read back by our decoder. Skipped where no JACK
+// server can start.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "live_check.h"
+#include "program_runner.h"
+#include "timecode/label_text.h"
+#include "timecode/timecode.h"
+
+extern char** environ;
+
+namespace stampline::testing {
+namespace {
+
+using Environment = std::vector<std::pair<std::string, std::string>>;
+
+// Starts `args` with `environment` added; the process id, or -1.
+pid_t spawn(const std::vector<std::string>& args, const Environment& environment) {
+  std::vector<std::string> variables;
+  for (char** e = environ; *e != nullptr; ++e) variables.emplace_back(*e);
+  for (const auto& [name, value] : environment) variables.push_back(name + "=" + value);
+  std::vector<char*> envp;
+  for (std::string& v : variables) envp.push_back(v.data());
+  envp.push_back(nullptr);
+  std::vector<std::string> words = args;
+  std::vector<char*> argv;
+  for (std::string& w : words) argv.push_back(w.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+  pid_t pid = -1;
+  if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) pid = -1;
+  posix_spawn_file_actions_destroy(&actions);
+  return pid;
+}
+
+int waitFor(pid_t pid) {
+  int status = 0;
+  if (waitpid(pid, &status, 0) != pid) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// Whether this build has JACK to record with (a cross build may not).
+bool haveJack() { return !std::string(STAMPLINE_LIVE_RECORDER).empty(); }
+
+// A JACK server of the test's own, named so that no other is disturbed,
+// started with the object and stopped with it.
+class TestServer {
+ public:
+  explicit TestServer(uint32_t period) {
+    if (!haveJack()) return;  // nothing to record with: no server either
+    static int counter = 0;
+    name_ = "stampline-test-" + std::to_string(getpid()) + "-" + std::to_string(++counter);
+    pid_ = spawn({"jackd", "-d", "dummy", "-r", "48000", "-p", std::to_string(period)}, environment());
+    if (pid_ > 0) {
+      const pid_t waiting = spawn({"jack_wait", "-w", "-t", "5"}, environment());
+      running_ = waiting > 0 && waitFor(waiting) == 0;
+    }
+    // A server just started smooths its cycle times for a few seconds
+    // before they settle (a card's rate seen to wander by tens of ppm); a
+    // show's server has long been running.
+    if (running_) std::this_thread::sleep_for(std::chrono::seconds(4));
+  }
+  ~TestServer() {
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      waitFor(pid_);
+    }
+  }
+  TestServer(const TestServer&) = delete;
+  TestServer& operator=(const TestServer&) = delete;
+  bool running() const { return running_; }
+  Environment environment() const { return {{"JACK_DEFAULT_SERVER", name_}, {"TZ", "UTC"}}; }
+
+ private:
+  std::string name_;
+  pid_t pid_ = -1;
+  bool running_ = false;
+};
+
+#define SKIP_WITHOUT_SERVER(server)                                                              \
+  if (!haveJack()) GTEST_SKIP() << "no JACK library to record with";                              \
+  if (!(server).running()) GTEST_SKIP() << "no JACK server could start (jackd)";                \
+  static_cast<void>(0)
+
+// Records stampline's port for `seconds` into `dir`.
+bool record(const TestServer& server, const ScratchDir& dir, double seconds, const std::string& port = "stampline:ltc") {
+  const pid_t recorder = spawn({STAMPLINE_LIVE_RECORDER, port, std::to_string(seconds), dir.file("rec.f32"),
+                                dir.file("rec.txt")},
+                               server.environment());
+  return recorder > 0 && waitFor(recorder) == 0;
+}
+
+RunOptions playing(const TestServer& server) {
+  RunOptions options;
+  options.environment = server.environment();
+  return options;
+}
+
+// Each label one on from the one before.
+bool consecutive(const std::vector<uint32_t>& labels, FrameRate rate, bool dropFrame) {
+  for (size_t i = 1; i < labels.size(); ++i) {
+    const uint64_t a = labelNumber(labels[i - 1], rate.nominal, dropFrame);
+    if (labelNumber(labels[i], rate.nominal, dropFrame) != a + 1) return false;
+  }
+  return true;
+}
+
+TEST(LiveTest, FramesLeaveOnTheClock) {
+  // The time of day at three buffer sizes and rates, and made to leave
+  // early: from the second second on, rms within a sample of each label's
+  // instant and 99.9 % within two, every label once.
+  const struct {
+    uint32_t period;
+    FrameRate rate;
+    bool dropFrame;
+    std::vector<std::string> flags;
+    double ahead;
+  } cases[] = {
+      {64, kRate25, false, {"--frame-rate=25"}, 0},
+      {256, kRate2997, true, {"--frame-rate=29.97", "--drop-frame"}, 0},
+      {1024, kRate23976, false, {"--frame-rate=23.976"}, 0},
+      {256, kRate25, false, {"--frame-rate=25", "--downstream-delay=0.002"}, 0.002},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.flags.back() + " at " + std::to_string(c.period));
+    TestServer server(c.period);
+    SKIP_WITHOUT_SERVER(server);
+    ScratchDir dir;
+    std::vector<std::string> args{"--play", "--quiet"};
+    args.insert(args.end(), c.flags.begin(), c.flags.end());
+    RunningProgram player(args, dir.path(), playing(server));
+    ASSERT_TRUE(record(server, dir, 6));
+    kill(player.pid(), SIGTERM);
+    const ProgramResult result = player.finish();
+    EXPECT_EQ(result.status, 128 + SIGTERM) << result.out << result.err;
+    EXPECT_NE(result.out.find("Interrupted after"), std::string::npos) << result.out;
+    const EdgeOffsets o = measureRecording(dir.file("rec.f32"), dir.file("rec.txt"), c.rate, c.dropFrame, 1.0, c.ahead);
+    ASSERT_GT(o.offsets.size(), 100U);
+    EXPECT_LE(o.rms, 1.0);
+    EXPECT_LE(o.p999, 2.0);
+    EXPECT_TRUE(consecutive(o.labels, c.rate, c.dropFrame));
+  }
+}
+
+TEST(LiveTest, RestartsLandAlike) {
+  // Runs started one after another: each on the clock from its second
+  // second on.
+  TestServer server(256);
+  SKIP_WITHOUT_SERVER(server);
+  for (int run = 0; run < 5; ++run) {
+    SCOPED_TRACE(run);
+    ScratchDir dir;
+    RunningProgram player({"--play", "--quiet", "--frame-rate=25"}, dir.path(), playing(server));
+    ASSERT_TRUE(record(server, dir, 2.2));
+    kill(player.pid(), SIGTERM);
+    player.finish();
+    const EdgeOffsets o = measureRecording(dir.file("rec.f32"), dir.file("rec.txt"), kRate25, false, 1.0);
+    ASSERT_GT(o.offsets.size(), 10U);
+    EXPECT_LE(o.largest, 2.0);
+  }
+}
+
+TEST(LiveTest, AFreeRunAndWhatItSays) {
+  // --start counts from its label at once and --duration ends the run; the
+  // JSON lines say where it plays, its status once a second.
+  TestServer server(256);
+  SKIP_WITHOUT_SERVER(server);
+  ScratchDir dir;
+  RunningProgram player({"--play", "--json", "--start=10:00:00:00", "--duration=100", "--frame-rate=25",
+                         "--connect=system:playback_1"},
+                        dir.path(), playing(server));
+  // 100 frames last 4 s; the recording outlasts them.
+  ASSERT_TRUE(record(server, dir, 4.8));
+  const ProgramResult result = player.finish();
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_NE(result.out.find(R"({"type":"started","ports":["stampline:ltc"],"sample_rate":48000,"period":256})"),
+            std::string::npos)
+      << result.out;
+  EXPECT_NE(result.out.find(R"({"type":"connection","port":"stampline:ltc","to":"system:playback_1"})"),
+            std::string::npos);
+  EXPECT_NE(result.out.find(R"({"type":"status","label":"10:00:0)"), std::string::npos) << result.out;
+  const EdgeOffsets o = measureRecording(dir.file("rec.f32"), dir.file("rec.txt"), kRate25, false, 0);
+  ASSERT_FALSE(o.labels.empty());
+  EXPECT_TRUE(consecutive(o.labels, kRate25, false));
+  EXPECT_EQ(o.labels.back(), packTimecodeText("10:00:03:24"));
+}
+
+TEST(LiveTest, AClockStepIsFollowedAndSaid) {
+  // The wall clock moved a second on (the test hook): a line says so and
+  // the labels jump to the new time at the next boundary.
+  TestServer server(256);
+  SKIP_WITHOUT_SERVER(server);
+  ScratchDir dir;
+  const std::string shift = dir.file("shift");
+  std::ofstream(shift) << 0;
+  RunOptions options = playing(server);
+  options.environment.emplace_back("STAMPLINE_CLOCK_SHIFT", shift);
+  RunningProgram player({"--play", "--json", "--frame-rate=30"}, dir.path(), options);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  std::ofstream(shift) << 1000000000;
+  std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+  kill(player.pid(), SIGTERM);
+  const ProgramResult result = player.finish();
+  EXPECT_NE(result.out.find(R"({"type":"clock_step","seconds":1.0)"), std::string::npos) << result.out;
+  EXPECT_NE(result.out.find(R"({"type":"jump","label":)"), std::string::npos) << result.out;
+}
+
+TEST(LiveTest, RefusedBeforePlaying) {
+  // No server; a rate the server does not run at; a port that does not
+  // exist; a name taken.
+  if (!haveJack()) GTEST_SKIP() << "no JACK library on this build's target";
+  ScratchDir dir;
+  RunOptions none;
+  none.environment = {{"JACK_DEFAULT_SERVER", "stampline-test-none"}};
+  const ProgramResult alone = runProgram({"--play", "--quiet"}, dir.path(), none);
+  EXPECT_EQ(alone.status, 1);
+  EXPECT_NE(alone.out.find("no JACK server is running"), std::string::npos) << alone.out;
+  TestServer server(256);
+  SKIP_WITHOUT_SERVER(server);
+  const ProgramResult rate = runProgram({"--play", "--quiet", "--sample-rate=44100"}, dir.path(), playing(server));
+  EXPECT_EQ(rate.status, 1);
+  EXPECT_NE(rate.out.find("Invalid --sample-rate=44100: the JACK server runs at 48000 Hz"), std::string::npos)
+      << rate.out;
+  const ProgramResult port = runProgram({"--play", "--quiet", "--connect=nowhere:in"}, dir.path(), playing(server));
+  EXPECT_EQ(port.status, 1);
+  EXPECT_NE(port.out.find("JACK has no port 'nowhere:in'"), std::string::npos) << port.out;
+  RunningProgram first({"--play", "--quiet"}, dir.path(), playing(server));
+  std::this_thread::sleep_for(std::chrono::milliseconds(700));
+  const ProgramResult taken = runProgram({"--play", "--quiet"}, dir.path(), playing(server));
+  EXPECT_EQ(taken.status, 1);
+  EXPECT_NE(taken.out.find("the JACK client name 'stampline' is taken"), std::string::npos) << taken.out;
+  kill(first.pid(), SIGTERM);
+  first.finish();
+}
+
+}  // namespace
+}  // namespace stampline::testing
