@@ -5,6 +5,7 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <utility>
 
 #include "ltc_signal.h"
 #include "timecode/timecode.h"
@@ -32,6 +33,36 @@ struct Line {
     return l;
   }
   double at(double x) const { return y0 + a + b * (x - x0); }
+};
+
+// Lines through the points (sorted by x) within kWindow of each place
+// asked, so that a long recording follows the slow wander of the clocks
+// against each other (a slew) rather than one line for all of it.
+class LocalLine {
+ public:
+  LocalLine(std::vector<std::pair<double, double>> points, double window)
+      : points_(std::move(points)), window_(window) {
+    std::sort(points_.begin(), points_.end());
+  }
+  double at(double x) {
+    const auto from = std::lower_bound(points_.begin(), points_.end(), std::make_pair(x - window_, -1e300));
+    const auto to = std::upper_bound(points_.begin(), points_.end(), std::make_pair(x + window_, 1e300));
+    if (to - from < 2) return Line::through(points_).at(x);
+    // Fitted again only where the window has moved on by a tenth of it.
+    if (!fitted_ || std::abs(x - fittedAt_) > window_ / 10) {
+      line_ = Line::through({from, to});
+      fittedAt_ = x;
+      fitted_ = true;
+    }
+    return line_.at(x);
+  }
+
+ private:
+  std::vector<std::pair<double, double>> points_;
+  double window_;
+  Line line_;
+  double fittedAt_ = 0;
+  bool fitted_ = false;
 };
 
 }  // namespace
@@ -68,8 +99,27 @@ EdgeOffsets measureRecording(const std::string& samplesPath, const std::string& 
   std::vector<float> values(bytes.size() / sizeof(float));
   std::memcpy(values.data(), bytes.data(), values.size() * sizeof(float));
   if (cycles.size() < 2 || pairs.size() < 2 || out.sampleRate == 0) return out;
-  const Line jackOfFrame = Line::through(cycles);
-  const Line wallOfJack = Line::through(pairs);
+  // Xruns: where a cycle starts half a period or more later than the count
+  // says, the card's samples were lost. Each stretch between them has a
+  // line of its own, and its first ten seconds are left out.
+  std::vector<double> stretchStarts{cycles.front().first};
+  for (size_t c = 1; c < recorded.size(); ++c) {
+    const double frames = cycles[c].first - cycles[c - 1].first;
+    const double late = cycles[c].second - cycles[c - 1].second - frames * 1e6 / out.sampleRate;
+    if (late > 0.5 * recorded[c - 1].second * 1e6 / out.sampleRate) stretchStarts.push_back(cycles[c].first);
+  }
+  std::vector<LocalLine> jackOfFrames;
+  for (size_t s = 0; s < stretchStarts.size(); ++s) {
+    const double end = s + 1 < stretchStarts.size() ? stretchStarts[s + 1] : 1e300;
+    std::vector<std::pair<double, double>> in;
+    for (const auto& c : cycles) {
+      if (c.first >= stretchStarts[s] && c.first < end) in.push_back(c);
+    }
+    // Ten seconds either side: the whole of a short recording.
+    jackOfFrames.emplace_back(in, 10 * out.sampleRate);
+  }
+  out.xruns = stretchStarts.size() - 1;
+  LocalLine wallOfJack(pairs, 10e6);
   const ReadBack back = readLtc(values, static_cast<int32_t>(out.sampleRate));
   // A recording's sample to the card's frame: cycle by cycle.
   std::vector<uint64_t> cycleStart(recorded.size() + 1, 0);
@@ -85,7 +135,10 @@ EdgeOffsets measureRecording(const std::string& samplesPath, const std::string& 
   for (const FrameRecord& row : back.rows) {
     const double frame = cardFrame(row.position);
     if (frame - first < skipSeconds * out.sampleRate) continue;
-    const double wall = wallOfJack.at(jackOfFrame.at(frame)) + aheadSeconds * 1e9;
+    const size_t s = static_cast<size_t>(std::upper_bound(stretchStarts.begin(), stretchStarts.end(), frame) -
+                                         stretchStarts.begin()) - 1;
+    if (s > 0 && frame - stretchStarts[s] < 10.0 * out.sampleRate) continue;
+    const double wall = wallOfJack.at(jackOfFrames[s].at(frame)) + aheadSeconds * 1e9;
     const double midnight = std::floor(wall / kDay) * kDay;
     const uint64_t n = labelNumber(row.label, rate.nominal, dropFrame);
     const double instant = midnight + static_cast<double>(n) * rate.denominator * 1e9 / rate.numerator;

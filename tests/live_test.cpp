@@ -141,16 +141,22 @@ TEST(LiveTest, FramesLeaveOnTheClock) {
     SCOPED_TRACE(c.flags.back() + " at " + std::to_string(c.period));
     TestServer server(c.period);
     SKIP_WITHOUT_SERVER(server);
-    ScratchDir dir;
-    std::vector<std::string> args{"--play", "--quiet"};
-    args.insert(args.end(), c.flags.begin(), c.flags.end());
-    RunningProgram player(args, dir.path(), playing(server));
-    ASSERT_TRUE(record(server, dir, 6));
-    kill(player.pid(), SIGTERM);
-    const ProgramResult result = player.finish();
-    EXPECT_EQ(result.status, 128 + SIGTERM) << result.out << result.err;
-    EXPECT_NE(result.out.find("Interrupted after"), std::string::npos) << result.out;
-    const EdgeOffsets o = measureRecording(dir.file("rec.f32"), dir.file("rec.txt"), c.rate, c.dropFrame, 1.0, c.ahead);
+    // A busy machine may make the server lose cycles (xruns, whose next ten
+    // seconds are not measured): tried again, up to three times.
+    EdgeOffsets o;
+    for (int attempt = 0; attempt < 3 && (attempt == 0 || o.xruns > 0); ++attempt) {
+      ScratchDir dir;
+      std::vector<std::string> args{"--play", "--quiet"};
+      args.insert(args.end(), c.flags.begin(), c.flags.end());
+      RunningProgram player(args, dir.path(), playing(server));
+      ASSERT_TRUE(record(server, dir, 6));
+      kill(player.pid(), SIGTERM);
+      const ProgramResult result = player.finish();
+      EXPECT_EQ(result.status, 128 + SIGTERM) << result.out << result.err;
+      EXPECT_NE(result.out.find("Interrupted after"), std::string::npos) << result.out;
+      o = measureRecording(dir.file("rec.f32"), dir.file("rec.txt"), c.rate, c.dropFrame, 1.0, c.ahead);
+    }
+    EXPECT_EQ(o.xruns, 0U) << "the server lost cycles in every attempt";
     ASSERT_GT(o.offsets.size(), 100U);
     EXPECT_LE(o.rms, 1.0);
     EXPECT_LE(o.p999, 2.0);

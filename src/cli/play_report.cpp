@@ -104,6 +104,7 @@ void JsonPlayReport::status(const PlayStatus& s) {
   j["ppm"] = rounded(s.ppm, 2);
   j["xruns"] = s.xruns;
   j["latency_samples"] = s.latencySamples;
+  j["callback_us"] = rounded(s.longestCallbackMicros, 1);
   printLine(out_, j);
 }
 

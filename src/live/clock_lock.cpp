@@ -44,18 +44,56 @@ double ClockLock::Fit::at(double x) const {
 
 ClockLock::ClockLock(double sampleRate) : sampleRate_(sampleRate) {}
 
-void ClockLock::cycle(uint64_t firstFrame, uint64_t startMicros) {
+double ClockLock::cycle(uint64_t firstFrame, uint64_t startMicros) {
+  // A cycle whose time does not move on, or that lies a second or more off
+  // the card's line, is no cycle of this card (a server shutting down or
+  // restarting reports such): left out, and after a run of them the line
+  // starts anew.
+  const double off = cycles_ >= kCyclesToLock
+                         ? static_cast<double>(firstFrame) - card_.at(static_cast<double>(startMicros))
+                         : 0;
+  if (cycles_ > 0 && (startMicros <= lastMicros_ || std::abs(off) > sampleRate_)) {
+    if (++misfits_ < kMisfitsToRestart) return 0;
+    card_ = Fit{};
+    cycles_ = 0;
+  }
+  misfits_ = 0;
+  // An xrun may lose the card's samples of a cycle or more that its count
+  // never sees: from one cycle to the next the count steps off the line by
+  // that much and stays off. Confirmed by kCyclesToMove cycles off alike,
+  // the line moves by their mean (its slope kept); a step not confirmed is
+  // a cycle like any other. (Cycle times that wander off the line little
+  // by little, as JACK's smoothing of them may after an xrun, are no step.)
+  const double threshold = kMovedSeconds * sampleRate_;
+  double moved = 0;
+  if (movedCycles_ > 0 && std::abs(off - movedBy_ / static_cast<double>(movedCycles_)) <= threshold / 2) {
+    movedBy_ += off;
+    if (++movedCycles_ < kCyclesToMove) return 0;
+    moved = movedBy_ / static_cast<double>(movedCycles_);
+    card_.y0 += moved;
+    movedCycles_ = 0;
+  } else {
+    movedCycles_ = 0;
+    if (std::abs(off) > threshold && std::abs(off - lastOff_) > threshold && std::abs(off) <= sampleRate_) {
+      movedBy_ = off;
+      movedCycles_ = 1;
+      return 0;
+    }
+  }
+  lastOff_ = off - moved;
   const double keep =
       cycles_ == 0 ? 1 : std::exp(-static_cast<double>(startMicros - lastMicros_) / (kCardSeconds * 1e6));
   card_.add(static_cast<double>(startMicros), static_cast<double>(firstFrame), keep);
   lastMicros_ = startMicros;
   ++cycles_;
+  return moved;
 }
 
 int64_t ClockLock::pair(uint64_t jackMicros, int64_t wallNanos) {
   int64_t step = 0;
   if (count_ > 0) {
     const Pair& last = pairs_[(count_ - 1) % pairs_.size()];
+    if (jackMicros <= last.jack) return 0;  // JACK's clock did not move on: no reading
     const double predicted =
         static_cast<double>(last.wall) + (static_cast<double>(jackMicros) - static_cast<double>(last.jack)) * rate_;
     const auto off = static_cast<int64_t>(std::llround(static_cast<double>(wallNanos) - predicted));
@@ -80,7 +118,7 @@ int64_t ClockLock::pair(uint64_t jackMicros, int64_t wallNanos) {
   return step;
 }
 
-bool ClockLock::ready() const { return cycles_ >= 8 && count_ > 0; }
+bool ClockLock::ready() const { return cycles_ >= kCyclesToLock && count_ > 0; }
 
 double ClockLock::jackAt(int64_t wallNanos) const {
   const Pair& last = pairs_[(count_ - 1) % pairs_.size()];

@@ -27,8 +27,10 @@ class ClockLock {
   explicit ClockLock(double sampleRate);
 
   // A cycle started with `firstFrame` (counted from the card's start in 64
-  // bits) at `startMicros` on JACK's clock.
-  void cycle(uint64_t firstFrame, uint64_t startMicros);
+  // bits) at `startMicros` on JACK's clock. Returns how many frames the
+  // card's count moved against its clock (after an xrun), where it did;
+  // the frames placed before then leave that much late.
+  double cycle(uint64_t firstFrame, uint64_t startMicros);
   // JACK's clock read `jackMicros` when the wall clock read `wallNanos`.
   // Returns how far the wall clock stepped, in nanoseconds, where it moved
   // by kStepNanos or more against the pairs before; 0 otherwise.
@@ -45,6 +47,14 @@ class ClockLock {
 
   static constexpr int64_t kStepNanos = 1'000'000;
   static constexpr double kCardSeconds = 4;
+  // Cycles before the line is trusted; cycles off it in a row that start
+  // it anew.
+  static constexpr uint64_t kCyclesToLock = 8;
+  static constexpr uint64_t kMisfitsToRestart = 16;
+  // The count has moved where a cycle lies this far off the line (a
+  // fraction of the shortest period; cycle times jitter far less).
+  static constexpr double kMovedSeconds = 0.0005;
+  static constexpr uint64_t kCyclesToMove = 4;
 
  private:
   // A line y = y0 + b (x - x0) fitted by weighted least squares, its sums
@@ -66,6 +76,10 @@ class ClockLock {
   double sampleRate_;
   Fit card_;  // x: JACK microseconds, y: sample frames
   uint64_t cycles_ = 0;
+  uint64_t misfits_ = 0;
+  uint64_t movedCycles_ = 0;  // cycles in a row off the line by movedBy_ in all
+  double movedBy_ = 0;
+  double lastOff_ = 0;  // how far the last cycle taken lay off the line
   uint64_t lastMicros_ = 0;
   // The pairs of the last second or so, newest at count_ - 1 (modulo).
   std::array<Pair, 64> pairs_{};

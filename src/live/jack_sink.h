@@ -70,6 +70,7 @@ class JackSink final : public CardSink {
   std::atomic<uint32_t> period_{0};
   std::atomic<uint64_t> xruns_{0};
   std::atomic<uint64_t> missing_{0};
+  std::atomic<uint64_t> longestCycle_{0};  // nanoseconds
   std::atomic<bool> gone_{false};
   std::atomic<bool> rateChanged_{false};
   std::atomic<bool> periodChanged_{false};

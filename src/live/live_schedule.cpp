@@ -50,6 +50,12 @@ double LiveSchedule::idealStart(Slot slot, int64_t offset, const ClockLock& lock
   return lock.frameAt(instant(slot, offset)) - latency + 0.5;
 }
 
+void LiveSchedule::relocate(bool jumped) {
+  if (settings_.start) return;
+  started_ = false;
+  jumped_ = jumped;
+}
+
 LiveFrame LiveSchedule::freeRun(int64_t from) {
   if (!started_) {
     start_ = from;

@@ -59,6 +59,11 @@ class LiveSchedule {
   // card's samples leave the output `latency` sample frames after their
   // own.
   LiveFrame next(const ClockLock& lock, double latency, int64_t from);
+  // The card went past the frames (a stall), the lock started anew, or the
+  // card's count moved (an xrun): the time of day is found again at the
+  // next call's `from`, its first frame marked as a jump where labels were
+  // lost (`jumped`). A free run counts on regardless.
+  void relocate(bool jumped);
 
  private:
   struct Slot {

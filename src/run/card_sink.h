@@ -24,6 +24,7 @@ struct CardNews {
   uint32_t sampleRate = 0;      // the server's new rate where it changed
   uint32_t period = 0;          // its new buffer size where it changed
   uint64_t missingSamples = 0;  // samples the card took before they were written
+  uint64_t longestCycleNanos = 0;  // the longest the card's callback took, so far
 };
 
 // Where a live run's samples go: a sound card (through JACK), or a

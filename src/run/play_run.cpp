@@ -22,8 +22,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The run wakes this often to read the card's cycles and queue frames.
-constexpr auto kWake = std::chrono::milliseconds(2);
+// The run wakes this often to read the card's cycles and queue frames
+// (most of what the run costs is these wake-ups).
+constexpr auto kWake = std::chrono::milliseconds(5);
 // Paired readings of the two clocks this often; a pair whose wall-clock
 // readings lie further apart than kPairSpread is dropped (the thread was
 // interrupted between them).
@@ -34,7 +35,19 @@ constexpr int64_t kPairSpread = 50'000;
 constexpr auto kLatencyEvery = std::chrono::milliseconds(500);
 constexpr auto kStatusEvery = std::chrono::seconds(1);
 // Frames are queued this far ahead of the card: two periods, and this.
-constexpr double kLeadSeconds = 0.01;
+constexpr double kLeadSeconds = 0.02;
+// Frames the card went past that are passed over, one by one, before the
+// time of day is found again where the card is.
+constexpr int kMostPassedOver = 8;
+
+// The local day (days since 1970-01-01) on `clock` now: a free run's
+// --date=today.
+int64_t localDay(const WallClock& clock) {
+  const int64_t now = clock.now();
+  const int64_t local = now + clock.utcOffset(now);
+  constexpr int64_t kDay = 86'400'000'000'000;
+  return local / kDay - (local % kDay < 0 ? 1 : 0);
+}
 
 class Player {
  public:
@@ -82,6 +95,7 @@ class Player {
   uint64_t xruns_ = 0;
   uint32_t period_ = 0;  // the buffer size last reported
   uint64_t framesQueued_ = 0;
+  bool replace_ = false;  // the frames queued are placed again from the next
   int64_t startDay_ = 0;
   Clock::time_point nextPair_{}, nextLatency_{}, nextStatus_{};
 };
@@ -89,7 +103,14 @@ class Player {
 void Player::readClocks(Clock::time_point now) {
   std::array<CardCycle, 256> cycles{};
   for (size_t n = card_.takeCycles(cycles); n > 0; n = card_.takeCycles(cycles)) {
-    for (size_t i = 0; i < n; ++i) lock_.cycle(cycles[i].firstFrame, cycles[i].startMicros);
+    for (size_t i = 0; i < n; ++i) {
+      // The card's count moved against its clock (an xrun): the frames
+      // queued leave late by that much, and are placed again.
+      if (lock_.cycle(cycles[i].firstFrame, cycles[i].startMicros) != 0 && !request_.freeRun) {
+        schedule_.relocate(false);
+        replace_ = true;
+      }
+    }
   }
   if (now >= nextPair_) {
     nextPair_ = now + kPairEvery;
@@ -131,17 +152,33 @@ uint32_t Player::userBitsOf(const LiveFrame& frame) const {
 bool Player::fill() {
   const double lead = 2.0 * card_.period() + kLeadSeconds * card_.sampleRate();
   const auto target = static_cast<int64_t>(static_cast<double>(card_.takenTo()) + lead);
-  while (static_cast<int64_t>(card_.queuedTo()) < target) {
+  // A frame is at most a frame and a bit long, whatever the clock does.
+  const double longest = 1.5 * card_.sampleRate() * request_.signal.rate.denominator / request_.signal.rate.numerator;
+  int passedOver = 0;
+  while (replace_ || static_cast<int64_t>(card_.queuedTo()) < target) {
     if (request_.frames && framesQueued_ >= *request_.frames) return false;
-    const LiveFrame f = schedule_.next(lock_, latency_, target);
-    if (framesQueued_ == 0) startDay_ = request_.freeRun ? 0 : f.day;
+    // (A schedule found again starts two periods on from the card.)
+    const LiveFrame f = schedule_.next(lock_, latency_, static_cast<int64_t>(card_.takenTo() + 2 * card_.period()));
+    if (framesQueued_ == 0) startDay_ = request_.freeRun ? localDay(clock_) : f.day;
+    if (f.length == 0 || f.length > longest) {
+      // The lock gave no sense (it starts anew): found again at the next wake.
+      schedule_.relocate(true);
+      return true;
+    }
     if (f.length > card_.room() || f.start < static_cast<int64_t>(card_.takenTo())) {
-      // The card has gone past it (a stall): the next frames catch up.
+      // The card has gone past it (a stall): the next frames catch up; after
+      // a few the time of day is found again where the card is, at the next
+      // wake (a free run catches up a few frames a wake).
+      if (++passedOver > kMostPassedOver) {
+        schedule_.relocate(true);
+        return true;
+      }
       continue;
     }
     samples_.resize(f.length);
     writer_.write(samples_.data(), f.label, userBitsOf(f), f.length);
     card_.queue(static_cast<uint64_t>(f.start), samples_.data(), f.length);
+    replace_ = false;
     ++framesQueued_;
     queued_.push_back(f);
     if (queued_.size() > 64) queued_.pop_front();
@@ -199,6 +236,7 @@ void Player::report(Clock::time_point now, const CardNews& news, bool draining) 
   s.xruns = xruns_;
   s.latencySamples = latency_;
   s.sampleRate = card_.sampleRate();
+  s.longestCallbackMicros = static_cast<double>(news.longestCycleNanos) / 1000;
   listener_.status(s);
 }
 

@@ -51,6 +51,7 @@ struct PlayStatus {
   uint64_t xruns = 0;
   double latencySamples = 0;
   uint32_t sampleRate = 0;
+  double longestCallbackMicros = 0;  // the card's real-time callback, so far
 };
 
 // What happens on the way.
