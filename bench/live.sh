@@ -1,0 +1,112 @@
+#!/bin/bash
+# Live output on JACK's dummy backend (no sound card, no root): how close
+# each frame's first edge leaves to its instant on the clock, what the run
+# costs, and restarts.
+#
+#   accuracy  for each rate and period: a JACK server of its own (settled
+#             for five seconds), `--play` on it, the port recorded by the
+#             test suite's recorder (tests/live_recorder.cpp, which maps
+#             every sample to the wall clock through its own cycle times
+#             and clock readings) and measured by tests/live_measure.cpp:
+#             rms, 99.9 % and largest offset in samples from the second
+#             second on, and the labels out of turn. Also the program's CPU
+#             (user + system time over the run), its private memory
+#             (RssAnon; JACK's shared memory is not the program's) at the
+#             first and last second, and the real-time callback's longest
+#             time (the last status line's callback_us).
+#   restarts  twenty runs started one after another on one server, each
+#             recorded for three seconds: each run's largest offset.
+#
+# usage: bench/live.sh [SECONDS] [MODE]   (60 s a case; MODE accuracy,
+#                                          restarts, both, or three: 25 fps
+#                                          at 64, 29.97 DF at 256 and
+#                                          23.976 at 1024 alone)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds=${1:-60}
+mode=${2:-both}
+cmake --preset ci >/dev/null && cmake --build --preset ci --target stampline live_recorder live_measure >/dev/null
+stampline=$PWD/build/ci/stampline
+recorder=$PWD/build/ci/tests/live_recorder
+measure=$PWD/build/ci/tests/live_measure
+work=$(mktemp -d)
+servers=()
+cleanup() {
+  for pid in "${servers[@]}"; do kill "$pid" 2>/dev/null || true; done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+export TZ=UTC
+
+# Starts a server named $1 with period $2; its pid in servers.
+start_server() {
+  JACK_DEFAULT_SERVER=$1 jackd -d dummy -r 48000 -p "$2" >/dev/null 2>&1 &
+  servers+=($!)
+  JACK_DEFAULT_SERVER=$1 jack_wait -w -t 5 >/dev/null
+  sleep 5
+}
+
+ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
+rss_anon() { awk '/RssAnon/ {print $2}' "/proc/$1/status"; }
+
+# One case: rate name, drop flag, period, seconds, extra options.
+accuracy() {
+  local fps=$1 drop=$2 period=$3 length=$4 name=srv-$1-$3-$$
+  shift 4
+  start_server "$name" "$period"
+  local flags=(--frame-rate="$fps")
+  [ "$drop" = 1 ] && flags+=(--drop-frame)
+  JACK_DEFAULT_SERVER=$name "$stampline" --play --json "${flags[@]}" "$@" >"$work/$name.json" 2>/dev/null &
+  local player=$!
+  sleep 1
+  local rss_first ticks_first
+  rss_first=$(rss_anon $player)
+  ticks_first=$(ticks $player)
+  JACK_DEFAULT_SERVER=$name "$recorder" stampline:ltc "$length" "$work/$name.f32" "$work/$name.txt"
+  local ticks_last rss_last
+  ticks_last=$(ticks $player)
+  rss_last=$(rss_anon $player)
+  kill -TERM $player
+  wait $player || true
+  local cpu callback
+  cpu=$(awk -v t=$((ticks_last - ticks_first)) -v s="$length" -v hz="$(getconf CLK_TCK)" \
+    'BEGIN { printf "%.2f", 100 * t / hz / s }')
+  callback=$(grep '"status"' "$work/$name.json" | tail -1 | sed 's/.*"callback_us":\([0-9.]*\).*/\1/')
+  printf '%-7s %-3s %5s  %s  cpu %s %%  rss_anon %s -> %s KiB  callback %s us\n' "$fps" \
+    "$([ "$drop" = 1 ] && echo DF || echo '')" "$period" \
+    "$("$measure" "$work/$name.f32" "$work/$name.txt" "$fps" "$drop" 1 "${ahead:-0}")" \
+    "$cpu" "$rss_first" "$rss_last" "$callback"
+  rm -f "$work/$name.f32"
+}
+
+if [ "$mode" = three ]; then
+  echo "== accuracy: $seconds s a case, offsets in samples at 48000 Hz"
+  accuracy 25 0 64 "$seconds"
+  accuracy 29.97 1 256 "$seconds"
+  accuracy 23.976 0 1024 "$seconds"
+  exit 0
+fi
+
+if [ "$mode" != restarts ]; then
+  echo "== accuracy: $seconds s a case, offsets in samples at 48000 Hz"
+  for period in 64 256 1024; do
+    accuracy 25 0 $period "$seconds"
+    accuracy 29.97 1 $period "$seconds"
+    accuracy 23.976 0 $period "$seconds"
+  done
+  ahead=0.002 accuracy 25 0 256 "$seconds" --downstream-delay=0.002
+fi
+
+if [ "$mode" != accuracy ]; then
+  echo "== restarts: twenty runs, 25 fps, period 256"
+  name=srv-restarts-$$
+  start_server $name 256
+  for run in $(seq 1 20); do
+    JACK_DEFAULT_SERVER=$name "$stampline" --play --quiet --frame-rate=25 >/dev/null 2>&1 &
+    player=$!
+    JACK_DEFAULT_SERVER=$name "$recorder" stampline:ltc 3 "$work/r.f32" "$work/r.txt"
+    kill -TERM $player
+    wait $player || true
+    printf 'run %2d  %s\n' "$run" "$("$measure" "$work/r.f32" "$work/r.txt" 25 0 1)"
+  done
+fi
