@@ -100,23 +100,26 @@ EdgeOffsets measureRecording(const std::string& samplesPath, const std::string& 
   std::memcpy(values.data(), bytes.data(), values.size() * sizeof(float));
   if (cycles.size() < 2 || pairs.size() < 2 || out.sampleRate == 0) return out;
   // Xruns: where a cycle starts half a period or more later than the count
-  // says, the card's samples were lost. Each stretch between them has a
-  // line of its own, and its first ten seconds are left out.
+  // says and the next does not make up for it, the card's samples were
+  // lost. Each stretch between them has a line of its own, and its first
+  // ten seconds are left out.
   std::vector<double> stretchStarts{cycles.front().first};
-  for (size_t c = 1; c < recorded.size(); ++c) {
-    const double frames = cycles[c].first - cycles[c - 1].first;
-    const double late = cycles[c].second - cycles[c - 1].second - frames * 1e6 / out.sampleRate;
-    if (late > 0.5 * recorded[c - 1].second * 1e6 / out.sampleRate) stretchStarts.push_back(cycles[c].first);
+  const auto late = [&](size_t c) {
+    return cycles[c].second - cycles[c - 1].second - (cycles[c].first - cycles[c - 1].first) * 1e6 / out.sampleRate;
+  };
+  for (size_t c = 1; c + 1 < recorded.size(); ++c) {
+    const double half = 0.5 * recorded[c - 1].second * 1e6 / out.sampleRate;
+    if (late(c) > half && late(c) + late(c + 1) > half) stretchStarts.push_back(cycles[c].first);
   }
   std::vector<LocalLine> jackOfFrames;
   for (size_t s = 0; s < stretchStarts.size(); ++s) {
     const double end = s + 1 < stretchStarts.size() ? stretchStarts[s + 1] : 1e300;
-    std::vector<std::pair<double, double>> in;
+    std::vector<std::pair<double, double>> inStretch;
     for (const auto& c : cycles) {
-      if (c.first >= stretchStarts[s] && c.first < end) in.push_back(c);
+      if (c.first >= stretchStarts[s] && c.first < end) inStretch.push_back(c);
     }
     // Ten seconds either side: the whole of a short recording.
-    jackOfFrames.emplace_back(in, 10 * out.sampleRate);
+    jackOfFrames.emplace_back(inStretch, 10 * out.sampleRate);
   }
   out.xruns = stretchStarts.size() - 1;
   LocalLine wallOfJack(pairs, 10e6);

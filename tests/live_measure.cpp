@@ -2,8 +2,9 @@
 // benchmarks: each frame's first edge against its label's instant on the
 // wall clock, as the live tests measure it.
 //
-// usage: live_measure SAMPLES.f32 TIMES.txt FPS DROP(0|1) SKIP_SECONDS [AHEAD_SECONDS]
-// prints: frames rms p99.9 largest (in samples) and the labels out of turn
+// usage: live_measure SAMPLES.f32 TIMES.txt FPS DROP(0|1) SKIP_SECONDS [AHEAD_SECONDS [each]]
+// prints: frames rms p99.9 largest (in samples), the labels out of turn and
+// the xruns seen; with `each`, every frame's label and offset before that
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -24,6 +25,9 @@ int main(int argc, char** argv) {
   const bool drop = std::atoi(argv[4]) != 0;
   const testing::EdgeOffsets o = testing::measureRecording(argv[1], argv[2], rate, drop, std::atof(argv[5]),
                                                            argc > 6 ? std::atof(argv[6]) : 0.0);
+  if (argc > 7 && std::string(argv[7]) == "each") {
+    for (size_t i = 0; i < o.offsets.size(); ++i) std::printf("%08x %.3f\n", o.labels[i], o.offsets[i]);
+  }
   // Labels that do not follow the one before: skipped or repeated.
   size_t outOfTurn = 0;
   for (size_t i = 1; i < o.labels.size(); ++i) {

@@ -6,9 +6,13 @@
 namespace stampline {
 namespace {
 
-// The rate is taken over pairs at least this far apart, and at most that.
-constexpr uint64_t kRateFromMicros = 100'000;
-constexpr uint64_t kRateUntilMicros = 300'000;
+// The rate is taken over pairs at least this far apart, and at most that
+// (long enough for a pair's few microseconds to be some ppm, short enough
+// to follow a slew).
+constexpr uint64_t kRateFromMicros = 200'000;
+constexpr uint64_t kRateUntilMicros = 600'000;
+// Pairs averaged for where the wall clock stands.
+constexpr size_t kPairsAveraged = 2;
 // JACK's clock and the wall clock keep within this of one rate.
 constexpr double kMostRateOff = 1e-3;
 
@@ -58,29 +62,25 @@ double ClockLock::cycle(uint64_t firstFrame, uint64_t startMicros) {
     cycles_ = 0;
   }
   misfits_ = 0;
-  // An xrun may lose the card's samples of a cycle or more that its count
-  // never sees: from one cycle to the next the count steps off the line by
-  // that much and stays off. Confirmed by kCyclesToMove cycles off alike,
-  // the line moves by their mean (its slope kept); a step not confirmed is
-  // a cycle like any other. (Cycle times that wander off the line little
-  // by little, as JACK's smoothing of them may after an xrun, are no step.)
+  // A cycle off the line by more than cycle times jitter is left out: a
+  // late wake-up on a busy machine. But an xrun may lose the card's samples
+  // of a cycle or more that its count never sees, and a card without a
+  // crystal of its own (JACK's dummy driver) may fall behind: the count
+  // then stays off. Confirmed by kCyclesToMove cycles in a row off alike,
+  // the line moves by their mean (its slope kept).
   const double threshold = kMovedSeconds * sampleRate_;
   double moved = 0;
-  if (movedCycles_ > 0 && std::abs(off - movedBy_ / static_cast<double>(movedCycles_)) <= threshold / 2) {
+  if (std::abs(off) > threshold) {
+    if (movedCycles_ == 0 || std::abs(off - movedBy_ / static_cast<double>(movedCycles_)) > threshold / 2) {
+      movedBy_ = 0;
+      movedCycles_ = 0;
+    }
     movedBy_ += off;
     if (++movedCycles_ < kCyclesToMove) return 0;
     moved = movedBy_ / static_cast<double>(movedCycles_);
     card_.y0 += moved;
-    movedCycles_ = 0;
-  } else {
-    movedCycles_ = 0;
-    if (std::abs(off) > threshold && std::abs(off - lastOff_) > threshold && std::abs(off) <= sampleRate_) {
-      movedBy_ = off;
-      movedCycles_ = 1;
-      return 0;
-    }
   }
-  lastOff_ = off - moved;
+  movedCycles_ = 0;
   const double keep =
       cycles_ == 0 ? 1 : std::exp(-static_cast<double>(startMicros - lastMicros_) / (kCardSeconds * 1e6));
   card_.add(static_cast<double>(startMicros), static_cast<double>(firstFrame), keep);
@@ -104,6 +104,15 @@ int64_t ClockLock::pair(uint64_t jackMicros, int64_t wallNanos) {
   }
   pairs_[count_ % pairs_.size()] = {jackMicros, wallNanos};
   ++count_;
+  // Where the wall clock stood at this pair's JACK reading, from the last
+  // few pairs at the rate (a pair is off by the time between its readings).
+  const size_t averaged = std::min({count_, pairs_.size(), kPairsAveraged});
+  double sum = 0;
+  for (size_t back = 0; back < averaged; ++back) {
+    const Pair& p = pairs_[(count_ - 1 - back) % pairs_.size()];
+    sum += static_cast<double>(p.wall - wallNanos) + static_cast<double>(jackMicros - p.jack) * rate_;
+  }
+  anchor_ = sum / static_cast<double>(averaged);
   // The rate against the oldest pair kept that is far enough back.
   const size_t kept = std::min(count_, pairs_.size());
   for (size_t back = kept - 1; back > 0; --back) {
@@ -122,7 +131,7 @@ bool ClockLock::ready() const { return cycles_ >= kCyclesToLock && count_ > 0; }
 
 double ClockLock::jackAt(int64_t wallNanos) const {
   const Pair& last = pairs_[(count_ - 1) % pairs_.size()];
-  return static_cast<double>(last.jack) + static_cast<double>(wallNanos - last.wall) / rate_;
+  return static_cast<double>(last.jack) + (static_cast<double>(wallNanos - last.wall) - anchor_) / rate_;
 }
 
 double ClockLock::frameAt(int64_t wallNanos) const { return card_.at(jackAt(wallNanos)); }
@@ -131,7 +140,7 @@ int64_t ClockLock::wallAt(double frame) const {
   const Pair& last = pairs_[(count_ - 1) % pairs_.size()];
   const double b = card_.slope();
   const double jack = card_.x0 + (frame - card_.at(card_.x0)) / b;
-  return last.wall + std::llround((jack - static_cast<double>(last.jack)) * rate_);
+  return last.wall + std::llround(anchor_ + (jack - static_cast<double>(last.jack)) * rate_);
 }
 
 double ClockLock::ppm() const {

@@ -79,12 +79,12 @@ class ClockLock {
   uint64_t misfits_ = 0;
   uint64_t movedCycles_ = 0;  // cycles in a row off the line by movedBy_ in all
   double movedBy_ = 0;
-  double lastOff_ = 0;  // how far the last cycle taken lay off the line
   uint64_t lastMicros_ = 0;
   // The pairs of the last second or so, newest at count_ - 1 (modulo).
   std::array<Pair, 64> pairs_{};
   size_t count_ = 0;
   double rate_ = 1000;  // wall nanoseconds a JACK microsecond
+  double anchor_ = 0;   // the wall clock at the last pair's JACK reading, less its own
 };
 
 }  // namespace stampline

@@ -256,7 +256,7 @@ TEST(ClockLockTest, CyclesNotOfTheCardAreLeftOut) {
   // until a run of them starts the line anew. A cycle late by a
   // millisecond alone moves nothing; four alike move the line.
   ClockLock lock(48000);
-  const auto micros = [](uint64_t frame) { return static_cast<uint64_t>(kJackEpoch + frame * 1e6 / 48000); };
+  const auto micros = [](uint64_t frame) { return static_cast<uint64_t>(kJackEpoch + static_cast<double>(frame) * 1e6 / 48000); };
   uint64_t frame = 0;
   for (; frame < 256 * 100; frame += 256) EXPECT_EQ(lock.cycle(frame, micros(frame)), 0.0);
   lock.pair(static_cast<uint64_t>(kJackEpoch), 1'000'000'000'000);

@@ -29,7 +29,7 @@ constexpr auto kWake = std::chrono::milliseconds(5);
 // readings lie further apart than kPairSpread is dropped (the thread was
 // interrupted between them).
 constexpr auto kPairEvery = std::chrono::milliseconds(20);
-constexpr int64_t kPairSpread = 50'000;
+constexpr int64_t kPairSpread = 10'000;
 // The output's latency is asked for this often (it changes with the
 // connections).
 constexpr auto kLatencyEvery = std::chrono::milliseconds(500);
