@@ -62,21 +62,24 @@ double ClockLock::cycle(uint64_t firstFrame, uint64_t startMicros) {
     cycles_ = 0;
   }
   misfits_ = 0;
-  // A cycle off the line by more than cycle times jitter is left out: a
-  // late wake-up on a busy machine. But an xrun may lose the card's samples
-  // of a cycle or more that its count never sees, and a card without a
-  // crystal of its own (JACK's dummy driver) may fall behind: the count
-  // then stays off. Confirmed by kCyclesToMove cycles in a row off alike,
+  // A cycle off the line by half a period or more is left out: a late
+  // wake-up on a busy machine. But an xrun may lose the card's samples of
+  // a period or more that its count never sees: the count then stays off.
+  // Confirmed by kCyclesToMove cycles in a row and kMoveMicros off alike,
   // the line moves by their mean (its slope kept).
-  const double threshold = kMovedSeconds * sampleRate_;
+  // (The period from any two cycles in a row, those left out too.)
+  const double period = firstFrame > lastFrame_ ? static_cast<double>(firstFrame - lastFrame_) : 0;
+  lastFrame_ = firstFrame;
+  const double threshold = std::max(kMovedSeconds * sampleRate_, period / 2);
   double moved = 0;
   if (std::abs(off) > threshold) {
     if (movedCycles_ == 0 || std::abs(off - movedBy_ / static_cast<double>(movedCycles_)) > threshold / 2) {
       movedBy_ = 0;
       movedCycles_ = 0;
+      movingSince_ = startMicros;
     }
     movedBy_ += off;
-    if (++movedCycles_ < kCyclesToMove) return 0;
+    if (++movedCycles_ < kCyclesToMove || startMicros - movingSince_ < kMoveMicros) return 0;
     moved = movedBy_ / static_cast<double>(movedCycles_);
     card_.y0 += moved;
   }

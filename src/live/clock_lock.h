@@ -55,6 +55,7 @@ class ClockLock {
   // fraction of the shortest period; cycle times jitter far less).
   static constexpr double kMovedSeconds = 0.0005;
   static constexpr uint64_t kCyclesToMove = 4;
+  static constexpr uint64_t kMoveMicros = 20'000;
 
  private:
   // A line y = y0 + b (x - x0) fitted by weighted least squares, its sums
@@ -79,6 +80,8 @@ class ClockLock {
   uint64_t misfits_ = 0;
   uint64_t movedCycles_ = 0;  // cycles in a row off the line by movedBy_ in all
   double movedBy_ = 0;
+  uint64_t movingSince_ = 0;  // the first of them, on JACK's clock
+  uint64_t lastFrame_ = 0;  // the last cycle's, taken or not
   uint64_t lastMicros_ = 0;
   // The pairs of the last second or so, newest at count_ - 1 (modulo).
   std::array<Pair, 64> pairs_{};

@@ -253,8 +253,9 @@ TEST(LiveScheduleTest, ALocalTimeChangeJumpsAndFreeRunCountsTheCard) {
 TEST(ClockLockTest, CyclesNotOfTheCardAreLeftOut) {
   // A server shutting down or restarting reports cycles whose time goes
   // back or whose count lies far off: left out, the mapping unchanged,
-  // until a run of them starts the line anew. A cycle late by a
-  // millisecond alone moves nothing; four alike move the line.
+  // until a run of them starts the line anew. A cycle late by more than
+  // half a period alone moves nothing; those off alike for 20 ms (five
+  // periods of 256) move the line.
   ClockLock lock(48000);
   const auto micros = [](uint64_t frame) { return static_cast<uint64_t>(kJackEpoch + static_cast<double>(frame) * 1e6 / 48000); };
   uint64_t frame = 0;
@@ -263,12 +264,12 @@ TEST(ClockLockTest, CyclesNotOfTheCardAreLeftOut) {
   const double before = lock.frameAt(1'000'000'500'000);
   EXPECT_EQ(lock.cycle(frame + (uint64_t{1} << 32), micros(frame)), 0.0);
   EXPECT_EQ(lock.cycle(0, micros(0)), 0.0);
-  EXPECT_EQ(lock.cycle(frame, micros(frame) + 1000), 0.0);
+  EXPECT_EQ(lock.cycle(frame, micros(frame) + 3000), 0.0);
   EXPECT_NEAR(lock.frameAt(1'000'000'500'000), before, 1e-6);
   EXPECT_TRUE(lock.ready());
   // An xrun: the count stands still for 512 samples' time.
   double moved = 0;
-  for (int i = 0; i < 4; ++i, frame += 256) moved += lock.cycle(frame, micros(frame + 512));
+  for (int i = 0; i < 5; ++i, frame += 256) moved += lock.cycle(frame, micros(frame + 512));
   EXPECT_NEAR(moved, -512, 0.5);
   EXPECT_NEAR(lock.frameAt(1'000'000'500'000), before - 512, 0.5);
   // A new timeline: the line starts anew, not ready until it has cycles.
