@@ -72,10 +72,13 @@ accuracy() {
   cpu=$(awk -v t=$((ticks_last - ticks_first)) -v s="$length" -v hz="$(getconf CLK_TCK)" \
     'BEGIN { printf "%.2f", 100 * t / hz / s }')
   callback=$(grep '"status"' "$work/$name.json" | tail -1 | sed 's/.*"callback_us":\([0-9.]*\).*/\1/')
-  printf '%-7s %-3s %5s  %s  cpu %s %%  rss_anon %s -> %s KiB  callback %s us\n' "$fps" \
+  # The events the run said: jumps, clock steps, xruns, underruns.
+  events=$(grep -v '"status"' "$work/$name.json" | sed -n 's/.*"type":"\([a-z_]*\)".*/\1/p' | grep -v started |
+    sort | uniq -c | awk '{printf "%s %s ", $2, $1}' || true)
+  printf '%-7s %-3s %5s  %s  cpu %s %%  rss_anon %s -> %s KiB  callback %s us  %s\n' "$fps" \
     "$([ "$drop" = 1 ] && echo DF || echo '')" "$period" \
     "$("$measure" "$work/$name.f32" "$work/$name.txt" "$fps" "$drop" 1 "${ahead:-0}")" \
-    "$cpu" "$rss_first" "$rss_last" "$callback"
+    "$cpu" "$rss_first" "$rss_last" "$callback" "$events"
   rm -f "$work/$name.f32"
 }
 

@@ -65,8 +65,10 @@ double ClockLock::cycle(uint64_t firstFrame, uint64_t startMicros) {
   // A cycle off the line by half a period or more is left out: a late
   // wake-up on a busy machine. But an xrun may lose the card's samples of
   // a period or more that its count never sees: the count then stays off.
-  // Confirmed by kCyclesToMove cycles in a row and kMoveMicros off alike,
-  // the line moves by their mean (its slope kept).
+  // Confirmed by kCyclesToMove cycles in a row off alike for kMoveMicros
+  // after an xrun was reported (for kUnreportedMoveMicros otherwise: cycle
+  // times that wander off for a while come back), the line moves by their
+  // mean (its slope kept).
   // (The period from any two cycles in a row, those left out too.)
   const double period = firstFrame > lastFrame_ ? static_cast<double>(firstFrame - lastFrame_) : 0;
   lastFrame_ = firstFrame;
@@ -79,7 +81,8 @@ double ClockLock::cycle(uint64_t firstFrame, uint64_t startMicros) {
       movingSince_ = startMicros;
     }
     movedBy_ += off;
-    if (++movedCycles_ < kCyclesToMove || startMicros - movingSince_ < kMoveMicros) return 0;
+    const uint64_t confirm = startMicros <= xrunUntil_ ? kMoveMicros : kUnreportedMoveMicros;
+    if (++movedCycles_ < kCyclesToMove || startMicros - movingSince_ < confirm) return 0;
     moved = movedBy_ / static_cast<double>(movedCycles_);
     card_.y0 += moved;
   }
@@ -91,6 +94,8 @@ double ClockLock::cycle(uint64_t firstFrame, uint64_t startMicros) {
   ++cycles_;
   return moved;
 }
+
+void ClockLock::xrun(uint64_t jackMicros) { xrunUntil_ = jackMicros + kXrunMicros; }
 
 int64_t ClockLock::pair(uint64_t jackMicros, int64_t wallNanos) {
   int64_t step = 0;

@@ -31,6 +31,9 @@ class ClockLock {
   // card's count moved against its clock (after an xrun), where it did;
   // the frames placed before then leave that much late.
   double cycle(uint64_t firstFrame, uint64_t startMicros);
+  // JACK reported an xrun when its clock read `jackMicros`: a move of the
+  // count is taken sooner.
+  void xrun(uint64_t jackMicros);
   // JACK's clock read `jackMicros` when the wall clock read `wallNanos`.
   // Returns how far the wall clock stepped, in nanoseconds, where it moved
   // by kStepNanos or more against the pairs before; 0 otherwise.
@@ -56,6 +59,9 @@ class ClockLock {
   static constexpr double kMovedSeconds = 0.0005;
   static constexpr uint64_t kCyclesToMove = 4;
   static constexpr uint64_t kMoveMicros = 20'000;
+  static constexpr uint64_t kUnreportedMoveMicros = 1'000'000;
+  // An xrun reported counts for the cycles of this long after.
+  static constexpr uint64_t kXrunMicros = 1'000'000;
 
  private:
   // A line y = y0 + b (x - x0) fitted by weighted least squares, its sums
@@ -82,6 +88,7 @@ class ClockLock {
   double movedBy_ = 0;
   uint64_t movingSince_ = 0;  // the first of them, on JACK's clock
   uint64_t lastFrame_ = 0;  // the last cycle's, taken or not
+  uint64_t xrunUntil_ = 0;  // JACK's clock
   uint64_t lastMicros_ = 0;
   // The pairs of the last second or so, newest at count_ - 1 (modulo).
   std::array<Pair, 64> pairs_{};

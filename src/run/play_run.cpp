@@ -24,7 +24,7 @@ using Clock = std::chrono::steady_clock;
 
 // The run wakes this often to read the card's cycles and queue frames
 // (most of what the run costs is these wake-ups).
-constexpr auto kWake = std::chrono::milliseconds(5);
+constexpr auto kWake = std::chrono::milliseconds(10);
 // Paired readings of the two clocks this often; a pair whose wall-clock
 // readings lie further apart than kPairSpread is dropped (the thread was
 // interrupted between them).
@@ -195,6 +195,7 @@ bool Player::fill() {
 
 void Player::report(Clock::time_point now, const CardNews& news, bool draining) {
   if (news.xruns > 0) {
+    lock_.xrun(card_.clockMicros());
     xruns_ += news.xruns;
     PlayEvent e;
     e.type = PlayEvent::Type::kXrun;
