@@ -107,7 +107,7 @@ Outcome play(const World& world, FrameRate rate, bool dropFrame, double hours, d
     // Frames are judged as they play, by the card time lost so far (those
     // placed again never play).
     const auto played = static_cast<int64_t>(k * w.period);
-    const double inXrun = lead / w.cardRate() + ClockLock::kCyclesToMove * w.period / w.cardRate();
+    const double inXrun = (lead + static_cast<double>(ClockLock::kCyclesToMove * w.period)) / w.cardRate();
     std::erase_if(queued, [&](const Queued& q) {
       if (q.start >= played) return false;
       const double when = static_cast<double>(q.start) / w.cardRate() + lost;
@@ -123,7 +123,7 @@ Outcome play(const World& world, FrameRate rate, bool dropFrame, double hours, d
     // (JACK's clock counts from its own start, long before.)
     if (lock.cycle(k * w.period, static_cast<uint64_t>(std::llround(kJackEpoch + t + jitter(random)))) != 0) {
       // The count moved: the frames from two periods on are placed again.
-      const int64_t from = played + 2 * w.period;
+      const int64_t from = played + 2 * int64_t{w.period};
       schedule.relocate(false);
       for (const Queued& q : queued) {
         if (q.start >= from && q.counted) --seen[q.label];
@@ -139,7 +139,7 @@ Outcome play(const World& world, FrameRate rate, bool dropFrame, double hours, d
     if (!lock.ready()) continue;
     const auto due = static_cast<int64_t>(static_cast<double>(k * w.period) + lead);
     while (nextStart < due) {
-      const LiveFrame f = schedule.next(lock, 0, static_cast<int64_t>(k * w.period + 2 * w.period));
+      const LiveFrame f = schedule.next(lock, 0, static_cast<int64_t>(k * w.period + 2 * uint64_t{w.period}));
       if (f.length == 0 || f.length > 4 * w.sampleRate) {
         ADD_FAILURE() << "a frame of " << f.length << " samples at " << f.start;
         return out;
@@ -260,7 +260,7 @@ TEST(ClockLockTest, CyclesNotOfTheCardAreLeftOut) {
   ClockLock lock(48000);
   const auto micros = [](uint64_t frame) { return static_cast<uint64_t>(kJackEpoch + static_cast<double>(frame) * 1e6 / 48000); };
   uint64_t frame = 0;
-  for (; frame < 256 * 100; frame += 256) EXPECT_EQ(lock.cycle(frame, micros(frame)), 0.0);
+  for (; frame < uint64_t{256} * 100; frame += 256) EXPECT_EQ(lock.cycle(frame, micros(frame)), 0.0);
   lock.pair(static_cast<uint64_t>(kJackEpoch), 1'000'000'000'000);
   const double before = lock.frameAt(1'000'000'500'000);
   EXPECT_EQ(lock.cycle(frame + (uint64_t{1} << 32), micros(frame)), 0.0);
@@ -278,7 +278,7 @@ TEST(ClockLockTest, CyclesNotOfTheCardAreLeftOut) {
   EXPECT_NEAR(moved, -512, 0.5);
   EXPECT_NEAR(lock.frameAt(1'000'000'500'000), before - 512, 0.5);
   // A new timeline: the line starts anew, not ready until it has cycles.
-  for (int i = 0; i < 16; ++i) lock.cycle(static_cast<uint64_t>(i) * 256, micros(frame) + 2'000'000 + i * 5333);
+  for (uint64_t i = 0; i < 16; ++i) lock.cycle(i * 256, micros(frame) + 2'000'000 + i * 5333);
   EXPECT_FALSE(lock.ready());
 }
 

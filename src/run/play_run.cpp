@@ -158,7 +158,7 @@ bool Player::fill() {
   while (replace_ || static_cast<int64_t>(card_.queuedTo()) < target) {
     if (request_.frames && framesQueued_ >= *request_.frames) return false;
     // (A schedule found again starts two periods on from the card.)
-    const LiveFrame f = schedule_.next(lock_, latency_, static_cast<int64_t>(card_.takenTo() + 2 * card_.period()));
+    const LiveFrame f = schedule_.next(lock_, latency_, static_cast<int64_t>(card_.takenTo() + 2 * uint64_t{card_.period()}));
     if (framesQueued_ == 0) startDay_ = request_.freeRun ? localDay(clock_) : f.day;
     if (f.length == 0 || f.length > longest) {
       // The lock gave no sense (it starts anew): found again at the next wake.

@@ -33,7 +33,7 @@ class FakeCard : public CardSink {
   double latencyFrames = 0;
   bool refuse = false;
   std::function<CardNews(double seconds)> script = [](double) { return CardNews{}; };
-  std::vector<float> played = std::vector<float>(48000 * 8, 0.0F);
+  std::vector<float> played = std::vector<float>(size_t{48000} * 8, 0.0F);
   int64_t firstQueued = -1;
 
   uint32_t sampleRate() const override { return rate; }
