@@ -134,7 +134,10 @@ TEST(LiveTest, FramesLeaveOnTheClock) {
     std::vector<std::string> flags;
     double ahead;
   } cases[] = {
-      {64, kRate25, false, {"--frame-rate=25"}, 0},
+      // (Periods of 64 samples, on a shared two-core machine, give a dummy
+      // server whose cycles stray by tens of samples under load: measured
+      // by bench/live.sh, not here.)
+      {128, kRate25, false, {"--frame-rate=25"}, 0},
       {256, kRate2997, true, {"--frame-rate=29.97", "--drop-frame"}, 0},
       {1024, kRate23976, false, {"--frame-rate=23.976"}, 0},
       {256, kRate25, false, {"--frame-rate=25", "--downstream-delay=0.002"}, 0.002},

@@ -218,7 +218,7 @@ int mixInput(InputFile& input, const MixRequest& request, std::FILE* out, const 
     plan.layout.channelMask = outputSpeakers(inputSpeakers(info));
     if (request.frames) {
       plan.frames = *request.frames;
-    } else if (info.dataBytes) {
+    } else if (info.dataBytes && *info.dataBytes < kImpossibleDataBytes) {
       plan.frames = framesCovering(plan.schedule, *info.dataBytes / reader.sampleFrameBytes());
     } else {
       // Read to its end: as many frames as it takes, far beyond any input.
@@ -247,8 +247,9 @@ int mixInput(InputFile& input, const MixRequest& request, std::FILE* out, const 
                  info.chunksLeftOut, info.chunksLeftOut == 1 ? "" : "s");
   }
   if (status == 0 && blocks->inputEndedEarly()) {
-    std::fprintf(out, "%s ended after %llu sample frames, before its header said; silence follows\n", name.c_str(),
-                 static_cast<unsigned long long>(blocks->inputFrames()));
+    std::fprintf(out, "%s ended after %llu sample frames, before its header said; %s\n", name.c_str(),
+                 static_cast<unsigned long long>(blocks->inputFrames()),
+                 plan.lengthKnown ? "silence follows" : "so does the new file");
   }
   return status;
 }

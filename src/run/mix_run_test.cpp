@@ -221,5 +221,35 @@ TEST_F(MixRunTest, ChunksKeepTheirPlaceBeforeAndAfterTheData) {
   EXPECT_EQ(littleEndian(received, 4, 4), received.size() - 8);
 }
 
+TEST_F(MixRunTest, AnImpossibleLengthIsMixedAsFarAsItGoes) {
+  // An RF64 input whose ds64 gives 2^64 - 8 or 2^63 bytes of data, from a
+  // file: mixed to the input's end (1,600 frames at 16 kHz: three frames at
+  // 25 fps), not followed by silence for ever; a length a file can have,
+  // followed by silence to it.
+  const std::string audio = samples(1, 2, 1600);
+  const struct {
+    uint64_t size;
+    uint64_t dataBytes;  // of the new file
+    const char* said;
+  } cases[] = {
+      {~uint64_t{0} - 7, 3 * 640 * 4, "so does the new file"},
+      {uint64_t{1} << 63, 3 * 640 * 4, "so does the new file"},
+      {5 * 640 * 2, 5 * 640 * 4, "silence follows"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.size);
+    std::string ds64 = wavChunk("ds64", std::string(28, '\0'));
+    testing::putLittleEndian(ds64, 16, 8, c.size);
+    std::string file = "RF64" + std::string(4, '\xFF') + "WAVE" + ds64 + wavChunk("fmt ", fmtBody(1, 16000, 16)) +
+                       wavChunk("data", audio, 0xFFFFFFFF);
+    writeFile(dir_.file("in.wav"), file);
+    MixRequest request;
+    request.inputPath = "in.wav";
+    ASSERT_EQ(mix(request), 0) << out_;
+    EXPECT_NE(out_.find(c.said), std::string::npos) << out_;
+    EXPECT_EQ(data().size(), c.dataBytes);
+  }
+}
+
 }  // namespace
 }  // namespace stampline

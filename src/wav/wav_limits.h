@@ -28,6 +28,10 @@ inline std::string writtenRates() {
   return std::to_string(kLowestWrittenRate) + " to " + std::to_string(kHighestRate);
 }
 
+// A data length no file can have (a ds64 of 2^63 bytes or more, as a
+// writer to a pipe may leave it): a run takes the data as far as it goes.
+inline constexpr uint64_t kImpossibleDataBytes = uint64_t{1} << 63;
+
 }  // namespace stampline
 
 #endif  // STAMPLINE_WAV_WAV_LIMITS_H_
