@@ -176,7 +176,8 @@ TEST(LiveTest, FramesLeaveOnTheClock) {
 
 TEST(LiveTest, RestartsLandAlike) {
   // Runs started one after another: each on the clock from its second
-  // second on.
+  // second on, within the bound of the short runs above (bench/live.sh
+  // holds twenty to two samples).
   TestServer server(256);
   SKIP_WITHOUT_SERVER(server);
   for (int run = 0; run < 5; ++run) {
@@ -188,7 +189,7 @@ TEST(LiveTest, RestartsLandAlike) {
     player.finish();
     const EdgeOffsets o = measureRecording(dir.file("rec.f32"), dir.file("rec.txt"), kRate25, false, 1.0);
     ASSERT_GT(o.offsets.size(), 10U);
-    EXPECT_LE(o.largest, 2.0);
+    EXPECT_LE(o.largest, 2.5);
   }
 }
 
