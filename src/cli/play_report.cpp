@@ -114,7 +114,7 @@ void JsonPlayReport::event(const PlayEvent& e) {
       printLine(out_, Json{{"type", "jump"}, {"label", formatLabel(e.label, e.dropFrame)}});
       break;
     case PlayEvent::Type::kClockStep:
-      printLine(out_, Json{{"type", "clock_step"}, {"seconds", static_cast<double>(e.nanos) / 1e9}});
+      printLine(out_, Json{{"type", "clock_step"}, {"seconds", rounded(static_cast<double>(e.nanos) / 1e9, 6)}});
       break;
     case PlayEvent::Type::kXrun:
       printLine(out_, Json{{"type", "xrun"}, {"xruns", e.count}});
