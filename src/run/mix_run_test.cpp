@@ -232,9 +232,9 @@ TEST_F(MixRunTest, AnImpossibleLengthIsMixedAsFarAsItGoes) {
     uint64_t dataBytes;  // of the new file
     const char* said;
   } cases[] = {
-      {~uint64_t{0} - 7, 3 * 640 * 4, "so does the new file"},
-      {uint64_t{1} << 63, 3 * 640 * 4, "so does the new file"},
-      {5 * 640 * 2, 5 * 640 * 4, "silence follows"},
+      {~uint64_t{0} - 7, uint64_t{3} * 640 * 4, "so does the new file"},
+      {uint64_t{1} << 63, uint64_t{3} * 640 * 4, "so does the new file"},
+      {uint64_t{5} * 640 * 2, uint64_t{5} * 640 * 4, "silence follows"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.size);
