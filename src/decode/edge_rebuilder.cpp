@@ -161,16 +161,16 @@ EdgeRebuilder::EdgeRebuilder(double halfCell, uint64_t firstSample, int32_t samp
 // The band-pass's output for the next input sample `v`.
 double EdgeRebuilder::bandPassed(double v) {
   const size_t mask = raw_.size() - 1;
-  raw_[next_ & mask] = v;
+  raw_[static_cast<size_t>(next_ & mask)] = v;
   double sum = 0;
-  for (size_t k = 0; k < band_.size(); ++k) sum += band_[k] * raw_[(next_ - k) & mask];
+  for (size_t k = 0; k < band_.size(); ++k) sum += band_[k] * raw_[static_cast<size_t>((next_ - k) & mask)];
   return sum;
 }
 
 double EdgeRebuilder::outputAt(uint64_t n) const {
   const size_t mask = recent_.size() - 1;
   double sum = 0;
-  for (size_t k = 0; k < taps_.size(); ++k) sum += taps_[k] * recent_[(n - k) & mask];
+  for (size_t k = 0; k < taps_.size(); ++k) sum += taps_[k] * recent_[static_cast<size_t>((n - k) & mask)];
   return sum;
 }
 
@@ -189,7 +189,7 @@ void EdgeRebuilder::instant(std::vector<Edge>& out) {
   const size_t mask = recent_.size() - 1;
   const auto nearest = static_cast<uint64_t>(std::llround(at_));
   const double step = kLearn / static_cast<double>(taps_.size()) * std::clamp(y * (y * y - 1), -4.0, 4.0);
-  for (size_t k = 0; k < taps_.size(); ++k) taps_[k] -= step * recent_[(nearest - k) & mask];
+  for (size_t k = 0; k < taps_.size(); ++k) taps_[k] -= step * recent_[static_cast<size_t>((nearest - k) & mask)];
   if (primed_ && (y >= 0) != (before_ >= 0)) {
     // The middle taps' delays.
     const double delay = std::floor(static_cast<double>(taps_.size()) / 2) + std::floor(static_cast<double>(band_.size()) / 2);
@@ -214,7 +214,7 @@ void EdgeRebuilder::scan(const T* samples, size_t stride, size_t count, std::vec
     auto v = static_cast<double>(samples[i * stride]);
     if (!band_.empty()) v = bandPassed(v);
     power_ += follow_ * (v * v - power_);
-    recent_[next_ & mask] = power_ > 0 ? v / std::sqrt(power_) : 0;
+    recent_[static_cast<size_t>(next_ & mask)] = power_ > 0 ? v / std::sqrt(power_) : 0;
     ++next_;
     // An instant is read once the sample after it has come.
     while (at_ + 2 <= static_cast<double>(next_)) instant(out);

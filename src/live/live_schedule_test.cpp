@@ -75,7 +75,7 @@ Outcome play(const World& world, FrameRate rate, bool dropFrame, double hours, d
   Outcome out;
   // How often each label of the day checked was played.
   const uint64_t perDay = labelsPerDay(rate.nominal, dropFrame);
-  std::vector<uint8_t> seen(perDay, 0);
+  std::vector<uint8_t> seen(static_cast<size_t>(perDay), 0);
   double nextPair = 0;
   int64_t nextStart = -1;
   size_t xrun = 0;
@@ -126,7 +126,7 @@ Outcome play(const World& world, FrameRate rate, bool dropFrame, double hours, d
       const int64_t from = played + 2 * int64_t{w.period};
       schedule.relocate(false);
       for (const Queued& q : queued) {
-        if (q.start >= from && q.counted) --seen[q.label];
+        if (q.start >= from && q.counted) --seen[static_cast<size_t>(q.label)];
       }
       std::erase_if(queued, [from](const Queued& q) { return q.start >= from; });
       nextStart = -1;
@@ -152,7 +152,8 @@ Outcome play(const World& world, FrameRate rate, bool dropFrame, double hours, d
       bool nearStep = when < 1e6;
       for (const auto& [at, step] : w.steps) nearStep = nearStep || (when > at - 1e5 && when < at + 2e6);
       const uint64_t label = labelNumber(f.label, rate.nominal, dropFrame);
-      if (f.day == kStartDay + 1) seen[label] = static_cast<uint8_t>(std::min(seen[label] + 1, 2));
+      const auto at = static_cast<size_t>(label);
+      if (f.day == kStartDay + 1) seen[at] = static_cast<uint8_t>(std::min(seen[at] + 1, 2));
       queued.push_back({f.start, label, f.day == kStartDay + 1, f.instantNanos, !nearStep});
     }
   }

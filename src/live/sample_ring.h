@@ -35,7 +35,7 @@ class SampleRing {
   void write(const float* samples, size_t count) {
     const uint64_t at = end();
     const size_t mask = samples_.size() - 1;
-    for (size_t i = 0; i < count; ++i) samples_[(at + i) & mask] = samples[i];
+    for (size_t i = 0; i < count; ++i) samples_[static_cast<size_t>((at + i) & mask)] = samples[i];
     end_.store(at + count, std::memory_order_release);
   }
 
@@ -51,7 +51,7 @@ class SampleRing {
     for (size_t i = 0; i < count; ++i) {
       const uint64_t frame = first + i;
       const bool there = frame >= start && frame < last;
-      out[i] = there ? samples_[frame & mask] : 0.0F;
+      out[i] = there ? samples_[static_cast<size_t>(frame & mask)] : 0.0F;
       missing += !there && frame >= last && written != UINT64_MAX ? 1 : 0;
     }
     read_.store(first + count, std::memory_order_release);

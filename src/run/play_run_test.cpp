@@ -63,7 +63,7 @@ class FakeCard : public CardSink {
   size_t room() const override { return 1 << 16; }
   void queue(uint64_t at, const float* samples, size_t count) override {
     if (firstQueued < 0) firstQueued = static_cast<int64_t>(at);
-    for (size_t i = 0; i < count && at + i < played.size(); ++i) played[at + i] = samples[i];
+    for (size_t i = 0; i < count && at + i < played.size(); ++i) played[static_cast<size_t>(at + i)] = samples[i];
     queuedTo_ = at + count;
   }
   std::chrono::nanoseconds elapsed() const { return Steady::now() - started_; }
