@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <numbers>
 #include <complex>
 
 namespace stampline {
@@ -44,7 +45,7 @@ void transform(std::vector<std::complex<double>>& a) {
     if (i < j) std::swap(a[i], a[j]);
   }
   for (size_t length = 2; length <= n; length <<= 1) {
-    const double angle = -2 * M_PI / static_cast<double>(length);
+    const double angle = -2 * std::numbers::pi / static_cast<double>(length);
     const std::complex<double> unit(std::cos(angle), std::sin(angle));
     for (size_t i = 0; i < n; i += length) {
       std::complex<double> w(1);
@@ -119,7 +120,7 @@ std::optional<EdgeRebuilder::CellLine> EdgeRebuilder::cellLine(const T* samples,
   }
   mean /= static_cast<double>(n);
   for (size_t i = 0; i < n; ++i) {
-    energy[i] = (energy[i] - mean) * (0.5 - 0.5 * std::cos(2 * M_PI * static_cast<double>(i) / static_cast<double>(n)));
+    energy[i] = (energy[i] - mean) * (0.5 - 0.5 * std::cos(2 * std::numbers::pi * static_cast<double>(i) / static_cast<double>(n)));
   }
   transform(energy);
   std::vector<double> power(n / 2);
@@ -149,8 +150,8 @@ EdgeRebuilder::EdgeRebuilder(double halfCell, uint64_t firstSample, int32_t samp
     band_.resize(2 * half + 1);
     for (size_t k = 0; k < band_.size(); ++k) {
       const double x = static_cast<double>(k) - static_cast<double>(half);
-      const auto sinc = [x](double f) { return x == 0 ? 2 * f : std::sin(2 * M_PI * f * x) / (M_PI * x); };
-      const double phase = 2 * M_PI * static_cast<double>(k) / static_cast<double>(band_.size() - 1);
+      const auto sinc = [x](double f) { return x == 0 ? 2 * f : std::sin(2 * std::numbers::pi * f * x) / (std::numbers::pi * x); };
+      const double phase = 2 * std::numbers::pi * static_cast<double>(k) / static_cast<double>(band_.size() - 1);
       band_[k] = (sinc(high) - sinc(low)) * (0.42 - 0.5 * std::cos(phase) + 0.08 * std::cos(2 * phase));
     }
     raw_.assign(std::bit_ceil(band_.size()), 0.0);
