@@ -1,6 +1,5 @@
 #include "synth/frame_writer.h"
 
-#include <bit>
 #include <cstring>
 #include <vector>
 
@@ -8,8 +7,6 @@
 
 namespace stampline {
 namespace {
-
-static_assert(std::endian::native == std::endian::little, "live frames are written as the host's floats");
 
 // The most frame lengths whose cells are kept planned (beside a rate's two,
 // the ones a clock's corrections and jumps bring).
