@@ -57,14 +57,6 @@ struct Case {
   int peak = -1;  // the largest sample magnitude of a clean run, when given
 };
 
-// The message of a refused long option.
-// An option without a value has none in its message.
-std::string refused(const std::string& option, const char* value, const std::string& why) {
-  return "Invalid --" + option + (value == nullptr ? "" : " '" + std::string(value) + "'") +
-         ": " + why +
-         "\n\nTry 'stampline --help' for more information.\n";
-}
-
 std::vector<Case> cases() {
   const std::string u = kUsage;
   return {
@@ -323,30 +315,6 @@ std::vector<Case> cases() {
        "drop-frame\nn = 110 0\nf = 102 25\nd = 100 1\n", false, 0, "output.wav", 44100, 2, 7056},
       {"a stream, then a file: the later wins", {"--output=-", "-o", "x.wav", "-d", "1"},
        "output = -\no = 111 x.wav\nd = 100 1\n", false, 0, "x.wav", 44100, 2, 5880},
-      // Live output is refused what only a file takes, and its own options
-      // are refused without it, before any JACK server is asked.
-      {"a file's option with --play", {"--play", "--depth=24"},
-       "play\ndepth = 24\nInvalid --depth with --play: live output writes no file (--output, --depth, --bwf "
-       "and --mix are a file's)\n\nTry 'stampline --help' for more information.\n",
-       false, 1},
-      {"a short option with --play", {"--play", "-t", "10:00:00:00"},
-       "play\nt = 116 10:00:00:00\nInvalid -t with --play: live output takes long options only "
-       "(--sample-rate, --start and the like)\n\nTry 'stampline --help' for more information.\n",
-       false, 1},
-      {"--name without --play", {"--name=desk"},
-       "name = desk\nInvalid --name: it is for live output; give it with --play\n\n"
-       "Try 'stampline --help' for more information.\n",
-       false, 1},
-      {"today's date for a file", {"--date=today"},
-       "date = today\nInvalid --date 'today': today's date goes with --play; a file takes a date such as "
-       "2026-12-07\n\nTry 'stampline --help' for more information.\n",
-       false, 1},
-      {"--csv with --play", {"--play", "--csv=x.csv", "--quiet"},
-       "Invalid --csv: it reads a file back; give it with --analyze=FILE\n\n"
-       "Try 'stampline --help' for more information.\n",
-       false, 1},
-      {"--downstream-delay beyond ten seconds", {"--play", "--downstream-delay=10.5", "--quiet"},
-       refused("downstream-delay", "10.5", "seconds from -10 to 10, such as 0.0015"), false, 1},
   };
 }
 

@@ -101,6 +101,13 @@ class SmallDisk {
 std::string readFile(const std::string& path);
 bool fileExists(const std::string& path);
 
+// The message of a refused long option (one without a value has none in
+// its message).
+inline std::string refused(const std::string& option, const char* value, const std::string& why) {
+  return "Invalid --" + option + (value == nullptr ? "" : " '" + std::string(value) + "'") + ": " + why +
+         "\n\nTry 'stampline --help' for more information.\n";
+}
+
 // Runs stampline with `args` in directory `cwd`, standard input from
 // /dev/null, POSIXLY_CORRECT set only when asked for.
 ProgramResult runProgram(const std::vector<std::string>& args, const std::string& cwd,
