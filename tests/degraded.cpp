@@ -1,9 +1,9 @@
 #include "degraded.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <functional>
 #include <map>
 #include <random>
@@ -40,9 +40,10 @@ Source render(FrameRate rate, bool drop, const char* start, uint32_t userBits, d
   while (!blocks.done()) {
     const std::span<const uint8_t> bytes = blocks.next();
     for (size_t i = 0; i + 3 < bytes.size(); i += 4) {
-      float v;
-      std::memcpy(&v, bytes.data() + i, 4);
-      s.samples.push_back(v);
+      // The encoder's floats are little-endian whatever this machine's order.
+      uint32_t bits = 0;
+      for (size_t b = 4; b-- > 0;) bits = bits << 8 | bytes[i + b];
+      s.samples.push_back(std::bit_cast<float>(bits));
     }
   }
   return s;
