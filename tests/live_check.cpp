@@ -74,6 +74,7 @@ EdgeOffsets measureRecording(const std::string& samplesPath, const std::string& 
   std::vector<std::pair<double, double>> cycles;   // card frame, JACK microseconds
   std::vector<std::pair<double, double>> pairs;    // JACK microseconds, wall nanoseconds
   std::vector<std::pair<uint64_t, uint32_t>> recorded;  // each cycle's first frame and length, in order
+  std::vector<double> xrunMicros;                       // as JACK reported them
   std::string line;
   while (std::getline(times, line)) {
     std::istringstream words(line);
@@ -85,6 +86,11 @@ EdgeOffsets measureRecording(const std::string& samplesPath, const std::string& 
       long long wall = 0;
       words >> micros >> wall;
       pairs.emplace_back(static_cast<double>(micros), static_cast<double>(wall));
+    }
+    if (kind == "xrun") {
+      unsigned long long micros = 0;
+      words >> micros;
+      xrunMicros.push_back(static_cast<double>(micros));
     }
     if (kind == "cycle") {
       unsigned long long frame = 0, micros = 0;
@@ -99,11 +105,17 @@ EdgeOffsets measureRecording(const std::string& samplesPath, const std::string& 
   std::vector<float> values(bytes.size() / sizeof(float));
   std::memcpy(values.data(), bytes.data(), values.size() * sizeof(float));
   if (cycles.size() < 2 || pairs.size() < 2 || out.sampleRate == 0) return out;
-  // Xruns: where a cycle starts half a period or more later than the count
-  // says and the next does not make up for it, the card's samples were
-  // lost. Each stretch between them has a line of its own, and its first
-  // ten seconds are left out.
+  // Xruns: those JACK reported (from the first cycle that started a period
+  // before), and where a cycle starts half a period or more later than the
+  // count says and the next does not make up for it, the card's samples
+  // were lost. Each stretch between them has a line of its own, and its
+  // first ten seconds are left out.
   std::vector<double> stretchStarts{cycles.front().first};
+  for (const double micros : xrunMicros) {
+    const double period = recorded.front().second * 1e6 / out.sampleRate;
+    const auto c = std::find_if(cycles.begin(), cycles.end(), [&](const auto& p) { return p.second >= micros - period; });
+    if (c != cycles.end() && c->first > stretchStarts.back()) stretchStarts.push_back(c->first);
+  }
   const auto late = [&](size_t c) {
     return cycles[c].second - cycles[c - 1].second - (cycles[c].first - cycles[c - 1].first) * 1e6 / out.sampleRate;
   };
@@ -111,6 +123,8 @@ EdgeOffsets measureRecording(const std::string& samplesPath, const std::string& 
     const double half = 0.5 * recorded[c - 1].second * 1e6 / out.sampleRate;
     if (late(c) > half && late(c) + late(c + 1) > half) stretchStarts.push_back(cycles[c].first);
   }
+  std::sort(stretchStarts.begin(), stretchStarts.end());
+  stretchStarts.erase(std::unique(stretchStarts.begin(), stretchStarts.end()), stretchStarts.end());
   std::vector<LocalLine> jackOfFrames;
   for (size_t s = 0; s < stretchStarts.size(); ++s) {
     const double end = s + 1 < stretchStarts.size() ? stretchStarts[s + 1] : 1e300;

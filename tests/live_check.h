@@ -21,7 +21,7 @@ struct EdgeOffsets {
   double p999 = 0;  // 99.9 % of the frames lie within this
   double largest = 0;
   uint32_t sampleRate = 0;
-  size_t xruns = 0;  // seen in the recorder's cycles (the ten seconds after each left out)
+  size_t xruns = 0;  // reported by JACK or seen in the recorder's cycles (the ten seconds after each left out)
 };
 // `skipSeconds`: left out at the start; `aheadSeconds`: the frames were
 // asked to leave that much early (--downstream-delay).

@@ -2,12 +2,13 @@
 // independently of the program under test: the samples, every cycle's first
 // frame and start on JACK's clock, and paired readings of JACK's clock and
 // the wall clock, so that the test can map every sample to the wall clock
-// itself.
+// itself; and when JACK reported each xrun, on its clock.
 //
 // usage: live_recorder SOURCE_PORT SECONDS SAMPLES.f32 TIMES.txt
 #include <jack/jack.h>
 #include <time.h>
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -29,7 +30,19 @@ struct Recorder {
   std::vector<Cycle> cycles;
   std::atomic<size_t> used{0};
   std::atomic<size_t> cyclesUsed{0};
+  std::array<jack_time_t, 1024> xruns{};
+  std::atomic<size_t> xrunsUsed{0};
 };
+
+int xrun(void* arg) {
+  auto* r = static_cast<Recorder*>(arg);
+  const size_t n = r->xrunsUsed.load();
+  if (n < r->xruns.size()) {
+    r->xruns[n] = jack_get_time();
+    r->xrunsUsed.store(n + 1);
+  }
+  return 0;
+}
 
 int process(jack_nframes_t frames, void* arg) {
   auto* r = static_cast<Recorder*>(arg);
@@ -70,6 +83,7 @@ int main(int argc, char** argv) {
   r.cycles.resize(r.samples.size() / 16 + 16);
   r.port = jack_port_register(r.client, "in", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
   jack_set_process_callback(r.client, process, &r);
+  jack_set_xrun_callback(r.client, xrun, &r);
   if (jack_activate(r.client) != 0) return 1;
   // The port to record may still be on its way: tried for five seconds.
   const auto connectBy = std::chrono::steady_clock::now() + std::chrono::seconds(5);
@@ -92,6 +106,9 @@ int main(int argc, char** argv) {
   for (size_t c = 0; c < r.cyclesUsed.load(); ++c) {
     std::fprintf(times, "cycle %llu %llu %u\n", static_cast<unsigned long long>(r.cycles[c].frame),
                  static_cast<unsigned long long>(r.cycles[c].usecs), r.cycles[c].frames);
+  }
+  for (size_t x = 0; x < r.xrunsUsed.load(); ++x) {
+    std::fprintf(times, "xrun %llu\n", static_cast<unsigned long long>(r.xruns[x]));
   }
   std::fclose(times);
   std::FILE* out = std::fopen(argv[3], "wb");
