@@ -97,8 +97,8 @@ class Player {
   uint64_t xruns_ = 0;
   uint32_t period_ = 0;  // the buffer size last reported
   uint64_t framesQueued_ = 0;
-  bool replace_ = false;
-  int64_t leastSpread_ = kPairSpread;  // of the pairs' wall-clock readings, of late  // the frames queued are placed again from the next
+  bool replace_ = false;  // the frames queued are placed again from the next
+  int64_t leastSpread_ = kPairSpread;  // of the pairs' wall-clock readings, of late
   int64_t startDay_ = 0;
   Clock::time_point nextPair_{}, nextLatency_{}, nextStatus_{};
 };
