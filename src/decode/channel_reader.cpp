@@ -42,6 +42,28 @@ void merge(std::vector<ReadFrame>& out, size_t from, const std::vector<ReadFrame
 
 }  // namespace
 
+template <typename T>
+void SampleHistory::append(const T* samples, size_t stride, size_t count) {
+  if (ring_.empty()) ring_.resize(kLength);
+  const size_t skip = count > kLength ? count - kLength : 0;
+  for (size_t i = skip; i < count; ++i) {
+    ring_[next_] = static_cast<float>(samples[i * stride]);
+    next_ = next_ + 1 == kLength ? 0 : next_ + 1;
+  }
+  held_ = std::min(kLength, held_ + count - skip);
+}
+
+template <typename T>
+std::vector<float> SampleHistory::followedBy(const T* samples, size_t stride, size_t count) const {
+  const size_t fresh = std::min(count, kLength);
+  const size_t old = std::min(held_, kLength - fresh);
+  std::vector<float> out;
+  out.reserve(old + fresh);
+  for (size_t i = 0; i < old; ++i) out.push_back(ring_[(next_ + kLength - old + i) % kLength]);
+  for (size_t i = count - fresh; i < count; ++i) out.push_back(static_cast<float>(samples[i * stride]));
+  return out;
+}
+
 ChannelReader::ChannelReader(int channel, double fullScale, const AnalysisSettings& settings)
     : fullScale_(fullScale),
       sampleRate_(settings.sampleRate),
@@ -83,6 +105,13 @@ void ChannelReader::Scan::addPiece(const T* samples, size_t stride, size_t frame
   started = true;
   if (retry) tryOthers(samples, stride, frames, before, out, from, promised);
   readBefore = framesIn(out, from) > 0;
+  // The samples of the pieces in a row that read no frame: a signal still
+  // to be found.
+  if (readBefore) {
+    history->clear();
+  } else {
+    history->append(samples, stride, frames);
+  }
   if (readBefore) {
     sinceFrame = 0;
     probeWait = probeAfter;
@@ -96,9 +125,9 @@ void ChannelReader::Scan::addPiece(const T* samples, size_t stride, size_t frame
 }
 
 // The piece read the ways other than the one `before` reads, one by one
-// while it still reads short; the rebuilt way only where the piece shows
-// the half cell's line (with each half cell it suggests, and then through
-// a band-pass as well). A piece that
+// while it still reads short; the rebuilt way only where the piece, or the
+// piece with the samples before it, shows the half cell's line (with each
+// half cell it suggests, and then through a band-pass as well). A piece that
 // shows a line of LTC's family and still gives no frame, nor cells, is
 // marked as a signal like LTC, frame by frame.
 template <typename T>
@@ -127,7 +156,11 @@ void ChannelReader::Scan::tryOthers(const T* samples, size_t stride, size_t fram
     if (way != before.finder.way() && readsShort()) tryWay(way, 0);
   }
   if (!readsShort()) return;
-  const std::optional<EdgeRebuilder::CellLine> line = EdgeRebuilder::cellLine(samples, stride, frames, sampleRate);
+  std::optional<EdgeRebuilder::CellLine> line = EdgeRebuilder::cellLine(samples, stride, frames, sampleRate);
+  if (!line && history->held() > 0) {
+    const std::vector<float> longer = history->followedBy(samples, stride, frames);
+    line = EdgeRebuilder::cellLine(longer.data(), 1, longer.size(), sampleRate);
+  }
   if (!line) return;
   const bool rebuilding = before.finder.way() == Way::kRebuilt;
   for (const bool bandLimited : {false, true}) {
@@ -205,6 +238,7 @@ void ChannelReader::beginSplit(size_t frames) {
   scan_->finder.countNonFinite(0, samplesRead_ + middle());
   ahead_->finder.countNonFinite(samplesRead_ + middle(), UINT64_MAX);
   ahead_->decoder.restart();
+  ahead_->history->clear();
   ahead_->finder.setWindow(scan_->decoder.cellLength());
   ahead_->sinceFrame = 0;
   ahead_->started = true;  // as the first part reads: no need to try every way

@@ -23,6 +23,29 @@ namespace stampline {
 // speed). The first part reads on a little past the middle to finish the
 // frame it is in; the second part's frames count from the first after
 // those. The fresh finder and decoder then read on from there.
+// The latest samples a scan has passed over (as floats) while it read no
+// frame, so that the half cell's spectral line can be looked for over more
+// than one piece: a line that a clipped, phase-turned signal leaves faint
+// stands clear only over some 30,000 samples. Its room is taken at the
+// first append.
+class SampleHistory {
+ public:
+  static constexpr size_t kLength = (size_t{1} << 15) + 2;
+  template <typename T>
+  void append(const T* samples, size_t stride, size_t count);
+  // The last kLength samples (fewer where fewer came) of those kept and
+  // then `count` more, oldest first.
+  template <typename T>
+  std::vector<float> followedBy(const T* samples, size_t stride, size_t count) const;
+  size_t held() const { return held_; }
+  void clear() { held_ = 0; }
+
+ private:
+  std::vector<float> ring_;  // sample n at n % kLength, the newest at next_ - 1
+  size_t next_ = 0;
+  size_t held_ = 0;
+};
+
 class ChannelReader {
  public:
   // Samples are scanned this many sample frames at a time, so that their
@@ -97,6 +120,8 @@ class ChannelReader {
     bool started = false;     // the first piece is read both ways
     bool readBefore = false;  // the piece before gave frames
     Scratch<ReadFrame> tried;
+    // (Shared by the copies a piece is read again from, which only read it.)
+    std::shared_ptr<SampleHistory> history = std::make_shared<SampleHistory>();
   };
   void analyse(const std::vector<ReadFrame>& frames, std::vector<FrameRecord>& rows);
   size_t middle() const;
