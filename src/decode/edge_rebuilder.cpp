@@ -25,13 +25,13 @@ constexpr size_t kLeastSpectrum = size_t{1} << 12;
 // The equalizer's length at 48 kHz (1.3 ms), its learning step, and the
 // timing loop's gains on the instant and on the half cell.
 constexpr double kTapsAt48k = 64;
-constexpr double kLearn = 0.05;
+constexpr double kLearn = 0.1;
 constexpr double kMoveInstant = 0.02;
 constexpr double kMoveHalfCell = 0.0005;
 // The input's power is followed with this time constant (seconds).
 constexpr double kPowerSeconds = 0.05;
 // The band-pass's edges, in cell rates, and its longest length.
-constexpr double kBandLow = 0.33;
+constexpr double kBandLow = 0.25;
 constexpr double kBandHigh = 1.5;
 constexpr size_t kMostBandTaps = 1023;
 
@@ -141,7 +141,7 @@ EdgeRebuilder::EdgeRebuilder(double halfCell, uint64_t firstSample, int32_t samp
   recent_.assign(std::bit_ceil(2 * taps + 2 * static_cast<size_t>(halfCell) + 8), 0.0);
   at_ = static_cast<double>(firstSample + taps) + halfCell;
   if (bandLimited) {
-    // A windowed sinc (Blackman) from a third of the cell rate to one and
+    // A windowed sinc (Blackman) from a quarter of the cell rate to one and
     // a half times it, four periods of the lower edge long.
     const double cellRate = 1 / (2 * halfCell);  // cycles a sample
     const double low = kBandLow * cellRate;

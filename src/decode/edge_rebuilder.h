@@ -49,7 +49,7 @@ class EdgeRebuilder {
 
   // Rebuilds from sample frame `firstSample` on, with half cells of
   // `halfCell` samples to start with; `bandLimited`: through a band-pass
-  // around LTC's band first (a third of the cell rate to one and a half
+  // around LTC's band first (a quarter of the cell rate to one and a half
   // times it), which gives back a signal clipped after its phase was
   // turned much of its shape (clipping keeps its crossings). (A rebuilder
   // made empty rebuilds nothing.)
