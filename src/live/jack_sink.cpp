@@ -109,7 +109,7 @@ bool JackSink::registerPorts(std::string& why) {
   }
   for (const std::string& target : options_.connect) {
     JackLibrary::Port* port = jack_.portByName(client_, target.c_str());
-    if (port == nullptr || (jack_.portFlags(port) & JackLibrary::kPortIsInput) == 0) {
+    if (port == nullptr || (static_cast<unsigned long>(jack_.portFlags(port)) & JackLibrary::kPortIsInput) == 0) {
       why = port == nullptr ? "JACK has no port '" + target + "' (jack_lsp lists them)"
                             : "the JACK port '" + target + "' takes no input";
       takeMessages();

@@ -234,8 +234,8 @@ TEST(LiveScheduleTest, ALocalTimeChangeJumpsAndFreeRunCountsTheCard) {
   // Summer time at 01:00 UTC: the labels jump an hour on, once, and stay
   // on the clock.
   const World world{48000, 256, 0, 5, 0, 0, 0, {}, {}};
-  const int64_t change = kStartDay * 86'400'000'000'000 + 3'600'000'000'000;
-  const auto summer = [change](int64_t wall) { return wall >= change ? 7'200'000'000'000 : 3'600'000'000'000; };
+  constexpr int64_t kChange = kStartDay * 86'400'000'000'000 + 3'600'000'000'000;
+  const auto summer = [](int64_t wall) { return wall >= kChange ? 7'200'000'000'000 : 3'600'000'000'000; };
   const Outcome o = play(world, kRate25, false, 0.05, kHour - 60e6, summer);
   EXPECT_EQ(o.jumps, 1U);
   EXPECT_EQ(o.stepsSeen, 0U);
