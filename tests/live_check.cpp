@@ -108,8 +108,9 @@ EdgeOffsets measureRecording(const std::string& samplesPath, const std::string& 
   // Xruns: those JACK reported (from the first cycle that started a period
   // before), and where a cycle starts half a period or more later than the
   // count says and the next does not make up for it, the card's samples
-  // were lost. Each stretch between them has a line of its own, and its
-  // first ten seconds are left out.
+  // were lost; and changes of buffer size (JACK's count moves on by the new
+  // size where the card played the old). Each stretch between them has a
+  // line of its own, and its first ten seconds are left out.
   std::vector<double> stretchStarts{cycles.front().first};
   for (const double micros : xrunMicros) {
     const double period = recorded.front().second * 1e6 / out.sampleRate;
@@ -121,7 +122,8 @@ EdgeOffsets measureRecording(const std::string& samplesPath, const std::string& 
   };
   for (size_t c = 1; c + 1 < recorded.size(); ++c) {
     const double half = 0.5 * recorded[c - 1].second * 1e6 / out.sampleRate;
-    if (late(c) > half && late(c) + late(c + 1) > half) stretchStarts.push_back(cycles[c].first);
+    const bool resized = recorded[c].second != recorded[c - 1].second;
+    if (resized || (late(c) > half && late(c) + late(c + 1) > half)) stretchStarts.push_back(cycles[c].first);
   }
   std::sort(stretchStarts.begin(), stretchStarts.end());
   stretchStarts.erase(std::unique(stretchStarts.begin(), stretchStarts.end()), stretchStarts.end());
@@ -150,6 +152,7 @@ EdgeOffsets measureRecording(const std::string& samplesPath, const std::string& 
   constexpr double kDay = 86400e9;
   const double first = cardFrame(0);
   for (const FrameRecord& row : back.rows) {
+    out.everyLabel.push_back(row.label);
     const double frame = cardFrame(row.position);
     if (frame - first < skipSeconds * out.sampleRate) continue;
     const size_t s = static_cast<size_t>(std::upper_bound(stretchStarts.begin(), stretchStarts.end(), frame) -

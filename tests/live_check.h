@@ -17,6 +17,7 @@ namespace stampline::testing {
 struct EdgeOffsets {
   std::vector<double> offsets;  // one a frame, in order
   std::vector<uint32_t> labels;
+  std::vector<uint32_t> everyLabel;  // of every frame read, those left out too
   double rms = 0;
   double p999 = 0;  // 99.9 % of the frames lie within this
   double largest = 0;

@@ -242,6 +242,29 @@ TEST(LiveTest, AClockStepIsFollowedAndSaid) {
   EXPECT_NE(result.out.find(R"({"type":"jump","label":)"), std::string::npos) << result.out;
 }
 
+TEST(LiveTest, ABufferSizeChangeIsFollowed) {
+  // The server's periods go from 256 to 1024 samples while the run plays
+  // (jack_bufsize): a line says so, and no label is skipped or repeated.
+  TestServer server(256);
+  SKIP_WITHOUT_SERVER(server);
+  ScratchDir dir;
+  RunningProgram player({"--play", "--json", "--frame-rate=25"}, dir.path(), playing(server));
+  const pid_t recorder = spawn({STAMPLINE_LIVE_RECORDER, "stampline:ltc", "5", dir.file("rec.f32"), dir.file("rec.txt")},
+                               server.environment());
+  ASSERT_GT(recorder, 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(2000));
+  const pid_t change = spawn({"jack_bufsize", "1024"}, server.environment());
+  ASSERT_EQ(waitFor(change), 0) << "jack_bufsize";
+  ASSERT_EQ(waitFor(recorder), 0);
+  kill(player.pid(), SIGTERM);
+  const ProgramResult result = player.finish();
+  EXPECT_EQ(result.status, 128 + SIGTERM) << result.err;
+  EXPECT_NE(result.out.find(R"({"type":"buffer_size","period":1024})"), std::string::npos) << result.out;
+  const EdgeOffsets o = measureRecording(dir.file("rec.f32"), dir.file("rec.txt"), kRate25, false, 0);
+  ASSERT_GT(o.everyLabel.size(), 100U);
+  EXPECT_TRUE(consecutive(o.everyLabel, kRate25, false));
+}
+
 TEST(LiveTest, RefusedBeforePlaying) {
   // No server; a rate the server does not run at; a port that does not
   // exist; a name taken.
