@@ -10,7 +10,7 @@
 #             and clock readings) and measured by tests/live_measure.cpp:
 #             rms, 99.9 % and largest offset in samples from the second
 #             second on, and the labels out of turn. Also the program's CPU
-#             (user + system time over the run), its private memory
+#             (its threads' time on a processor over the run), its private memory
 #             (RssAnon; JACK's shared memory is not the program's) at the
 #             first and last second, and the real-time callback's longest
 #             time (the last status line's callback_us).
@@ -46,7 +46,9 @@ start_server() {
   sleep 5
 }
 
-ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
+# The time the program's threads have run, in nanoseconds (the scheduler's
+# own count: tick sampling misjudges a program that wakes often, briefly).
+ran() { cat /proc/"$1"/task/*/schedstat | awk '{ns += $1} END {print ns}'; }
 rss_anon() { awk '/RssAnon/ {print $2}' "/proc/$1/status"; }
 
 # One case: rate name, drop flag, period, seconds, extra options.
@@ -59,18 +61,18 @@ accuracy() {
   JACK_DEFAULT_SERVER=$name "$stampline" --play --json "${flags[@]}" "$@" >"$work/$name.json" 2>/dev/null &
   local player=$!
   sleep 1
-  local rss_first ticks_first
+  local rss_first ran_first
   rss_first=$(rss_anon $player)
-  ticks_first=$(ticks $player)
+  ran_first=$(ran $player)
   JACK_DEFAULT_SERVER=$name "$recorder" stampline:ltc "$length" "$work/$name.f32" "$work/$name.txt"
-  local ticks_last rss_last
-  ticks_last=$(ticks $player)
+  local ran_last rss_last
+  ran_last=$(ran $player)
   rss_last=$(rss_anon $player)
   kill -TERM $player
   wait $player || true
   local cpu callback
-  cpu=$(awk -v t=$((ticks_last - ticks_first)) -v s="$length" -v hz="$(getconf CLK_TCK)" \
-    'BEGIN { printf "%.2f", 100 * t / hz / s }')
+  cpu=$(awk -v t=$((ran_last - ran_first)) -v s="$length" \
+    'BEGIN { printf "%.2f", 100 * t / 1e9 / s }')
   callback=$(grep '"status"' "$work/$name.json" | tail -1 | sed 's/.*"callback_us":\([0-9.]*\).*/\1/')
   # The events the run said: jumps, clock steps, xruns, underruns.
   events=$(grep -v '"status"' "$work/$name.json" | sed -n 's/.*"type":"\([a-z_]*\)".*/\1/p' | grep -v started |
