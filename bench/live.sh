@@ -64,7 +64,13 @@ accuracy() {
   local rss_first ran_first
   rss_first=$(rss_anon $player)
   ran_first=$(ran $player)
-  JACK_DEFAULT_SERVER=$name "$recorder" stampline:ltc "$length" "$work/$name.f32" "$work/$name.txt"
+  if ! JACK_DEFAULT_SERVER=$name "$recorder" stampline:ltc "$length" "$work/$name.f32" "$work/$name.txt"; then
+    printf '%-7s %-3s %5s  not measured: the recorder could not record the port\n' "$fps" \
+      "$([ "$drop" = 1 ] && echo DF || echo '')" "$period"
+    kill -TERM $player
+    wait $player || true
+    return
+  fi
   local ran_last rss_last
   ran_last=$(ran $player)
   rss_last=$(rss_anon $player)
