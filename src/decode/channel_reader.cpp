@@ -105,17 +105,16 @@ void ChannelReader::Scan::addPiece(const T* samples, size_t stride, size_t frame
   started = true;
   if (retry) tryOthers(samples, stride, frames, before, out, from, promised);
   readBefore = framesIn(out, from) > 0;
-  // The samples of the pieces in a row that read no frame: a signal still
-  // to be found.
+  // (The history holds the samples of the pieces in a row that read no
+  // frame: a signal still to be found.)
   if (readBefore) {
     history->clear();
-  } else {
-    history->append(samples, stride, frames);
-  }
-  if (readBefore) {
     sinceFrame = 0;
     probeWait = probeAfter;
-  } else if (retry) {
+    return;
+  }
+  history->append(samples, stride, frames);
+  if (retry) {
     // No way reads a frame: the next try waits twice as long.
     sinceFrame = 0;
     probeWait = std::min(2 * probeWait, 25 * probeAfter);

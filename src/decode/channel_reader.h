@@ -13,16 +13,6 @@
 
 namespace stampline {
 
-// One channel's way from samples to its report: the edge finder, the
-// decoder and the analysis in a row.
-//
-// A long block can be read in two parts at once (on two threads): the
-// first by the reader as it stands, the second by a fresh finder and
-// decoder that start a lead before it, long enough to learn the cell and
-// find the frames again (half a second: two frames and more at half
-// speed). The first part reads on a little past the middle to finish the
-// frame it is in; the second part's frames count from the first after
-// those. The fresh finder and decoder then read on from there.
 // The latest samples a scan has passed over (as floats) while it read no
 // frame, so that the half cell's spectral line can be looked for over more
 // than one piece: a line that a clipped, phase-turned signal leaves faint
@@ -46,6 +36,16 @@ class SampleHistory {
   size_t held_ = 0;
 };
 
+// One channel's way from samples to its report: the edge finder, the
+// decoder and the analysis in a row.
+//
+// A long block can be read in two parts at once (on two threads): the
+// first by the reader as it stands, the second by a fresh finder and
+// decoder that start a lead before it, long enough to learn the cell and
+// find the frames again (half a second: two frames and more at half
+// speed). The first part reads on a little past the middle to finish the
+// frame it is in; the second part's frames count from the first after
+// those. The fresh finder and decoder then read on from there.
 class ChannelReader {
  public:
   // Samples are scanned this many sample frames at a time, so that their
