@@ -221,13 +221,13 @@ int JackSink::process(uint32_t frames) {
   float periodMicros = 0;
   jack_.cycleTimes(client_, &first, &startMicros, &nextMicros, &periodMicros);
   // JACK counts in 32 bits (a day and a bit at 48 kHz); frames only go on.
-  const uint64_t jack = counting_ ? jack64_ + static_cast<uint32_t>(first - static_cast<uint32_t>(jack64_)) : first;
+  const uint64_t before = frame64_ + shift_;
+  const uint64_t jack = counting_ ? before + static_cast<uint32_t>(first - static_cast<uint32_t>(before)) : first;
   // At the first cycle of a new buffer size JACK's count moves on by the
   // new size where the card played the old: the frames played go on from
   // the last cycle's end, so that the output and the lock see no jump.
-  if (counting_ && frames != lastFrames_) shift_ += jack - (jack64_ + lastFrames_);
-  jack64_ = jack;
-  frame64_ = jack64_ - shift_;
+  if (counting_ && frames != lastFrames_) shift_ += jack - (before + lastFrames_);
+  frame64_ = jack - shift_;
   lastFrames_ = frames;
   counting_ = true;
   cycles_.push({frame64_, startMicros});

@@ -62,10 +62,9 @@ class JackSink final : public CardSink {
   bool active_ = false;
   SampleRing ring_;
   RecordQueue<CardCycle, 1024> cycles_;
-  // The callback's own: JACK's 32-bit count of frames extended to 64 bits,
-  // and the frames played, which the ring and the cycles given to the lock
-  // count (JACK's count less shift_, which a change of buffer size moves).
-  uint64_t jack64_ = 0;
+  // The callback's own: the frames played, which the ring and the cycles
+  // given to the lock count: JACK's 32-bit count extended to 64 bits, less
+  // shift_, which a change of buffer size moves.
   uint64_t frame64_ = 0;
   uint64_t shift_ = 0;
   uint32_t lastFrames_ = 0;
