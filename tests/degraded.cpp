@@ -1,7 +1,6 @@
 #include "degraded.h"
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
 #include <cstdio>
 #include <functional>
@@ -13,6 +12,7 @@
 #include "synth/ltc_encoder.h"
 #include "timecode/frame_schedule.h"
 #include "timecode/label_text.h"
+#include "wav/sample_format.h"
 
 namespace stampline::corpus {
 namespace {
@@ -37,14 +37,12 @@ Source render(FrameRate rate, bool drop, const char* start, uint32_t userBits, d
   const uint64_t frames = schedule.completeFrames(static_cast<uint64_t>(seconds * kRate));
   BlockRenderer blocks(encoder, frames, uint64_t{1} << 20);
   Source s{schedule, userBits, {}};
+  std::vector<uint8_t> scratch;
   while (!blocks.done()) {
-    const std::span<const uint8_t> bytes = blocks.next();
-    for (size_t i = 0; i + 3 < bytes.size(); i += 4) {
-      // The encoder's floats are little-endian whatever this machine's order.
-      uint32_t bits = 0;
-      for (size_t b = 4; b-- > 0;) bits = bits << 8 | bytes[i + b];
-      s.samples.push_back(std::bit_cast<float>(bits));
-    }
+    // (The encoder's floats are little-endian, as a file holds them.)
+    const SampleView view = readSamples(kFloat32, 1, blocks.next(), scratch);
+    const auto* floats = static_cast<const float*>(view.data);
+    s.samples.insert(s.samples.end(), floats, floats + view.frames);
   }
   return s;
 }
