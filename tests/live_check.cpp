@@ -112,9 +112,9 @@ EdgeOffsets measureRecording(const std::string& samplesPath, const std::string& 
   // size where the card played the old). Each stretch between them has a
   // line of its own, and its first ten seconds are left out.
   std::vector<double> stretchStarts{cycles.front().first};
+  const double firstPeriod = recorded.front().second * 1e6 / out.sampleRate;
   for (const double micros : xrunMicros) {
-    const double period = recorded.front().second * 1e6 / out.sampleRate;
-    const auto c = std::find_if(cycles.begin(), cycles.end(), [&](const auto& p) { return p.second >= micros - period; });
+    const auto c = std::find_if(cycles.begin(), cycles.end(), [&](const auto& p) { return p.second >= micros - firstPeriod; });
     if (c != cycles.end() && c->first > stretchStarts.back()) stretchStarts.push_back(c->first);
   }
   const auto late = [&](size_t c) {
