@@ -5,12 +5,16 @@
 #include <chrono>
 #include <cstring>
 #include <mutex>
+#include <thread>
 #include <utility>
 
 #include "platform/process.h"
 
 namespace stampline {
 namespace {
+
+// The most a change of buffer size waits for the run to queue ahead.
+constexpr auto kMostWaitForRun = std::chrono::milliseconds(50);
 
 // What JACK says while a client opens and connects, kept to go with our
 // own message rather than printed as it comes.
@@ -124,9 +128,7 @@ bool JackSink::registerPorts(std::string& why) {
     return 0;
   }, this);
   jack_.setBufferSize(client_, [](uint32_t frames, void* self) {
-    auto* sink = static_cast<JackSink*>(self);
-    sink->period_ = frames;
-    sink->periodChanged_ = true;
+    static_cast<JackSink*>(self)->bufferSizeChanged(frames);
     return 0;
   }, this);
   jack_.setSampleRate(client_, [](uint32_t rate, void* self) {
@@ -204,6 +206,31 @@ CardNews JackSink::news() {
   if (rateChanged_.exchange(false)) n.sampleRate = sampleRate_;
   if (periodChanged_.exchange(false)) n.period = period_;
   return n;
+}
+
+void JackSink::wait(std::chrono::nanoseconds most) {
+  std::unique_lock<std::mutex> hold(wakeLock_);
+  wake_.wait_for(hold, most, [this] { return wakeNow_; });
+  wakeNow_ = false;
+}
+
+// JACK's notification thread, before the first cycle of the new size.
+void JackSink::bufferSizeChanged(uint32_t frames) {
+  const uint32_t was = period_.exchange(frames);
+  periodChanged_ = true;
+  {
+    const std::lock_guard<std::mutex> hold(wakeLock_);
+    wakeNow_ = true;
+  }
+  wake_.notify_one();
+  // A longer period takes more at once than the run had queued ahead. JACK
+  // waits for this answer before it plays on (its card stopped meanwhile):
+  // the run, woken, gets a moment to queue two of the new periods first.
+  if (frames <= was || ring_.end() == 0) return;
+  const auto until = std::chrono::steady_clock::now() + kMostWaitForRun;
+  while (ring_.end() < ring_.readTo() + 2 * uint64_t{frames} && std::chrono::steady_clock::now() < until) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
 }
 
 void JackSink::queue(uint64_t at, const float* samples, size_t count) {

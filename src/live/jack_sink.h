@@ -2,8 +2,10 @@
 #define STAMPLINE_LIVE_JACK_SINK_H_
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -44,6 +46,7 @@ class JackSink final : public CardSink {
   uint64_t clockMicros() override { return jack_.time(); }
   double latency() override;
   CardNews news() override;
+  void wait(std::chrono::nanoseconds most) override;
   uint64_t takenTo() const override { return ring_.readTo(); }
   uint64_t queuedTo() const override { return ring_.end(); }
   size_t room() const override { return ring_.room(); }
@@ -53,6 +56,7 @@ class JackSink final : public CardSink {
   JackSink(const JackLibrary& jack, Options options, JackLibrary::Client* client, uint32_t rate);
   bool registerPorts(std::string& why);
   int process(uint32_t frames);
+  void bufferSizeChanged(uint32_t frames);
 
   JackLibrary jack_;
   Options options_;
@@ -79,6 +83,9 @@ class JackSink final : public CardSink {
   std::atomic<bool> rateChanged_{false};
   std::atomic<bool> periodChanged_{false};
   std::string goneWhy_;  // written before gone_ is set
+  std::mutex wakeLock_;  // the run woken early, from JACK's notification thread
+  std::condition_variable wake_;
+  bool wakeNow_ = false;
   uint32_t startRate_ = 0;
 };
 

@@ -1,6 +1,7 @@
 #ifndef STAMPLINE_RUN_CARD_SINK_H_
 #define STAMPLINE_RUN_CARD_SINK_H_
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -53,6 +54,9 @@ class CardSink {
   // largest of the ports').
   virtual double latency() = 0;
   virtual CardNews news() = 0;
+  // Waits `most`, or less where the card wants samples sooner (its buffer
+  // size grew).
+  virtual void wait(std::chrono::nanoseconds most) = 0;
 
   // The first sample frame the card has not taken yet; the frame the next
   // queued sample goes to; and how many may be queued now.

@@ -274,7 +274,7 @@ int Player::play(std::FILE* out) {
     }
     // Done once the last frame queued has left.
     if (!more && card_.takenTo() >= card_.queuedTo()) break;
-    std::this_thread::sleep_for(kWake);
+    card_.wait(kWake);
   }
   card_.stop();
   listener_.finished();

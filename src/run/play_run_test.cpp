@@ -56,6 +56,7 @@ class FakeCard : public CardSink {
   uint64_t clockMicros() override { return kJackEpochMicros + static_cast<uint64_t>(elapsed().count() / 1000); }
   double latency() override { return latencyFrames; }
   CardNews news() override { return script(static_cast<double>(elapsed().count()) / 1e9); }
+  void wait(std::chrono::nanoseconds most) override { std::this_thread::sleep_for(most); }
   uint64_t takenTo() const override {
     return static_cast<uint64_t>(elapsed().count()) * rate / 1'000'000'000 / frames * frames;
   }
