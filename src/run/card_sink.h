@@ -63,8 +63,9 @@ class CardSink {
   virtual uint64_t takenTo() const = 0;
   virtual uint64_t queuedTo() const = 0;
   virtual size_t room() const = 0;
-  // Queues `count` samples from frame `at` (at or after queuedTo(), silence
-  // between) for every port that carries LTC (the others stay silent).
+  // Queues `count` samples from frame `at` for every port that carries LTC
+  // (the others stay silent): right after those queued, or elsewhere, which
+  // drops the samples not yet taken (silence until `at`).
   virtual void queue(uint64_t at, const float* samples, size_t count) = 0;
 };
 

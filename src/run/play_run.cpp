@@ -80,6 +80,7 @@ class Player {
   }
   void readClocks(Clock::time_point now);
   bool fill();
+  void forgetUnplayed();
   uint32_t userBitsOf(const LiveFrame& frame) const;
   void report(Clock::time_point now, const CardNews& news, bool draining);
 
@@ -96,7 +97,7 @@ class Player {
   double latency_ = 0;
   uint64_t xruns_ = 0;
   uint32_t period_ = 0;  // the buffer size last reported
-  uint64_t framesQueued_ = 0;
+  uint64_t framesQueued_ = 0;  // those begun or still to begin
   bool replace_ = false;  // the frames queued are placed again from the next
   int64_t leastSpread_ = kPairSpread;  // of the pairs' wall-clock readings, of late
   int64_t startDay_ = 0;
@@ -180,6 +181,7 @@ bool Player::fill() {
       }
       continue;
     }
+    if (static_cast<uint64_t>(f.start) != card_.queuedTo()) forgetUnplayed();
     samples_.resize(f.length);
     writer_.write(samples_.data(), f.label, userBitsOf(f), f.length);
     card_.queue(static_cast<uint64_t>(f.start), samples_.data(), f.length);
@@ -196,6 +198,17 @@ bool Player::fill() {
     }
   }
   return true;
+}
+
+// The card's queue starts again at another place (placed again after an
+// xrun, a stall or a jump): the samples not yet taken are dropped, and the
+// frames not yet begun with them; they count no more as played.
+void Player::forgetUnplayed() {
+  const uint64_t taken = card_.takenTo();
+  while (!queued_.empty() && static_cast<uint64_t>(queued_.back().start) >= taken) {
+    queued_.pop_back();
+    --framesQueued_;
+  }
 }
 
 void Player::report(Clock::time_point now, const CardNews& news, bool draining) {

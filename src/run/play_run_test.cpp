@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ltc_signal.h"
@@ -24,17 +26,22 @@ constexpr int64_t kDayNanos = 86'400'000'000'000;
 
 // A sound card on the real clock: it takes a period of samples whenever a
 // period's time has passed since it started, its cycles exactly on time on
-// a JACK clock of its own, and keeps what it plays. News comes as the test
-// scripts it, by seconds since the start.
+// a JACK clock of its own, and keeps what it plays. From `loseAt` seconds
+// on, its count stays `lose` samples behind what it played (an xrun that
+// lost them). News comes as the test scripts it, by seconds since the
+// start.
 class FakeCard : public CardSink {
  public:
   uint32_t rate = 48000;
   uint32_t frames = 256;
   double latencyFrames = 0;
   bool refuse = false;
+  double loseAt = 1e9;
+  uint64_t lose = 0;
   std::function<CardNews(double seconds)> script = [](double) { return CardNews{}; };
   std::vector<float> played = std::vector<float>(size_t{48000} * 8, 0.0F);
   int64_t firstQueued = -1;
+  std::vector<uint64_t> queuedAt;  // where each queue() began, those dropped left out
 
   uint32_t sampleRate() const override { return rate; }
   uint32_t period() const override { return frames; }
@@ -47,9 +54,9 @@ class FakeCard : public CardSink {
   void stop() override {}
   size_t takeCycles(std::span<CardCycle> out) override {
     size_t n = 0;
-    for (; n < out.size() && nextCycle_ * frames < takenTo(); ++n, ++nextCycle_) {
+    for (; n < out.size() && nextCycle_ * frames < playedTo(); ++n, ++nextCycle_) {
       const uint64_t first = nextCycle_ * frames;
-      out[n] = {first, kJackEpochMicros + first * 1'000'000 / rate};
+      out[n] = {first - lostBy(first), kJackEpochMicros + first * 1'000'000 / rate};
     }
     return n;
   }
@@ -57,17 +64,25 @@ class FakeCard : public CardSink {
   double latency() override { return latencyFrames; }
   CardNews news() override { return script(static_cast<double>(elapsed().count()) / 1e9); }
   void wait(std::chrono::nanoseconds most) override { std::this_thread::sleep_for(most); }
-  uint64_t takenTo() const override {
-    return static_cast<uint64_t>(elapsed().count()) * rate / 1'000'000'000 / frames * frames;
-  }
+  uint64_t takenTo() const override { return playedTo() - lostBy(playedTo()); }
   uint64_t queuedTo() const override { return queuedTo_; }
   size_t room() const override { return 1 << 16; }
   void queue(uint64_t at, const float* samples, size_t count) override {
     if (firstQueued < 0) firstQueued = static_cast<int64_t>(at);
+    // Queued elsewhere: what was not taken is dropped.
+    if (at != queuedTo_) {
+      for (uint64_t f = takenTo(); f < queuedTo_ && f < played.size(); ++f) played[f] = 0;
+      std::erase_if(queuedAt, [this](uint64_t start) { return start >= takenTo(); });
+    }
+    queuedAt.push_back(at);
     for (size_t i = 0; i < count && at + i < played.size(); ++i) played[static_cast<size_t>(at + i)] = samples[i];
     queuedTo_ = at + count;
   }
   std::chrono::nanoseconds elapsed() const { return Steady::now() - started_; }
+  uint64_t playedTo() const {
+    return static_cast<uint64_t>(elapsed().count()) * rate / 1'000'000'000 / frames * frames;
+  }
+  uint64_t lostBy(uint64_t frame) const { return static_cast<double>(frame) >= loseAt * rate ? lose : 0; }
 
  private:
   Steady::time_point started_ = Steady::now();
@@ -245,6 +260,34 @@ TEST(PlayRunTest, XrunsAndStallsAreSaid) {
   }
   EXPECT_EQ(xruns, (std::vector<uint64_t>{2, 3}));
   EXPECT_EQ(missing, 256U);
+}
+
+TEST(PlayRunTest, FramesPlacedAgainAfterAnXrunCountOnce) {
+  // At 0.5 s the card loses 512 samples that its count never sees (an
+  // xrun, reported): the frames queued ahead are placed again, those not
+  // begun dropped, the one playing cut short. Forty frames asked are forty
+  // that leave, the labels read back in turn.
+  FakeCard card;
+  card.loseAt = 0.5;
+  card.lose = 512;
+  card.script = [told = false](double s) mutable {
+    CardNews n;
+    if (s > 0.5 && !told) n.xruns = 1, told = true;
+    return n;
+  };
+  Heard heard;
+  PlayRequest request;
+  request.signal.rate = kRate25;
+  request.signal.clean = true;
+  request.frames = 40;
+  const int64_t base = daysFromDate(2026, 12, 8) * kDayNanos + 36'000'000'000'000LL - 300'000'000;
+  ASSERT_EQ(play(request, card, heard, wallFrom(card, base, 0)).status, 0);
+  EXPECT_EQ(card.queuedAt.size(), 40U);
+  const testing::ReadBack back = testing::readLtc(card.played, 48000);
+  ASSERT_GE(back.rows.size(), 35U);
+  for (size_t i = 1; i < back.rows.size(); ++i) {
+    EXPECT_GT(labelNumber(back.rows[i].label, 25, false), labelNumber(back.rows[i - 1].label, 25, false));
+  }
 }
 
 }  // namespace
