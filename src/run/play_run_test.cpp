@@ -71,7 +71,7 @@ class FakeCard : public CardSink {
     if (firstQueued < 0) firstQueued = static_cast<int64_t>(at);
     // Queued elsewhere: what was not taken is dropped.
     if (at != queuedTo_) {
-      for (uint64_t f = takenTo(); f < queuedTo_ && f < played.size(); ++f) played[f] = 0;
+      for (uint64_t f = takenTo(); f < queuedTo_ && f < played.size(); ++f) played[static_cast<size_t>(f)] = 0;
       std::erase_if(queuedAt, [this](uint64_t start) { return start >= takenTo(); });
     }
     queuedAt.push_back(at);
