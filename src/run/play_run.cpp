@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <deque>
 #include <fstream>
-#include <thread>
 
 #include "live/clock_lock.h"
 #include "live/jack_sink.h"
