@@ -71,8 +71,9 @@ class FakeCard : public CardSink {
     if (firstQueued < 0) firstQueued = static_cast<int64_t>(at);
     // Queued elsewhere: what was not taken is dropped.
     if (at != queuedTo_) {
-      for (uint64_t f = takenTo(); f < queuedTo_ && f < played.size(); ++f) played[static_cast<size_t>(f)] = 0;
-      std::erase_if(queuedAt, [this](uint64_t start) { return start >= takenTo(); });
+      const uint64_t taken = takenTo();
+      for (uint64_t f = taken; f < queuedTo_ && f < played.size(); ++f) played[static_cast<size_t>(f)] = 0;
+      std::erase_if(queuedAt, [taken](uint64_t start) { return start >= taken; });
     }
     queuedAt.push_back(at);
     for (size_t i = 0; i < count && at + i < played.size(); ++i) played[static_cast<size_t>(at + i)] = samples[i];
