@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstring>
 #include <fstream>
+#include <functional>
+#include <optional>
 #include <sstream>
 #include <utility>
 
@@ -64,6 +66,28 @@ class LocalLine {
   double fittedAt_ = 0;
   bool fitted_ = false;
 };
+
+// The server's own cycle times off the line they are measured against
+// (`lineAt`: JACK microseconds of a card frame, where it is measured), each
+// averaged over the second about it.
+void measureWander(EdgeOffsets& out, const std::vector<std::pair<double, double>>& cycles,
+                   const std::function<std::optional<double>(double)>& lineAt) {
+  std::vector<std::pair<double, double>> off;  // card frame, samples
+  for (const auto& [frame, micros] : cycles) {
+    if (const auto line = lineAt(frame)) off.emplace_back(frame, (micros - *line) * out.sampleRate / 1e6);
+  }
+  const double half = 0.5 * out.sampleRate;
+  size_t from = 0, to = 0;
+  double sum = 0, squares = 0;
+  for (const auto& [frame, samples] : off) {
+    for (; to < off.size() && off[to].first <= frame + half; ++to) sum += off[to].second;
+    for (; off[from].first < frame - half; ++from) sum -= off[from].second;
+    const double mean = sum / static_cast<double>(to - from);
+    squares += mean * mean;
+    out.wanderLargest = std::max(out.wanderLargest, std::abs(mean));
+  }
+  if (!off.empty()) out.wanderRms = std::sqrt(squares / static_cast<double>(off.size()));
+}
 
 }  // namespace
 
@@ -151,14 +175,26 @@ EdgeOffsets measureRecording(const std::string& samplesPath, const std::string& 
   };
   constexpr double kDay = 86400e9;
   const double first = cardFrame(0);
+  // The stretch in which a card frame is measured, or none: the first
+  // seconds, and ten seconds after each xrun.
+  const auto stretchOf = [&](double frame) -> std::optional<size_t> {
+    if (frame - first < skipSeconds * out.sampleRate) return std::nullopt;
+    const size_t s = static_cast<size_t>(std::upper_bound(stretchStarts.begin(), stretchStarts.end(), frame) -
+                                         stretchStarts.begin()) - 1;
+    if (s > 0 && frame - stretchStarts[s] < 10.0 * out.sampleRate) return std::nullopt;
+    return s;
+  };
+  measureWander(out, cycles, [&](double frame) -> std::optional<double> {
+    const auto s = stretchOf(frame);
+    if (!s) return std::nullopt;
+    return jackOfFrames[*s].at(frame);
+  });
   for (const FrameRecord& row : back.rows) {
     out.everyLabel.push_back(row.label);
     const double frame = cardFrame(row.position);
-    if (frame - first < skipSeconds * out.sampleRate) continue;
-    const size_t s = static_cast<size_t>(std::upper_bound(stretchStarts.begin(), stretchStarts.end(), frame) -
-                                         stretchStarts.begin()) - 1;
-    if (s > 0 && frame - stretchStarts[s] < 10.0 * out.sampleRate) continue;
-    const double wall = wallOfJack.at(jackOfFrames[s].at(frame)) + aheadSeconds * 1e9;
+    const auto s = stretchOf(frame);
+    if (!s) continue;
+    const double wall = wallOfJack.at(jackOfFrames[*s].at(frame)) + aheadSeconds * 1e9;
     const double midnight = std::floor(wall / kDay) * kDay;
     const uint64_t n = labelNumber(row.label, rate.nominal, dropFrame);
     const double instant = midnight + static_cast<double>(n) * rate.denominator * 1e9 / rate.numerator;

@@ -23,6 +23,15 @@ struct EdgeOffsets {
   double largest = 0;
   uint32_t sampleRate = 0;
   size_t xruns = 0;  // reported by JACK or seen in the recorder's cycles (the ten seconds after each left out)
+  // How far the server's own cycle times stray from the line they are
+  // measured against, each averaged over the second about it (the
+  // cycle-to-cycle jitter that any lock averages out left aside), over the
+  // stretches measured, in samples: no lock can place frames closer to the
+  // line than the card's own times lie. A dummy server on a busy or
+  // virtual machine, whose wake-ups come late by varying amounts, strays
+  // by several samples; on a steady one by a small fraction of a sample.
+  double wanderRms = 0;
+  double wanderLargest = 0;
 };
 // `skipSeconds`: left out at the start; `aheadSeconds`: the frames were
 // asked to leave that much early (--downstream-delay).

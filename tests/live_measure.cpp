@@ -3,8 +3,9 @@
 // wall clock, as the live tests measure it.
 //
 // usage: live_measure SAMPLES.f32 TIMES.txt FPS DROP(0|1) SKIP_SECONDS [AHEAD_SECONDS [each]]
-// prints: frames rms p99.9 largest (in samples), the labels out of turn and
-// the xruns seen; with `each`, every frame's label and offset before that
+// prints: frames rms p99.9 largest (in samples), the labels out of turn,
+// the xruns seen and the server's own wander (rms, largest); with `each`,
+// every frame's label and offset before that
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -35,7 +36,7 @@ int main(int argc, char** argv) {
       ++outOfTurn;
     }
   }
-  std::printf("frames %zu rms %.3f p99.9 %.3f largest %.3f out_of_turn %zu xruns %zu\n", o.offsets.size(), o.rms,
-              o.p999, o.largest, outOfTurn, o.xruns);
+  std::printf("frames %zu rms %.3f p99.9 %.3f largest %.3f out_of_turn %zu xruns %zu wander %.3f %.3f\n",
+              o.offsets.size(), o.rms, o.p999, o.largest, outOfTurn, o.xruns, o.wanderRms, o.wanderLargest);
   return o.offsets.empty() ? 1 : 0;
 }
