@@ -100,6 +100,16 @@ class TestServer {
   if (!(server).running()) GTEST_SKIP() << "no JACK server could start (jackd)";                \
   static_cast<void>(0)
 
+// Whether `program` prints `text` within `limit`.
+bool waitForOutput(const RunningProgram& program, const std::string& text, std::chrono::seconds limit) {
+  const auto until = std::chrono::steady_clock::now() + limit;
+  while (program.outputSoFar().find(text) == std::string::npos) {
+    if (std::chrono::steady_clock::now() > until) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return true;
+}
+
 // Records stampline's port for `seconds` into `dir`.
 bool record(const TestServer& server, const ScratchDir& dir, double seconds, const std::string& port = "stampline:ltc") {
   const pid_t recorder = spawn({STAMPLINE_LIVE_RECORDER, port, std::to_string(seconds), dir.file("rec.f32"),
@@ -126,9 +136,9 @@ bool consecutive(const std::vector<uint32_t>& labels, FrameRate rate, bool dropF
 // Whether a recording measures within `rms` and `largest` samples,
 // allowing on top for the server's own wander, three times over: a lock
 // smooths the card's times over seconds and places frames ahead, so that
-// it lags a wander it cannot foresee (measured here: offsets from 0.8 to
-// 2.3 times the wander on a virtual machine whose dummy server strays by
-// 2 to 4 samples; on a steady machine the wander is a fraction of a sample).
+// it lags a wander it cannot foresee (measured: offsets from 0.8 to 2.3
+// times the wander on a virtual machine whose dummy server strays by 1 to
+// 9 samples rms; on a steady machine the wander is a fraction of a sample).
 bool withinBounds(const EdgeOffsets& o, double rms, double largest) {
   return o.rms <= rms + 3 * o.wanderRms && o.largest <= largest + 3 * o.wanderLargest;
 }
@@ -173,16 +183,16 @@ TEST(LiveTest, FramesLeaveOnTheClock) {
     SCOPED_TRACE(c.flags.back() + " at " + std::to_string(c.period));
     // A busy machine may make the server lose cycles (xruns: the ten
     // seconds after one are not measured, and the card's samples lost then
-    // may cut a frame) or wake the run late: tried again, up to three
-    // times, until a run holds; the last at a larger period where the
-    // server lost cycles early in both before.
+    // may cut a frame) or wake the run late: tried again, up to five
+    // times, until a run holds; from the third on at a larger period where
+    // the server lost cycles early in both before.
     EdgeOffsets o;
     const auto holds = [&c](const EdgeOffsets& e) {
       return e.offsets.size() > 100 && withinBounds(e, 1.0, 2.5) &&
              (e.xruns > 0 || consecutive(e.labels, c.rate, c.dropFrame));
     };
     uint32_t period = c.period;
-    for (int attempt = 0; attempt < 3 && (attempt == 0 || !holds(o)); ++attempt) {
+    for (int attempt = 0; attempt < 5 && (attempt == 0 || !holds(o)); ++attempt) {
       if (attempt == 2 && o.offsets.size() <= 100 && period < kSteadierPeriod) period = steadierPeriod(period);
       TestServer server(period);
       SKIP_WITHOUT_SERVER(server);
@@ -208,19 +218,20 @@ TEST(LiveTest, RestartsLandAlike) {
   // Runs started one after another: each on the clock from its second
   // second on, within the bound of the short runs above (bench/live.sh
   // measures twenty). A run that a busy machine disturbs (a lost cycle,
-  // a late wake-up) is started once more; where the server lost cycles in
-  // both, the runs after go on at a larger period.
+  // a late wake-up) is started again, up to three more times; where the
+  // server lost cycles in the first two, from then on at a larger period.
   uint32_t period = 256;
   auto server = std::make_unique<TestServer>(period);
   SKIP_WITHOUT_SERVER(*server);
   for (int run = 0; run < 5; ++run) {
     SCOPED_TRACE(run);
     EdgeOffsets o;
-    for (int attempt = 0; attempt < 3 && (attempt == 0 || o.offsets.size() <= 10 || !withinBounds(o, 2.5, 2.5));
+    for (int attempt = 0; attempt < 4 && (attempt == 0 || o.offsets.size() <= 10 || !withinBounds(o, 2.5, 2.5));
          ++attempt) {
       if (attempt == 2 && o.offsets.size() <= 10 && period < kSteadierPeriod) {
         period = steadierPeriod(period);
         server = std::make_unique<TestServer>(period);
+        SKIP_WITHOUT_SERVER(*server);
       }
       ScratchDir dir;
       RunningProgram player({"--play", "--quiet", "--frame-rate=25"}, dir.path(), playing(*server));
@@ -244,8 +255,8 @@ TEST(LiveTest, AFreeRunAndWhatItSays) {
   RunningProgram player({"--play", "--json", "--start=10:00:00:00", "--duration=100", "--frame-rate=25",
                          "--connect=system:playback_1"},
                         dir.path(), playing(server));
-  // 100 frames last 4 s; the recording outlasts them.
-  ASSERT_TRUE(record(server, dir, 4.8));
+  // 100 frames last 4 s; the recording outlasts them (and a slow start).
+  ASSERT_TRUE(record(server, dir, 6.5));
   const ProgramResult result = player.finish();
   EXPECT_EQ(result.status, 0) << result.err;
   EXPECT_NE(result.out.find(R"({"type":"started","ports":["stampline:ltc"],"sample_rate":48000,"period":256})"),
@@ -271,9 +282,11 @@ TEST(LiveTest, AClockStepIsFollowedAndSaid) {
   RunOptions options = playing(server);
   options.environment.emplace_back("STAMPLINE_CLOCK_SHIFT", shift);
   RunningProgram player({"--play", "--json", "--frame-rate=30"}, dir.path(), options);
-  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  // Stepped once it plays (a sanitizer's build on a busy machine may take
+  // seconds to start), then given up to five seconds to follow.
+  ASSERT_TRUE(waitForOutput(player, R"({"type":"status")", std::chrono::seconds(15))) << player.outputSoFar();
   std::ofstream(shift) << 1000000000;
-  std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+  waitForOutput(player, R"({"type":"jump")", std::chrono::seconds(5));
   kill(player.pid(), SIGTERM);
   const ProgramResult result = player.finish();
   // (The step as measured: a second, to the microseconds a pair is off.)
