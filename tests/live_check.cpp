@@ -184,10 +184,12 @@ EdgeOffsets measureRecording(const std::string& samplesPath, const std::string& 
     if (s > 0 && frame - stretchStarts[s] < 10.0 * out.sampleRate) return std::nullopt;
     return s;
   };
+  // The wander over the whole recording, the seconds left out above too:
+  // the player's lock remembers them when it places the frames measured.
   measureWander(out, cycles, [&](double frame) -> std::optional<double> {
-    const auto s = stretchOf(frame);
-    if (!s) return std::nullopt;
-    return jackOfFrames[*s].at(frame);
+    const auto s = std::upper_bound(stretchStarts.begin(), stretchStarts.end(), frame) - stretchStarts.begin();
+    if (s == 0) return std::nullopt;
+    return jackOfFrames[static_cast<size_t>(s) - 1].at(frame);
   });
   for (const FrameRecord& row : back.rows) {
     out.everyLabel.push_back(row.label);

@@ -26,7 +26,7 @@ struct EdgeOffsets {
   // How far the server's own cycle times stray from the line they are
   // measured against, each averaged over the second about it (the
   // cycle-to-cycle jitter that any lock averages out left aside), over the
-  // stretches measured, in samples: no lock can place frames closer to the
+  // whole recording, in samples: no lock can place frames closer to the
   // line than the card's own times lie. A dummy server on a busy or
   // virtual machine, whose wake-ups come late by varying amounts, strays
   // by several samples; on a steady one by a small fraction of a sample.
