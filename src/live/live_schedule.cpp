@@ -53,7 +53,12 @@ double LiveSchedule::idealStart(Slot slot, int64_t offset, const ClockLock& lock
 void LiveSchedule::relocate(bool jumped) {
   if (settings_.start) return;
   started_ = false;
-  jumped_ = jumped;
+  jumped_ = jumped_ || jumped;
+}
+
+void LiveSchedule::clockStepped(int64_t nanos) {
+  const double half = frameNanos(1) / 2;
+  if (static_cast<double>(nanos < 0 ? -nanos : nanos) >= half) stepped_ = true;
 }
 
 LiveFrame LiveSchedule::freeRun(int64_t from) {
@@ -76,7 +81,9 @@ LiveFrame LiveSchedule::next(const ClockLock& lock, double latency, int64_t from
   // clock (later by the delay after the card).
   const auto labelTime = [&](double frame) { return lock.wallAt(frame + latency) + settings_.aheadNanos; };
   if (!started_) {
-    // The first boundary at or after `from`.
+    // The first boundary at or after `from`; a new count where the clock
+    // stepped since the frame before.
+    if (placed_ && stepped_) jumped_ = true;
     const int64_t wall = labelTime(static_cast<double>(from));
     offset_ = utcOffset_(wall);
     current_ = following(locate(wall, offset_));
@@ -116,6 +123,8 @@ LiveFrame LiveSchedule::next(const ClockLock& lock, double latency, int64_t from
   start_ = end;
   offset_ = offset;
   jumped_ = jump;
+  placed_ = true;
+  stepped_ = false;
   return f;
 }
 

@@ -62,8 +62,13 @@ class LiveSchedule {
   // The card went past the frames (a stall), the lock started anew, or the
   // card's count moved (an xrun): the time of day is found again at the
   // next call's `from`, its first frame marked as a jump where labels were
-  // lost (`jumped`). A free run counts on regardless.
+  // lost (`jumped`; a jump already due stays due). A free run counts on
+  // regardless.
   void relocate(bool jumped);
+  // The wall clock stepped by `nanos`: where the time of day is found again
+  // before the next boundary (an xrun at the same time), the labels jumped
+  // all the same if the step was half a frame or more.
+  void clockStepped(int64_t nanos);
 
  private:
   struct Slot {
@@ -90,6 +95,8 @@ class LiveSchedule {
   int64_t start_ = 0;
   int64_t offset_ = 0;  // the offset in use
   bool jumped_ = false;
+  bool placed_ = false;   // a frame was placed since the start
+  bool stepped_ = false;  // the clock stepped since the last frame placed
   uint64_t freeFrame_ = 0;
 };
 

@@ -98,6 +98,7 @@ class Player {
   uint32_t period_ = 0;  // the buffer size last reported
   uint64_t framesQueued_ = 0;  // those begun or still to begin
   bool replace_ = false;  // the frames queued are placed again from the next
+  bool jumpDue_ = false;  // a jump's first frame was passed over: said with the next
   int64_t leastSpread_ = kPairSpread;  // of the pairs' wall-clock readings, of late
   int64_t startDay_ = 0;
   Clock::time_point nextPair_{}, nextLatency_{}, nextStatus_{};
@@ -124,6 +125,7 @@ void Player::readClocks(Clock::time_point now) {
     leastSpread_ = std::min(leastSpread_ + leastSpread_ / 64 + 1, std::max<int64_t>(spread, 0));
     if (spread >= 0 && spread <= std::max(kPairSpread, 2 * leastSpread_)) {
       if (const int64_t step = lock_.pair(micros, before + (after - before) / 2); step != 0) {
+        schedule_.clockStepped(step);
         PlayEvent e;
         e.type = PlayEvent::Type::kClockStep;
         e.nanos = step;
@@ -174,6 +176,8 @@ bool Player::fill() {
       // The card has gone past it (a stall): the next frames catch up; after
       // a few the time of day is found again where the card is, at the next
       // wake (a free run catches up a few frames a wake).
+      // (A jump passed over is said with the next frame queued.)
+      jumpDue_ = jumpDue_ || f.jumped;
       if (++passedOver > kMostPassedOver) {
         schedule_.relocate(true);
         return true;
@@ -188,7 +192,8 @@ bool Player::fill() {
     ++framesQueued_;
     queued_.push_back(f);
     if (queued_.size() > 64) queued_.pop_front();
-    if (f.jumped) {
+    if (f.jumped || jumpDue_) {
+      jumpDue_ = false;
       PlayEvent e;
       e.type = PlayEvent::Type::kJump;
       e.label = f.label;

@@ -291,5 +291,52 @@ TEST(PlayRunTest, FramesPlacedAgainAfterAnXrunCountOnce) {
   }
 }
 
+TEST(PlayRunTest, AClockStepIsSaidAsAJumpWhateverComesWithIt) {
+  // The wall clock steps a second on at 0.5 s; the card loses 512 samples
+  // at about that time (an xrun: the frames queued are placed again), or
+  // nothing else happens. Either way the labels jump a second on once, and
+  // one jump line names the first label of the new count.
+  for (const double lossAt : {1e9, 0.45, 0.49, 0.5, 0.51}) {
+    SCOPED_TRACE(lossAt);
+    FakeCard card;
+    card.loseAt = lossAt;
+    card.lose = 512;
+    card.script = [told = false, lossAt](double s) mutable {
+      CardNews n;
+      if (s > lossAt && !told) n.xruns = 1, told = true;
+      return n;
+    };
+    Heard heard;
+    PlayRequest request;
+    request.signal.rate = kRate25;
+    request.signal.clean = true;
+    request.frames = 30;
+    const int64_t base = daysFromDate(2026, 12, 8) * kDayNanos + 36'000'000'000'000LL;
+    const WallClock clock{[&card, base] {
+                            const int64_t t = card.elapsed().count();
+                            return base + t + (t >= 500'000'000 ? 1'000'000'000 : 0);
+                          },
+                          [](int64_t) { return int64_t{0}; }};
+    ASSERT_EQ(play(request, card, heard, clock).status, 0);
+    std::vector<TimecodeWord> jumps;
+    for (const PlayEvent& e : heard.events) {
+      if (e.type == PlayEvent::Type::kJump) jumps.push_back(e.label);
+    }
+    const testing::ReadBack back = testing::readLtc(card.played, 48000);
+    ASSERT_GE(back.rows.size(), 20U);
+    size_t leaps = 0;
+    TimecodeWord firstAfter = 0;
+    for (size_t i = 1; i < back.rows.size(); ++i) {
+      const uint64_t a = labelNumber(back.rows[i - 1].label, 25, false);
+      const uint64_t b = labelNumber(back.rows[i].label, 25, false);
+      EXPECT_GT(b, a);
+      if (b > a + 20) ++leaps, firstAfter = back.rows[i].label;
+    }
+    EXPECT_EQ(leaps, 1U);
+    ASSERT_EQ(jumps.size(), 1U);
+    EXPECT_EQ(formatLabel(jumps.front(), false), formatLabel(firstAfter, false));
+  }
+}
+
 }  // namespace
 }  // namespace stampline
