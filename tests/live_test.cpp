@@ -161,6 +161,18 @@ void expectWithinBounds(const EdgeOffsets& o, double rms, double largest, std::s
   unmeasured += "the server's cycle times wandered by " + std::to_string(o.wanderRms) +
                 " samples rms: offsets of " + std::to_string(o.rms) + " rms not measured to a sample\n";
 }
+// Whether more than `least` frames were measured; where the server lost
+// cycles early in every attempt (the ten seconds after each are not
+// measured), the frames it let through are held to the gross bound alone,
+// and a line goes to `unmeasured`.
+bool enoughMeasured(const EdgeOffsets& o, size_t least, std::string& unmeasured) {
+  if (o.offsets.size() > least) return true;
+  EXPECT_FALSE(o.everyLabel.empty()) << "no frame read";
+  EXPECT_LE(o.largest, kGrossSamples + 6 * o.wanderLargest) << "rms " << o.rms;
+  unmeasured += "the server lost cycles early in every attempt: " + std::to_string(o.offsets.size()) +
+                " frames measured, not enough to measure to a sample\n";
+  return false;
+}
 void sayWander(const EdgeOffsets& o) {
   if (o.wanderRms <= 0.25) return;
   std::printf("[   NOTE   ] the server's own cycle times wander by %.2f samples rms (largest %.2f) from the line "
@@ -229,7 +241,7 @@ TEST(LiveTest, FramesLeaveOnTheClock) {
       o = measureRecording(dir.file("rec.f32"), dir.file("rec.txt"), c.rate, c.dropFrame, 1.0, c.ahead);
     }
     sayWander(o);
-    ASSERT_GT(o.offsets.size(), 100U) << "the server lost cycles early in every attempt";
+    if (!enoughMeasured(o, 100, unmeasured)) continue;
     expectWithinBounds(o, 1.0, 2.5, unmeasured);
     EXPECT_TRUE(o.xruns > 0 || consecutive(o.labels, c.rate, c.dropFrame));
   }
@@ -264,8 +276,7 @@ TEST(LiveTest, RestartsLandAlike) {
       o = measureRecording(dir.file("rec.f32"), dir.file("rec.txt"), kRate25, false, 1.0);
     }
     sayWander(o);
-    ASSERT_GT(o.offsets.size(), 10U);
-    expectWithinBounds(o, 2.5, 2.5, unmeasured);
+    if (enoughMeasured(o, 10, unmeasured)) expectWithinBounds(o, 2.5, 2.5, unmeasured);
   }
   if (!unmeasured.empty()) GTEST_SKIP() << unmeasured;
 }
