@@ -150,6 +150,9 @@ bool withinBounds(const EdgeOffsets& o, double rms, double largest) {
 // it could not measure the rest.
 constexpr double kUnsteadyWander = 1.5;
 constexpr double kGrossSamples = 24;
+void expectWithinGrossBound(const EdgeOffsets& o) {
+  EXPECT_LE(o.largest, kGrossSamples + 6 * o.wanderLargest) << "rms " << o.rms;
+}
 // Whether `o` lies within its bounds; or, where the server was too
 // unsteady to tell, within the gross bound: adds a line to `unmeasured`.
 void expectWithinBounds(const EdgeOffsets& o, double rms, double largest, std::string& unmeasured) {
@@ -157,7 +160,7 @@ void expectWithinBounds(const EdgeOffsets& o, double rms, double largest, std::s
     EXPECT_TRUE(withinBounds(o, rms, largest)) << "rms " << o.rms << ", largest " << o.largest;
     return;
   }
-  EXPECT_LE(o.largest, kGrossSamples + 6 * o.wanderLargest) << "rms " << o.rms;
+  expectWithinGrossBound(o);
   unmeasured += "the server's cycle times wandered by " + std::to_string(o.wanderRms) +
                 " samples rms: offsets of " + std::to_string(o.rms) + " rms not measured to a sample\n";
 }
@@ -168,7 +171,7 @@ void expectWithinBounds(const EdgeOffsets& o, double rms, double largest, std::s
 bool enoughMeasured(const EdgeOffsets& o, size_t least, std::string& unmeasured) {
   if (o.offsets.size() > least) return true;
   EXPECT_FALSE(o.everyLabel.empty()) << "no frame read";
-  EXPECT_LE(o.largest, kGrossSamples + 6 * o.wanderLargest) << "rms " << o.rms;
+  expectWithinGrossBound(o);
   unmeasured += "the server lost cycles early in every attempt: " + std::to_string(o.offsets.size()) +
                 " frames measured, not enough to measure to a sample\n";
   return false;

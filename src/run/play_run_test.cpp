@@ -84,6 +84,16 @@ class FakeCard : public CardSink {
     return static_cast<uint64_t>(elapsed().count()) * rate / 1'000'000'000 / frames * frames;
   }
   uint64_t lostBy(uint64_t frame) const { return static_cast<double>(frame) >= loseAt * rate ? lose : 0; }
+  // An xrun at `seconds` that loses `samples`, said as one xrun.
+  void loseOnce(double seconds, uint64_t samples) {
+    loseAt = seconds;
+    lose = samples;
+    script = [told = false, seconds](double s) mutable {
+      CardNews n;
+      if (s > seconds && !told) n.xruns = 1, told = true;
+      return n;
+    };
+  }
 
  private:
   Steady::time_point started_ = Steady::now();
@@ -269,13 +279,7 @@ TEST(PlayRunTest, FramesPlacedAgainAfterAnXrunCountOnce) {
   // begun dropped, the one playing cut short. Forty frames asked are forty
   // that leave, the labels read back in turn.
   FakeCard card;
-  card.loseAt = 0.5;
-  card.lose = 512;
-  card.script = [told = false](double s) mutable {
-    CardNews n;
-    if (s > 0.5 && !told) n.xruns = 1, told = true;
-    return n;
-  };
+  card.loseOnce(0.5, 512);
   Heard heard;
   PlayRequest request;
   request.signal.rate = kRate25;
@@ -299,13 +303,7 @@ TEST(PlayRunTest, AClockStepIsSaidAsAJumpWhateverComesWithIt) {
   for (const double lossAt : {1e9, 0.45, 0.49, 0.5, 0.51}) {
     SCOPED_TRACE(lossAt);
     FakeCard card;
-    card.loseAt = lossAt;
-    card.lose = 512;
-    card.script = [told = false, lossAt](double s) mutable {
-      CardNews n;
-      if (s > lossAt && !told) n.xruns = 1, told = true;
-      return n;
-    };
+    card.loseOnce(lossAt, 512);
     Heard heard;
     PlayRequest request;
     request.signal.rate = kRate25;
