@@ -97,6 +97,7 @@ class Player {
   uint64_t xruns_ = 0;
   uint32_t period_ = 0;  // the buffer size last reported
   uint64_t framesQueued_ = 0;  // those begun or still to begin
+  uint64_t framesPassed_ = 0;  // a free run's frames that the card went past
   bool replace_ = false;  // the frames queued are placed again from the next
   bool jumpDue_ = false;  // a jump's first frame was passed over: said with the next
   int64_t leastSpread_ = kPairSpread;  // of the pairs' wall-clock readings, of late
@@ -163,7 +164,9 @@ bool Player::fill() {
   const double longest = 1.5 * card_.sampleRate() * request_.signal.rate.denominator / request_.signal.rate.numerator;
   int passedOver = 0;
   while (replace_ || static_cast<int64_t>(card_.queuedTo()) < target) {
-    if (request_.frames && framesQueued_ >= *request_.frames) return false;
+    // (A free run's labels keep the card's count: the frames it went past
+    // are the run's all the same, and it ends with its last label.)
+    if (request_.frames && framesQueued_ + framesPassed_ >= *request_.frames) return false;
     // (A schedule found again starts two periods on from the card.)
     const LiveFrame f = schedule_.next(lock_, latency_, static_cast<int64_t>(card_.takenTo() + 2 * uint64_t{card_.period()}));
     if (framesQueued_ == 0) startDay_ = request_.freeRun ? localDay(clock_) : f.day;
@@ -178,6 +181,7 @@ bool Player::fill() {
       // wake (a free run catches up a few frames a wake).
       // (A jump passed over is said with the next frame queued.)
       jumpDue_ = jumpDue_ || f.jumped;
+      if (request_.freeRun) ++framesPassed_;
       if (++passedOver > kMostPassedOver) {
         schedule_.relocate(true);
         return true;

@@ -28,7 +28,8 @@ constexpr int64_t kDayNanos = 86'400'000'000'000;
 // period's time has passed since it started, its cycles exactly on time on
 // a JACK clock of its own, and keeps what it plays. From `loseAt` seconds
 // on, its count stays `lose` samples behind what it played (an xrun that
-// lost them). News comes as the test scripts it, by seconds since the
+// lost them), or, `lose` negative, that far ahead (a server whose count
+// goes on by the cycles it lost). News comes as the test scripts it, by seconds since the
 // start.
 class FakeCard : public CardSink {
  public:
@@ -37,7 +38,7 @@ class FakeCard : public CardSink {
   double latencyFrames = 0;
   bool refuse = false;
   double loseAt = 1e9;
-  uint64_t lose = 0;
+  int64_t lose = 0;
   std::function<CardNews(double seconds)> script = [](double) { return CardNews{}; };
   std::vector<float> played = std::vector<float>(size_t{48000} * 8, 0.0F);
   int64_t firstQueued = -1;
@@ -83,9 +84,12 @@ class FakeCard : public CardSink {
   uint64_t playedTo() const {
     return static_cast<uint64_t>(elapsed().count()) * rate / 1'000'000'000 / frames * frames;
   }
-  uint64_t lostBy(uint64_t frame) const { return static_cast<double>(frame) >= loseAt * rate ? lose : 0; }
+  // (Unsigned: a count ahead wraps back.)
+  uint64_t lostBy(uint64_t frame) const {
+    return static_cast<double>(frame) >= loseAt * rate ? static_cast<uint64_t>(lose) : 0;
+  }
   // An xrun at `seconds` that loses `samples`, said as one xrun.
-  void loseOnce(double seconds, uint64_t samples) {
+  void loseOnce(double seconds, int64_t samples) {
     loseAt = seconds;
     lose = samples;
     script = [told = false, seconds](double s) mutable {
@@ -292,6 +296,31 @@ TEST(PlayRunTest, FramesPlacedAgainAfterAnXrunCountOnce) {
   ASSERT_GE(back.rows.size(), 35U);
   for (size_t i = 1; i < back.rows.size(); ++i) {
     EXPECT_GT(labelNumber(back.rows[i].label, 25, false), labelNumber(back.rows[i - 1].label, 25, false));
+  }
+}
+
+TEST(PlayRunTest, AFreeRunEndsWithItsLastLabelWhateverTheCardLost) {
+  // A free run of 50 frames from 10:00:00:00; at 0.5 s the card's count
+  // goes on by 300 ms that it never played (an xrun), or stands 512
+  // samples behind. Its labels keep the card's count: the last that leaves
+  // is the run's last, 10:00:01:24, and none after it.
+  for (const int64_t lose : {int64_t{-14400}, int64_t{512}, int64_t{0}}) {
+    SCOPED_TRACE(lose);
+    FakeCard card;
+    if (lose != 0) card.loseOnce(0.5, lose);
+    Heard heard;
+    PlayRequest request;
+    request.signal.rate = kRate25;
+    request.signal.clean = true;
+    request.signal.start = packTimecodeText("10:00:00:00");
+    request.freeRun = true;
+    request.frames = 50;
+    ASSERT_EQ(play(request, card, heard, wallFrom(card, 0, 0)).status, 0);
+    const testing::ReadBack back = testing::readLtc(card.played, 48000);
+    ASSERT_GE(back.rows.size(), 30U);
+    const uint64_t last = labelNumber(packTimecodeText("10:00:01:24"), 25, false);
+    EXPECT_EQ(labelNumber(back.rows.back().label, 25, false), last);
+    for (const auto& row : back.rows) EXPECT_LE(labelNumber(row.label, 25, false), last);
   }
 }
 
