@@ -4,7 +4,9 @@
 
 #include <cmath>
 #include <algorithm>
+#include <ostream>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "live/clock_lock.h"
@@ -188,7 +190,17 @@ TEST(LiveScheduleTest, BoundariesStayWithinASampleOfTheClock) {
   }
 }
 
-TEST(LiveScheduleTest, ADayWithSlewStepsXrunsAndMidnight) {
+// A day at each rate, a test each (they run side by side).
+struct DayCase {
+  const char* name;
+  FrameRate rate;
+  bool dropFrame;
+  size_t missing, repeated;  // beside the steps' second each
+};
+void PrintTo(const DayCase& c, std::ostream* os) { *os << c.name; }
+class DayTest : public ::testing::TestWithParam<DayCase> {};
+
+TEST_P(DayTest, ADayWithSlewStepsXrunsAndMidnight) {
   // From 23:59 for a day and two minutes: a card 120 ppm fast, a slew, a
   // step of a second forward at 06:00 and back at 12:00, xruns. Every
   // boundary within a sample of the clock (but the two seconds after each
@@ -201,34 +213,28 @@ TEST(LiveScheduleTest, ADayWithSlewStepsXrunsAndMidnight) {
   const double from = 23 * kHour + 59 * 60e6;
   world.steps = {{6 * kHour + 60e6, 1'000'000'000}, {12 * kHour + 60e6, -1'000'000'000}};
   world.xruns = {3 * kHour, 9 * kHour, 15 * kHour};
-  const struct {
-    FrameRate rate;
-    bool dropFrame;
-    size_t missing, repeated;  // beside the steps' second each
-  } rates[] = {
-      {kRate25, false, 0, 0},
-      {kRate24, false, 0, 0},
-      {kRate30, false, 0, 0},
-      {kRate2997, true, 0, 3},
-      {kRate2997, false, 2590, 0},
-      {kRate23976, false, 2072, 0},
-  };
-  for (const auto& r : rates) {
-    SCOPED_TRACE(::testing::Message() << r.rate.numerator << "/" << r.rate.denominator << (r.dropFrame ? " DF" : ""));
-    const Outcome o = play(world, r.rate, r.dropFrame, 24.04, from);
-    EXPECT_LE(o.worst, 1.0);
-    EXPECT_EQ(o.jumps, 2U);
-    EXPECT_EQ(o.stepsSeen, 2U);
-    const size_t second = r.rate.nominal;
-    // The xruns lose 1, 2 and 3 cycles of output and the labels in them,
-    // and at most a label more each where frames are placed again.
-    const double lostToXruns = 6.0 * world.period / world.sampleRate * r.rate.numerator / r.rate.denominator;
-    const auto missing = static_cast<double>(o.missing) - static_cast<double>(r.missing + second);
-    EXPECT_GE(missing, std::floor(lostToXruns) - 1);
-    EXPECT_LE(missing, std::ceil(lostToXruns) + 3 + 1);
-    EXPECT_NEAR(static_cast<double>(o.repeated), static_cast<double>(r.repeated + second), 1);
-  }
+  const DayCase& r = GetParam();
+  const Outcome o = play(world, r.rate, r.dropFrame, 24.04, from);
+  EXPECT_LE(o.worst, 1.0);
+  EXPECT_EQ(o.jumps, 2U);
+  EXPECT_EQ(o.stepsSeen, 2U);
+  const size_t second = r.rate.nominal;
+  // The xruns lose 1, 2 and 3 cycles of output and the labels in them,
+  // and at most a label more each where frames are placed again.
+  const double lostToXruns = 6.0 * world.period / world.sampleRate * r.rate.numerator / r.rate.denominator;
+  const auto missing = static_cast<double>(o.missing) - static_cast<double>(r.missing + second);
+  EXPECT_GE(missing, std::floor(lostToXruns) - 1);
+  EXPECT_LE(missing, std::ceil(lostToXruns) + 3 + 1);
+  EXPECT_NEAR(static_cast<double>(o.repeated), static_cast<double>(r.repeated + second), 1);
 }
+
+INSTANTIATE_TEST_SUITE_P(LiveScheduleTest, DayTest,
+                         ::testing::Values(DayCase{"at_25", kRate25, false, 0, 0}, DayCase{"at_24", kRate24, false, 0, 0},
+                                           DayCase{"at_30", kRate30, false, 0, 0},
+                                           DayCase{"at_29_97_drop_frame", kRate2997, true, 0, 3},
+                                           DayCase{"at_29_97", kRate2997, false, 2590, 0},
+                                           DayCase{"at_23_976", kRate23976, false, 2072, 0}),
+                         [](const auto& row) { return std::string(row.param.name); });
 
 TEST(LiveScheduleTest, ALocalTimeChangeJumpsAndFreeRunCountsTheCard) {
   // Summer time at 01:00 UTC: the labels jump an hour on, once, and stay
