@@ -80,6 +80,7 @@ class Player {
   void readClocks(Clock::time_point now);
   bool fill();
   void forgetUnplayed();
+  void sayJumps();
   uint32_t userBitsOf(const LiveFrame& frame) const;
   void report(Clock::time_point now, const CardNews& news, bool draining);
 
@@ -92,14 +93,15 @@ class Player {
   LiveSchedule schedule_;
   FrameWriter writer_;
   std::vector<float> samples_;
-  std::deque<LiveFrame> queued_;  // the last frames queued, for the status line
+  // The last frames queued, for the status line; `jumped`: a jump not said yet.
+  std::deque<LiveFrame> queued_;
   double latency_ = 0;
   uint64_t xruns_ = 0;
   uint32_t period_ = 0;  // the buffer size last reported
   uint64_t framesQueued_ = 0;  // those begun or still to begin
   uint64_t framesPassed_ = 0;  // a free run's frames that the card went past
   bool replace_ = false;  // the frames queued are placed again from the next
-  bool jumpDue_ = false;  // a jump's first frame was passed over: said with the next
+  bool jumpDue_ = false;  // a jump's first frame was passed over or dropped: said with the next
   int64_t leastSpread_ = kPairSpread;  // of the pairs' wall-clock readings, of late
   int64_t startDay_ = 0;
   Clock::time_point nextPair_{}, nextLatency_{}, nextStatus_{};
@@ -195,17 +197,27 @@ bool Player::fill() {
     replace_ = false;
     ++framesQueued_;
     queued_.push_back(f);
+    queued_.back().jumped = f.jumped || jumpDue_;
+    jumpDue_ = false;
     if (queued_.size() > 64) queued_.pop_front();
-    if (f.jumped || jumpDue_) {
-      jumpDue_ = false;
-      PlayEvent e;
-      e.type = PlayEvent::Type::kJump;
-      e.label = f.label;
-      e.dropFrame = request_.signal.dropFrame;
-      listener_.event(e);
-    }
   }
   return true;
+}
+
+// A jump is said once its first frame has begun to leave: a frame queued
+// and then dropped (placed again after an xrun) hands its jump on to the
+// next frame queued.
+void Player::sayJumps() {
+  const uint64_t taken = card_.takenTo();
+  for (LiveFrame& f : queued_) {
+    if (!f.jumped || static_cast<uint64_t>(f.start) >= taken) continue;
+    f.jumped = false;
+    PlayEvent e;
+    e.type = PlayEvent::Type::kJump;
+    e.label = f.label;
+    e.dropFrame = request_.signal.dropFrame;
+    listener_.event(e);
+  }
 }
 
 // The card's queue starts again at another place (placed again after an
@@ -214,12 +226,14 @@ bool Player::fill() {
 void Player::forgetUnplayed() {
   const uint64_t taken = card_.takenTo();
   while (!queued_.empty() && static_cast<uint64_t>(queued_.back().start) >= taken) {
+    jumpDue_ = jumpDue_ || queued_.back().jumped;
     queued_.pop_back();
     --framesQueued_;
   }
 }
 
 void Player::report(Clock::time_point now, const CardNews& news, bool draining) {
+  sayJumps();
   if (news.xruns > 0) {
     lock_.xrun(card_.clockMicros());
     xruns_ += news.xruns;
@@ -297,6 +311,7 @@ int Player::play(std::FILE* out) {
     if (!more && card_.takenTo() >= card_.queuedTo()) break;
     card_.wait(kWake);
   }
+  sayJumps();
   card_.stop();
   listener_.finished();
   return stopRequested(environment_.stopSignal) ? interrupted(out, framesQueued_, environment_.stopSignal) : 0;
