@@ -257,7 +257,7 @@ int JackSink::process(uint32_t frames) {
   frame64_ = jack - shift_;
   lastFrames_ = frames;
   counting_ = true;
-  cycles_.push({frame64_, startMicros});
+  cycles_.push({frame64_, startMicros, frames});
   float* ltc = nullptr;
   for (size_t i = 0; i < ports_.size(); ++i) {
     auto* buffer = static_cast<float*>(jack_.portBuffer(ports_[i], frames));

@@ -11,10 +11,12 @@
 namespace stampline {
 
 // A cycle of the card: its first sample frame (counted from the card's
-// start) and when it started on the card system's microsecond clock.
+// start), when it started on the card system's microsecond clock, and how
+// many sample frames it took.
 struct CardCycle {
   uint64_t firstFrame = 0;
   uint64_t startMicros = 0;
+  uint32_t frames = 0;
 };
 
 // What happened to the card since the run last asked.

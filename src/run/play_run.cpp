@@ -78,6 +78,8 @@ class Player {
     return s;
   }
   void readClocks(Clock::time_point now);
+  void takeCycles();
+  void skipped(uint64_t from, uint64_t to);
   bool fill();
   void forgetUnplayed();
   void sayJumps();
@@ -102,23 +104,49 @@ class Player {
   uint64_t framesPassed_ = 0;  // a free run's frames that the card went past
   bool replace_ = false;  // the frames queued are placed again from the next
   bool jumpDue_ = false;  // a jump's first frame was passed over or dropped: said with the next
+  uint64_t cycledTo_ = 0;  // the end of the last cycle the card played, of those seen
   int64_t leastSpread_ = kPairSpread;  // of the pairs' wall-clock readings, of late
   int64_t startDay_ = 0;
   Clock::time_point nextPair_{}, nextLatency_{}, nextStatus_{};
 };
 
-void Player::readClocks(Clock::time_point now) {
+void Player::takeCycles() {
   std::array<CardCycle, 256> cycles{};
   for (size_t n = card_.takeCycles(cycles); n > 0; n = card_.takeCycles(cycles)) {
     for (size_t i = 0; i < n; ++i) {
+      const CardCycle& c = cycles[i];
+      if (cycledTo_ != 0 && c.firstFrame > cycledTo_) skipped(cycledTo_, c.firstFrame);
+      cycledTo_ = c.firstFrame + c.frames;
       // The card's count moved against its clock (an xrun): the frames
       // queued leave late by that much, and are placed again.
-      if (lock_.cycle(cycles[i].firstFrame, cycles[i].startMicros) != 0 && !request_.freeRun) {
+      if (lock_.cycle(c.firstFrame, c.startMicros) != 0 && !request_.freeRun) {
         schedule_.relocate(false);
         replace_ = true;
       }
     }
   }
+}
+
+// The card's count went on past frames from `from` to `to` without playing
+// them (an xrun; or cycles whose records came too late to keep): a jump
+// whose first frame starts there never left, and is said with the frame
+// after it.
+void Player::skipped(uint64_t from, uint64_t to) {
+  for (size_t i = 0; i < queued_.size(); ++i) {
+    LiveFrame& f = queued_[i];
+    const auto start = static_cast<uint64_t>(f.start);
+    if (!f.jumped || start < from || start >= to) continue;
+    f.jumped = false;
+    if (i + 1 < queued_.size()) {
+      queued_[i + 1].jumped = true;
+    } else {
+      jumpDue_ = true;
+    }
+  }
+}
+
+void Player::readClocks(Clock::time_point now) {
+  takeCycles();
   if (now >= nextPair_) {
     nextPair_ = now + kPairEvery;
     const int64_t before = clock_.now();
@@ -204,13 +232,12 @@ bool Player::fill() {
   return true;
 }
 
-// A jump is said once its first frame has begun to leave: a frame queued
-// and then dropped (placed again after an xrun) hands its jump on to the
-// next frame queued.
+// A jump is said once its first frame has begun to leave, in a cycle the
+// card played: a frame queued and then dropped (placed again after an
+// xrun) or gone past hands its jump on to the next frame queued.
 void Player::sayJumps() {
-  const uint64_t taken = card_.takenTo();
   for (LiveFrame& f : queued_) {
-    if (!f.jumped || static_cast<uint64_t>(f.start) >= taken) continue;
+    if (!f.jumped || static_cast<uint64_t>(f.start) >= cycledTo_) continue;
     f.jumped = false;
     PlayEvent e;
     e.type = PlayEvent::Type::kJump;
@@ -311,6 +338,7 @@ int Player::play(std::FILE* out) {
     if (!more && card_.takenTo() >= card_.queuedTo()) break;
     card_.wait(kWake);
   }
+  takeCycles();
   sayJumps();
   card_.stop();
   listener_.finished();

@@ -57,7 +57,7 @@ class FakeCard : public CardSink {
     size_t n = 0;
     for (; n < out.size() && nextCycle_ * frames < playedTo(); ++n, ++nextCycle_) {
       const uint64_t first = nextCycle_ * frames;
-      out[n] = {first - lostBy(first), kJackEpochMicros + first * 1'000'000 / rate};
+      out[n] = {first - lostBy(first), kJackEpochMicros + first * 1'000'000 / rate, frames};
     }
     return n;
   }
@@ -80,6 +80,20 @@ class FakeCard : public CardSink {
     for (size_t i = 0; i < count && at + i < played.size(); ++i) played[static_cast<size_t>(at + i)] = samples[i];
     queuedTo_ = at + count;
   }
+  // The samples as they left the card: where its count went on past some
+  // (`lose` negative), those never left. (Where it stood back, `played`
+  // is taken as it is.)
+  std::vector<float> heard() const {
+    if (lose >= 0) return played;
+    const size_t from = lostFrom();
+    const size_t past = from + static_cast<size_t>(-lose);
+    if (past >= played.size()) return played;
+    std::vector<float> out(played.begin(), played.begin() + static_cast<ptrdiff_t>(from));
+    out.insert(out.end(), played.begin() + static_cast<ptrdiff_t>(past), played.end());
+    return out;
+  }
+  // The first sample frame lost (the first cycle's from `loseAt` on).
+  size_t lostFrom() const { return static_cast<size_t>(std::ceil(loseAt * rate / frames)) * frames; }
   std::chrono::nanoseconds elapsed() const { return Steady::now() - started_; }
   uint64_t playedTo() const {
     return static_cast<uint64_t>(elapsed().count()) * rate / 1'000'000'000 / frames * frames;
@@ -316,7 +330,7 @@ TEST(PlayRunTest, AFreeRunEndsWithItsLastLabelWhateverTheCardLost) {
     request.freeRun = true;
     request.frames = 50;
     ASSERT_EQ(play(request, card, heard, wallFrom(card, 0, 0)).status, 0);
-    const testing::ReadBack back = testing::readLtc(card.played, 48000);
+    const testing::ReadBack back = testing::readLtc(card.heard(), 48000);
     ASSERT_GE(back.rows.size(), 30U);
     const uint64_t last = labelNumber(packTimecodeText("10:00:01:24"), 25, false);
     EXPECT_EQ(labelNumber(back.rows.back().label, 25, false), last);
@@ -328,12 +342,15 @@ TEST(PlayRunTest, AClockStepIsSaidAsAJumpWhateverComesWithIt) {
   // The wall clock steps a second on at 0.5 s; at about that time the
   // card's count stands 512 samples back (an xrun: the frames queued are
   // placed again, the jump's first frame among them where it had not
-  // begun), or nothing else happens. Either way the
+  // begun), or goes 2048 on (the card never plays what it went past, the
+  // jump's first frame among them where it started there), or nothing
+  // else happens. Either way the
   // labels jump a second on once, and one jump line names the first label
   // of the new count that began to leave: the first read whole, or the
   // one before it, cut short by the xrun.
-  const std::pair<double, int64_t> losses[] = {{1e9, 0},   {0.45, 512}, {0.49, 512},
-                                               {0.5, 512}, {0.51, 512}, {0.52, 512}};
+  const std::pair<double, int64_t> losses[] = {{1e9, 0},     {0.45, 512},   {0.49, 512},   {0.5, 512},
+                                               {0.51, 512},  {0.52, 512},   {0.5, -2048},  {0.53, -2048},
+                                               {0.56, -1920}, {0.597, -2048}};
   for (const auto& [lossAt, lose] : losses) {
     SCOPED_TRACE(::testing::Message() << lose << " at " << lossAt);
     FakeCard card;
@@ -354,7 +371,7 @@ TEST(PlayRunTest, AClockStepIsSaidAsAJumpWhateverComesWithIt) {
     for (const PlayEvent& e : heard.events) {
       if (e.type == PlayEvent::Type::kJump) jumps.push_back(e.label);
     }
-    const testing::ReadBack back = testing::readLtc(card.played, 48000);
+    const testing::ReadBack back = testing::readLtc(card.heard(), 48000);
     ASSERT_GE(back.rows.size(), 20U);
     size_t leaps = 0;
     TimecodeWord firstAfter = 0;
@@ -370,6 +387,12 @@ TEST(PlayRunTest, AClockStepIsSaidAsAJumpWhateverComesWithIt) {
     const uint64_t read = labelNumber(firstAfter, 25, false);
     EXPECT_TRUE(said == read || (lossAt < 1 && said + 1 == read))
         << formatLabel(jumps.front(), false) << " said, " << formatLabel(firstAfter, false) << " heard";
+    // Where the count went on, the frame said began in a cycle the card
+    // played (before the xrun is found, frame n starts at sample n x 1920).
+    if (lose < 0) {
+      const uint64_t start = (said - 25 - labelNumber(packTimecodeText("10:00:00:00"), 25, false)) * 1920;
+      EXPECT_FALSE(start >= card.lostFrom() && start < card.lostFrom() - lose) << start << " went past";
+    }
   }
 }
 
