@@ -255,5 +255,27 @@ TEST(RobustnessTest, ChannelsCamerasAndEditsMakeGiveNoWrongLabel) {
   }
 }
 
+// A recording through a high-pass (a camera's line input, AC coupling)
+// is read whole, its first frame (whose first step comes out of the
+// silence before the input) and its last (whose closing reversal the
+// filter moved past the input's end) among them, and nothing is said to
+// be unreadable.
+TEST(RobustnessTest, AHighPassedRecordingIsReadFromItsFirstFrameToItsLast) {
+  const std::pair<const char*, const char*> cases[] = {{"24", "hp500"},  {"24", "hp1000"}, {"24", "hp1500"},
+                                                       {"24", "hp2000"}, {"25", "hp500"},  {"25", "hp700"},
+                                                       {"25", "hp1500"}, {"25", "hp2000"}};
+  for (const auto& [rate, name] : cases) {
+    SCOPED_TRACE(std::string(rate) + " " + name);
+    const corpus::Degraded d = corpus::degraded(rate, name, 10);
+    const ReadBack back = readLtc(std::vector<float>(d.samples.begin(), d.samples.end()), corpus::kSampleRate);
+    std::vector<corpus::Row> rows;
+    for (const FrameRecord& r : back.rows) rows.push_back({static_cast<int64_t>(r.sample), r.label, r.dropFrame, r.userBits});
+    const corpus::Score score = corpus::score(d.frames, rows);
+    EXPECT_EQ(score.wrong, 0U);
+    EXPECT_EQ(score.right, static_cast<size_t>(std::count_if(d.frames.begin(), d.frames.end(), [](const auto& f) { return f.whole; })));
+    EXPECT_EQ(back.report.events.size(), 0U) << eventName(back.report.events.front().type);
+  }
+}
+
 }  // namespace
 }  // namespace stampline::testing

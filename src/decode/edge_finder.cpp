@@ -32,6 +32,9 @@ constexpr double kReach = 0.4;
 constexpr double kSilence = 1.0 / 4096;
 // The level is measured on every this many samples.
 constexpr size_t kLevelStep = 64;
+// A stepped signal's last cell closes at the input's end where its last
+// reversal lies within this many cells of the end.
+constexpr double kClosingCells = 1.25;
 // One reversal in this many (a power of two) has its rise time measured.
 constexpr uint64_t kRiseEvery = 256;
 static_assert(std::has_single_bit(kRiseEvery));
@@ -461,10 +464,19 @@ std::span<const Edge> EdgeFinder::finish() {
   if (found_.items.empty()) found_.items.resize(1);
   count_ = 0;
   pending_ = false;
-  // (The last sample may already lean towards a reversal that never came.)
-  if (state_ != 0 && !silent_ && (last_ > mid_) == (state_ > 0)) {
-    accept(static_cast<double>(first_) - 0.5, state_ < 0);
-  }
+  // (The last sample may already lean towards a reversal that never came;
+  // where it does not, as in a signal a high-pass made to droop or ring, or
+  // a stepped one, which leans nowhere, the cell closes where the last
+  // reversal lies within a cell and a bit of the end. A reversal just
+  // before the end, which the channel may have moved later, is closed half
+  // a cell after it.)
+  const auto end = static_cast<double>(first_);
+  const bool leans = way_ != Way::kSteps && (last_ > mid_) == (state_ > 0);
+  const bool recent = window_ > 0 && end - lastReversal_ <= kClosingCells * window_;
+  if (state_ == 0 || silent_ || !(leans || recent)) return {found_.items.data(), count_};
+  double at = end - 0.5;
+  if (window_ > 0 && at - lastReversal_ < window_ / 4) at = lastReversal_ + window_ / 2;
+  accept(at, state_ < 0);
   return {found_.items.data(), count_};
 }
 

@@ -146,6 +146,7 @@ class EdgeFinder {
   void updateEnvelope(const T* block, size_t stride, size_t count, T highest, T lowest);
   void accept(double position, bool rising) {
     state_ = rising ? 1 : -1;
+    lastReversal_ = position;
     found_.items[count_++] = {edgeUnits(position), rising};
     ++reversals_;
   }
@@ -157,8 +158,10 @@ class EdgeFinder {
   double mid_ = 0;
   double reach_ = 0;  // how far past the middle a reversal must go
   bool silent_ = true;
-  // Where the signal stands: +1 high, -1 low, 0 not yet known.
+  // Where the signal stands: +1 high, -1 low, 0 not yet known; and where
+  // it last reversed (in samples).
   int state_ = 0;
+  double lastReversal_ = 0;
   // A crossing waiting to reach past the threshold: where, and which way.
   bool pending_ = false;
   double pendingPosition_ = 0;

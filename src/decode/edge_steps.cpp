@@ -40,6 +40,9 @@ constexpr double kSilence = 1.0 / 4096;
 // Sample `index` of the input, `v`: the step measure at the boundary whose
 // window it completes, and a reversal where the one before was a peak.
 void EdgeFinder::step(uint64_t index, double v) {
+  // Before the input's first sample there was silence: a signal that
+  // starts with a reversal steps there.
+  if (seen_ == 0 && index == 0 && !joined_) recent_[recentSlot(seen_++)] = 0;
   recent_[recentSlot(seen_++)] = v;
   if (seen_ < 2) return;
   const double measure = v - recent_[recentSlot(seen_ - 2)];
