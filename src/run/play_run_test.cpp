@@ -391,7 +391,8 @@ TEST(PlayRunTest, AClockStepIsSaidAsAJumpWhateverComesWithIt) {
     // played (before the xrun is found, frame n starts at sample n x 1920).
     if (lose < 0) {
       const uint64_t start = (said - 25 - labelNumber(packTimecodeText("10:00:00:00"), 25, false)) * 1920;
-      EXPECT_FALSE(start >= card.lostFrom() && start < card.lostFrom() - lose) << start << " went past";
+      const uint64_t from = card.lostFrom();
+      EXPECT_FALSE(start >= from && start < from + static_cast<uint64_t>(-lose)) << start << " went past";
     }
   }
 }
