@@ -32,8 +32,9 @@ constexpr double kReach = 0.4;
 constexpr double kSilence = 1.0 / 4096;
 // The level is measured on every this many samples.
 constexpr size_t kLevelStep = 64;
-// A stepped signal's last cell closes at the input's end where its last
-// reversal lies within this many cells of the end.
+// A last cell that leans towards no reversal (a stepped signal, or one a
+// high-pass made to droop or ring) closes at the input's end where its
+// last reversal lies within this many cells of the end.
 constexpr double kClosingCells = 1.25;
 // One reversal in this many (a power of two) has its rise time measured.
 constexpr uint64_t kRiseEvery = 256;
