@@ -37,6 +37,7 @@ void ClockLock::Fit::add(double x, double y, double keep) {
 }
 
 double ClockLock::Fit::slope() const {
+  if (heldSlope != 0) return heldSlope;
   const double d = s0 * sxx - sx * sx;
   return d > 0 ? (s0 * sxy - sx * sy) / d : 0;
 }
@@ -87,15 +88,23 @@ double ClockLock::cycle(uint64_t firstFrame, uint64_t startMicros) {
     card_.y0 += moved;
   }
   movedCycles_ = 0;
-  const double keep =
-      cycles_ == 0 ? 1 : std::exp(-static_cast<double>(startMicros - lastMicros_) / (kCardSeconds * 1e6));
+  if (cycles_ == 0) lineSince_ = startMicros;
+  if (startMicros > holdUntil_) card_.heldSlope = 0;
+  const double memory = startMicros <= holdUntil_ ? kQuickSeconds : kCardSeconds;
+  const double keep = cycles_ == 0 ? 1 : std::exp(-static_cast<double>(startMicros - lastMicros_) / (memory * 1e6));
   card_.add(static_cast<double>(startMicros), static_cast<double>(firstFrame), keep);
   lastMicros_ = startMicros;
   ++cycles_;
   return moved;
 }
 
-void ClockLock::xrun(uint64_t jackMicros) { xrunUntil_ = jackMicros + kXrunMicros; }
+void ClockLock::xrun(uint64_t jackMicros) {
+  xrunUntil_ = jackMicros + kXrunMicros;
+  holdUntil_ = jackMicros + kHoldMicros;
+  if (card_.heldSlope == 0 && cycles_ >= kCyclesToLock && jackMicros >= lineSince_ + kSteadyMicros) {
+    card_.heldSlope = card_.slope();
+  }
+}
 
 int64_t ClockLock::pair(uint64_t jackMicros, int64_t wallNanos) {
   int64_t step = 0;

@@ -62,6 +62,15 @@ class ClockLock {
   static constexpr uint64_t kUnreportedMoveMicros = 1'000'000;
   // An xrun reported counts for the cycles of this long after.
   static constexpr uint64_t kXrunMicros = 1'000'000;
+  // After an xrun, JACK's cycle times settle for some seconds (its own time
+  // filter starting again) and bend any line that takes them in as they
+  // come. The card's crystal did not change: for kHoldMicros after an xrun
+  // the line's memory is kQuickSeconds, to follow where the settling times
+  // lie, and a line that had run kSteadyMicros keeps its slope, so that
+  // their drift is not taken for the card's rate.
+  static constexpr uint64_t kHoldMicros = 20'000'000;
+  static constexpr double kQuickSeconds = 1;
+  static constexpr uint64_t kSteadyMicros = 10'000'000;
 
  private:
   // A line y = y0 + b (x - x0) fitted by weighted least squares, its sums
@@ -69,6 +78,7 @@ class ClockLock {
   struct Fit {
     double x0 = 0, y0 = 0;
     double s0 = 0, sx = 0, sy = 0, sxx = 0, sxy = 0;
+    double heldSlope = 0;  // the slope where held, 0 where free
     void add(double x, double y, double keep);
     double slope() const;
     double at(double x) const;
@@ -89,6 +99,8 @@ class ClockLock {
   uint64_t movingSince_ = 0;  // the first of them, on JACK's clock
   uint64_t lastFrame_ = 0;  // the last cycle's, taken or not
   uint64_t xrunUntil_ = 0;  // JACK's clock
+  uint64_t lineSince_ = 0;  // the first cycle of the line, on JACK's clock
+  uint64_t holdUntil_ = 0;  // the last xrun's hold ends
   uint64_t lastMicros_ = 0;
   // The pairs of the last second or so, newest at count_ - 1 (modulo).
   std::array<Pair, 64> pairs_{};
