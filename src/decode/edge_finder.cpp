@@ -156,7 +156,7 @@ std::span<const Edge> EdgeFinder::scanAll(const T* samples, size_t stride, size_
   for (size_t i = frames > recent_.size() ? frames - recent_.size() : 0; i < frames; ++i) {
     recent_[recentSlot(seen_++)] = static_cast<double>(samples[i * stride]);
   }
-  return {found_.items.data(), count_};
+  return crossingsFound();
 }
 
 template <typename T>
@@ -461,9 +461,12 @@ void EdgeFinder::updateEnvelope(const T* block, size_t stride, size_t count, T h
 }
 
 std::span<const Edge> EdgeFinder::finish() {
-  // The last cell ends where the input does.
-  if (found_.items.empty()) found_.items.resize(1);
+  // The last cell ends where the input does. (A crossing still waiting to
+  // reach past the threshold is taken: the input ended as the signal
+  // crossed the middle.)
+  if (found_.items.size() < 2) found_.items.resize(2);
   count_ = 0;
+  if (pending_) accept(pendingPosition_, pendingRising_);
   pending_ = false;
   // (The last sample may already lean towards a reversal that never came;
   // where it does not, as in a signal a high-pass made to droop or ring, or

@@ -144,6 +144,12 @@ class EdgeFinder {
   void measureRise(const T* block, size_t stride, size_t count, size_t at, bool rising);
   template <typename T>
   void updateEnvelope(const T* block, size_t stride, size_t count, T highest, T lowest);
+  // The reversals a scan of crossings found. The fast way writes its own
+  // without accept(): the last of them is where the signal last reversed.
+  std::span<const Edge> crossingsFound() {
+    if (count_ > 0) lastReversal_ = edgeSamples(found_.items[count_ - 1].position);
+    return {found_.items.data(), count_};
+  }
   void accept(double position, bool rising) {
     state_ = rising ? 1 : -1;
     lastReversal_ = position;

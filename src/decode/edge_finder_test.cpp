@@ -59,5 +59,38 @@ TEST(EdgeFinderTest, AReversalJustPastASampleStartsAtTheNext) {
   EXPECT_FALSE(has(kBlock - 1));
 }
 
+// The input's end closes the last cell; where its last reversal lies just
+// before the end (the channel may have moved the closing one past it), the
+// cell closes half a cell after that reversal; and a crossing of the
+// middle still on its way past the threshold counts as that reversal.
+TEST(EdgeFinderTest, TheLastCellClosesAtTheEndOrHalfACellAfterItsLastReversal) {
+  // 20-sample cells, -10000 and +10000 in turn, the last low; the input of
+  // the second case ends with the fourth block (the reversal found by the
+  // fast way).
+  constexpr size_t kCells = 819;
+  const struct {
+    const char* name;
+    std::vector<int16_t> after;  // the samples after the last whole cell
+    std::vector<double> closing;
+  } cases[] = {
+      {"the input ends with a cell", {}, {16379.5}},
+      {"four samples after a reversal", {10000, 10000, 10000, 10000}, {16389.5}},
+      {"a sample into a crossing", {1000}, {16379 + 10.0 / 11, 16389 + 10.0 / 11}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<int16_t> samples(kCells * 20);
+    for (size_t i = 0; i < samples.size(); ++i) samples[i] = i / 20 % 2 == 0 ? -10000 : 10000;
+    samples.insert(samples.end(), c.after.begin(), c.after.end());
+    EdgeFinder finder(32767);
+    finder.setWindow(20);
+    finder.scan(samples.data(), 1, samples.size());
+    std::vector<double> closing;
+    for (const Edge& e : finder.finish()) closing.push_back(edgeSamples(e.position));
+    ASSERT_EQ(closing.size(), c.closing.size());
+    for (size_t k = 0; k < closing.size(); ++k) EXPECT_NEAR(closing[k], c.closing[k], 0.01);
+  }
+}
+
 }  // namespace
 }  // namespace stampline
