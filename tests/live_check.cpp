@@ -73,8 +73,10 @@ class LocalLine {
 void measureWander(EdgeOffsets& out, const std::vector<std::pair<double, double>>& cycles,
                    const std::function<std::optional<double>(double)>& lineAt) {
   std::vector<std::pair<double, double>> off;  // card frame, samples
+  // (A stretch of fewer than two cycles has no line: it says nothing.)
   for (const auto& [frame, micros] : cycles) {
-    if (const auto line = lineAt(frame)) off.emplace_back(frame, (micros - *line) * out.sampleRate / 1e6);
+    const auto line = lineAt(frame);
+    if (line && std::isfinite(*line)) off.emplace_back(frame, (micros - *line) * out.sampleRate / 1e6);
   }
   const double half = 0.5 * out.sampleRate;
   size_t from = 0, to = 0;
