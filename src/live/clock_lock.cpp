@@ -89,8 +89,9 @@ double ClockLock::cycle(uint64_t firstFrame, uint64_t startMicros) {
   }
   movedCycles_ = 0;
   if (cycles_ == 0) lineSince_ = startMicros;
-  if (startMicros > holdUntil_) card_.heldSlope = 0;
-  const double memory = startMicros <= holdUntil_ ? kQuickSeconds : kCardSeconds;
+  const bool holding = startMicros <= holdUntil_;
+  if (!holding) card_.heldSlope = 0;
+  const double memory = holding ? kQuickSeconds : kCardSeconds;
   const double keep = cycles_ == 0 ? 1 : std::exp(-static_cast<double>(startMicros - lastMicros_) / (memory * 1e6));
   card_.add(static_cast<double>(startMicros), static_cast<double>(firstFrame), keep);
   lastMicros_ = startMicros;
