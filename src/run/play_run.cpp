@@ -21,22 +21,25 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The run wakes this often to read the card's cycles and queue frames
-// (most of what the run costs is these wake-ups).
-constexpr auto kWake = std::chrono::milliseconds(10);
+// The run wakes this often to read the card's cycles and clocks and queue
+// frames: about once a frame. Most of what the run costs is its wake-ups
+// (a virtual machine's switch to the thread and back costs more than the
+// frame's samples); a clock step is seen at the next wake.
+constexpr auto kWake = std::chrono::milliseconds(40);
 // Paired readings of the two clocks this often; a pair whose wall-clock
 // readings lie further apart than kPairSpread, or twice the least apart
 // of late, is dropped (the thread was interrupted between them). The
 // least creeps up a sixty-fourth a reading, so that a slow machine (or a
 // sanitizer's build) keeps its pairs.
-constexpr auto kPairEvery = std::chrono::milliseconds(20);
+constexpr auto kPairEvery = std::chrono::milliseconds(40);
 constexpr int64_t kPairSpread = 10'000;
 // The output's latency is asked for this often (it changes with the
 // connections).
 constexpr auto kLatencyEvery = std::chrono::milliseconds(500);
 constexpr auto kStatusEvery = std::chrono::seconds(1);
-// Frames are queued this far ahead of the card: two periods, and this.
-constexpr double kLeadSeconds = 0.02;
+// Frames are queued this far ahead of the card: two periods, and a wake
+// and 10 ms more (for a wake-up late on a busy machine).
+constexpr double kLeadSeconds = 0.05;
 // Frames the card went past that are passed over, one by one, before the
 // time of day is found again where the card is.
 constexpr int kMostPassedOver = 8;
