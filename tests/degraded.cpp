@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <functional>
 #include <map>
+#include <optional>
 #include <random>
 
 #include "run/signal.h"
@@ -307,17 +308,30 @@ Score score(const std::vector<TruthFrame>& truth, const std::vector<Row>& rows) 
   const int64_t delay = offsets.empty() ? 0 : offsets[offsets.size() / 2];
   Score s;
   std::vector<bool> read(truth.size(), false);
+  constexpr int64_t kEndSamples = 8;
+  // Half a frame: that of the longest of a frame and its neighbours (where
+  // the tape turns, the truth holds a sliver of a frame, or a frame played
+  // back and forth as one, a row within which is its).
+  const auto reach = [&](size_t i) {
+    size_t longest = truth[i].end - truth[i].start;
+    if (i > 0) longest = std::max(longest, truth[i - 1].end - truth[i - 1].start);
+    if (i + 1 < truth.size()) longest = std::max(longest, truth[i + 1].end - truth[i + 1].start);
+    return static_cast<int64_t>(longest) / 2;
+  };
   for (const Row& row : rows) {
     const int64_t at = row.sample - delay;
-    const auto nearest = std::min_element(truth.begin(), truth.end(), [at](const TruthFrame& a, const TruthFrame& b) {
-      return std::abs(static_cast<int64_t>(a.start) - at) < std::abs(static_cast<int64_t>(b.start) - at);
-    });
-    const bool near = nearest != truth.end() &&
-                      2 * std::abs(static_cast<int64_t>(nearest->start) - at) <=
-                          static_cast<int64_t>(nearest->end - nearest->start);
-    if (near && nearest->label == row.label && nearest->dropFrame == row.dropFrame &&
-        nearest->userBits == row.userBits) {
-      read[static_cast<size_t>(nearest - truth.begin())] = nearest->whole;
+    std::optional<size_t> match;
+    for (size_t i = 0; i < truth.size(); ++i) {
+      const TruthFrame& f = truth[i];
+      const int64_t off = std::abs(static_cast<int64_t>(f.start) - at);
+      // (Within, not at its end: a row of the frame after it is not its.)
+      const bool within = at >= static_cast<int64_t>(f.start) && at + kEndSamples < static_cast<int64_t>(f.end);
+      const bool near = off <= reach(i) || within;
+      const bool same = f.label == row.label && f.dropFrame == row.dropFrame && f.userBits == row.userBits;
+      if (near && same && (!match || off < std::abs(static_cast<int64_t>(truth[*match].start) - at))) match = i;
+    }
+    if (match) {
+      read[*match] = read[*match] || truth[*match].whole;
     } else {
       ++s.wrong;
     }

@@ -49,8 +49,9 @@ Degraded degraded(const std::string& rate, const std::string& name, double secon
 
 // How a reader's rows score against the truth: a row is right when a
 // frame of the truth starts within half a frame of it (after the delay a
-// codec adds: the median offset of the rows whose label the truth has) and
-// has its label, drop-frame flag and user bits; wrong otherwise.
+// codec adds: the median offset of the rows whose label the truth has;
+// half the longest of the frame and its neighbours) or holds it, and has
+// its label, drop-frame flag and user bits; wrong otherwise.
 struct Row {
   int64_t sample;
   TimecodeWord label;

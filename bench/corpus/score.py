@@ -11,7 +11,11 @@ A row is right when a frame of the truth starts within half a frame of it
 (after the case's delay, the median offset of the rows whose label the
 truth has, which a codec adds) and carries its label, drop-frame flag, user
 bits and (for our rows; libltc's name none) group flags, 000 throughout; a
-row without such a frame is wrong. A false event is a jump,
+row without such a frame is wrong. Half a frame is that of the longest of
+the frame and its neighbours: where the tape turns, the truth holds a
+sliver of a frame, or a frame played back and forth as one (a row within
+it, where it turned, is its). A row that matches a frame the truth does
+not hold whole is neither right nor wrong. A false event is a jump,
 repeat, direction, rate, drop_frame or user_bits event with no true change
 within a frame of it.
 """
@@ -72,17 +76,19 @@ def score(frames, rows):
     """Right rows (as truth indices) and the number of wrong rows."""
     starts = [f[0] for f in frames]
     d = delay(frames, rows)
+
+    def reach(j):  # half a frame: the longest of it and its neighbours
+        return max(frames[k][1] - frames[k][0] for k in (j - 1, j, j + 1) if 0 <= k < len(frames)) / 2
+
     right, wrong = [], 0
     for sample, label, drop, bits in rows:
         at = sample - d
         i = bisect.bisect_left(starts, at)
-        best = None
-        for j in (i - 1, i):
-            if 0 <= j < len(frames):
-                f = frames[j]
-                if abs(f[0] - at) <= (f[1] - f[0]) / 2 and (best is None or abs(f[0] - at) < abs(frames[best][0] - at)):
-                    best = j
-        if best is not None and frames[best][2] == label and frames[best][3] == drop and frames[best][4] == bits:
+        near = [j for j in range(i - 2, i + 2)
+                if 0 <= j < len(frames) and (abs(frames[j][0] - at) <= reach(j) or frames[j][0] <= at < frames[j][1] - 8)]
+        same = [j for j in near if frames[j][2:5] == (label, drop, bits)]
+        if same:
+            best = min(same, key=lambda j: abs(frames[j][0] - at))
             if frames[best][6]:
                 right.append(best)
         else:

@@ -79,13 +79,14 @@ void ChannelReader::Scan::add(const T* samples, size_t stride, size_t frames, st
   for (size_t done = 0; done < frames;) {
     const size_t rest = frames - done;
     const size_t piece = rest < kScanFrames + kScanFrames / 4 ? rest : kScanFrames;
-    addPiece(samples + done * stride, stride, piece, out);
+    addPiece(samples + done * stride, stride, piece, rest - piece, out);
     done += piece;
   }
 }
 
 template <typename T>
-void ChannelReader::Scan::addPiece(const T* samples, size_t stride, size_t frames, std::vector<ReadFrame>& out) {
+void ChannelReader::Scan::addPiece(const T* samples, size_t stride, size_t frames, size_t following,
+                                  std::vector<ReadFrame>& out) {
   const size_t from = out.size();
   const Scan before = *this;
   take(finder.scan(samples, stride, frames), out);
@@ -103,7 +104,7 @@ void ChannelReader::Scan::addPiece(const T* samples, size_t stride, size_t frame
     retry = read > 0 ? shortOf : readBefore || sinceFrame >= probeWait;
   }
   started = true;
-  if (retry) tryOthers(samples, stride, frames, before, out, from, promised);
+  if (retry) tryOthers(samples, stride, frames, following, before, out, from, promised);
   readBefore = framesIn(out, from) > 0;
   // (The history holds the samples of the pieces in a row that read no
   // frame: a signal still to be found.)
@@ -114,7 +115,11 @@ void ChannelReader::Scan::addPiece(const T* samples, size_t stride, size_t frame
     return;
   }
   history->append(samples, stride, frames);
-  if (retry) {
+  if (retry && history->held() < SampleHistory::kLength) {
+    // No way reads a frame, but the line was looked for over fewer samples
+    // than the history holds: the next piece is tried, over more.
+    sinceFrame = probeWait;
+  } else if (retry) {
     // No way reads a frame: the next try waits twice as long.
     sinceFrame = 0;
     probeWait = std::min(2 * probeWait, 25 * probeAfter);
@@ -130,8 +135,8 @@ void ChannelReader::Scan::addPiece(const T* samples, size_t stride, size_t frame
 // shows a line of LTC's family and still gives no frame, nor cells, is
 // marked as a signal like LTC, frame by frame.
 template <typename T>
-void ChannelReader::Scan::tryOthers(const T* samples, size_t stride, size_t frames, const Scan& before,
-                                    std::vector<ReadFrame>& out, size_t from, double promised) {
+void ChannelReader::Scan::tryOthers(const T* samples, size_t stride, size_t frames, size_t following,
+                                    const Scan& before, std::vector<ReadFrame>& out, size_t from, double promised) {
   using Way = EdgeFinder::Way;
   const double halfFrame = 40 * std::max(before.decoder.cellLength(), 1.0);
   const auto readsShort = [&] {
@@ -160,8 +165,17 @@ void ChannelReader::Scan::tryOthers(const T* samples, size_t stride, size_t fram
     const std::vector<float> longer = history->followedBy(samples, stride, frames);
     line = EdgeRebuilder::cellLine(longer.data(), 1, longer.size(), sampleRate);
   }
-  if (!line) return;
+  if (!line && following > 0) {
+    // (Too few samples before it: those after it, as far as they came.)
+    line = EdgeRebuilder::cellLine(samples, stride, std::min(frames + following, SampleHistory::kLength), sampleRate);
+  }
   const bool rebuilding = before.finder.way() == Way::kRebuilt;
+  if (!line && rebuilding) {
+    // (A rebuilt way that reads short still knows the half cell: through
+    // the band-pass or without it may read more.)
+    line = EdgeRebuilder::CellLine{{before.finder.rebuiltHalfCell(), 0}, true};
+  }
+  if (!line) return;
   for (const bool bandLimited : {false, true}) {
     for (const double half : line->halfCells) {
       const bool same = rebuilding && bandLimited == before.finder.rebuiltBandLimited();
@@ -295,11 +309,11 @@ void ChannelReader::finish(std::vector<FrameRecord>& rows, bool truncated, uint6
   analysis_.finish(rows, truncated, endSample, {finder.peak(), fullScale_, finder.riseSamples(), finder.nonFinite()});
 }
 
-template void ChannelReader::Scan::tryOthers(const int16_t*, size_t, size_t, const Scan&, std::vector<ReadFrame>&, size_t,
+template void ChannelReader::Scan::tryOthers(const int16_t*, size_t, size_t, size_t, const Scan&, std::vector<ReadFrame>&, size_t,
                                              double);
-template void ChannelReader::Scan::tryOthers(const int32_t*, size_t, size_t, const Scan&, std::vector<ReadFrame>&, size_t,
+template void ChannelReader::Scan::tryOthers(const int32_t*, size_t, size_t, size_t, const Scan&, std::vector<ReadFrame>&, size_t,
                                              double);
-template void ChannelReader::Scan::tryOthers(const float*, size_t, size_t, const Scan&, std::vector<ReadFrame>&, size_t,
+template void ChannelReader::Scan::tryOthers(const float*, size_t, size_t, size_t, const Scan&, std::vector<ReadFrame>&, size_t,
                                              double);
 template void ChannelReader::add(const int16_t*, size_t, size_t, std::vector<FrameRecord>&);
 template void ChannelReader::add(const int32_t*, size_t, size_t, std::vector<FrameRecord>&);

@@ -103,11 +103,11 @@ class ChannelReader {
     template <typename T>
     void add(const T* samples, size_t stride, size_t frames, std::vector<ReadFrame>& out);
     template <typename T>
-    void addPiece(const T* samples, size_t stride, size_t frames, std::vector<ReadFrame>& out);
+    void addPiece(const T* samples, size_t stride, size_t frames, size_t following, std::vector<ReadFrame>& out);
     void take(std::span<const Edge> edges, std::vector<ReadFrame>& out);
     template <typename T>
-    void tryOthers(const T* samples, size_t stride, size_t frames, const Scan& before, std::vector<ReadFrame>& out,
-                   size_t from, double promised);
+    void tryOthers(const T* samples, size_t stride, size_t frames, size_t following, const Scan& before,
+                   std::vector<ReadFrame>& out, size_t from, double promised);
     static bool choose(std::vector<ReadFrame>& out, size_t from, const std::vector<ReadFrame>& there, size_t read,
                        double halfFrame);
     static uint64_t probeSamples(int32_t sampleRate) { return static_cast<uint64_t>(std::max(sampleRate, 1)) / 5; }

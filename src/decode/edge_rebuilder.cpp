@@ -28,6 +28,17 @@ constexpr double kTapsAt48k = 64;
 constexpr double kLearn = 0.1;
 constexpr double kMoveInstant = 0.02;
 constexpr double kMoveHalfCell = 0.0005;
+// How often each parity of boundaries reversed is followed by this share
+// a boundary of it (some sixteen cells); the cells stand clear where one
+// parity reversed at least kCellsClear of the time, and kCellsApart more
+// often than the other.
+constexpr double kFollowReversals = 1.0 / 16;
+constexpr double kCellsClear = 0.8;
+constexpr double kCellsApart = 0.15;
+// An opening that did not reverse, with both instants beside it at least
+// this far from 0 (the equalizer makes their squares near 1), is no
+// opening's noise: the signal runs back the way it came there.
+constexpr double kTurnLevel = 0.7;
 // The input's power is followed with this time constant (seconds).
 constexpr double kPowerSeconds = 0.05;
 // The band-pass's edges, in cell rates, and its longest length.
@@ -191,16 +202,53 @@ void EdgeRebuilder::instant(std::vector<Edge>& out) {
   const auto nearest = static_cast<uint64_t>(std::llround(at_));
   const double step = kLearn / static_cast<double>(taps_.size()) * std::clamp(y * (y * y - 1), -4.0, 4.0);
   for (size_t k = 0; k < taps_.size(); ++k) taps_[k] -= step * recent_[static_cast<size_t>((nearest - k) & mask)];
-  if (primed_ && (y >= 0) != (before_ >= 0)) {
+  if (primed_) {
     // The middle taps' delays.
     const double delay = std::floor(static_cast<double>(taps_.size()) / 2) + std::floor(static_cast<double>(band_.size()) / 2);
-    out.push_back({edgeUnits(std::max(0.0, at_ - half_ / 2 - delay)), y >= 0});
+    decide(y, std::max(0.0, at_ - half_ / 2 - delay), out);
   }
   const double early = primed_ ? std::clamp(mid * (before_ - y), -1.0, 1.0) : 0;
   before_ = y;
   primed_ = true;
   at_ += half_ + kMoveInstant * early;
   half_ += kMoveHalfCell * early;
+}
+
+// The boundary between the instant before and `y`'s, at `place`. Where
+// the cells stand clear, a cell's opening boundary always reverses, and its
+// middle one where the level it opened with (from the instants on both
+// sides of its opening, against the reversal there) is that of the next
+// cell too: each bit from four instants, not two. An opening where both
+// sides stand clearly at one level (the tape turned there, and the signal
+// runs back the way it came) tells no level: the middles beside it reverse,
+// as elsewhere, where the instants on their two sides differ in sign, and
+// it still opens a cell (the decoder reads the frames on both sides).
+void EdgeRebuilder::decide(double y, double place, std::vector<Edge>& out) {
+  const size_t parity = instants_++ & 1;
+  const bool reversed = (y >= 0) != (before_ >= 0);
+  reversing_[parity] += kFollowReversals * ((reversed ? 1.0 : 0.0) - reversing_[parity]);
+  const size_t opens = reversing_[0] >= reversing_[1] ? 0 : 1;
+  if (reversing_[opens] < kCellsClear || reversing_[opens] - reversing_[1 - opens] < kCellsApart) {
+    // (A middle still to be told is told by its own two sides.)
+    if (middle_ >= 0 && (before_ >= 0) != (twoBefore_ >= 0)) out.push_back({edgeUnits(middle_), before_ >= 0});
+    if (reversed) out.push_back({edgeUnits(place), y >= 0});
+    opened_ = 0;
+    middle_ = -1;
+  } else if (parity != opens) {
+    middle_ = place;
+  } else {
+    const double level = (y - before_) / 2;
+    const bool telling = reversed || std::min(std::abs(y), std::abs(before_)) < kTurnLevel;
+    if (middle_ >= 0) {
+      const bool told = opened_ != 0 && telling;  // the levels on both sides of the middle
+      const bool middleReversed = told ? (level >= 0) == (opened_ >= 0) : (before_ >= 0) != (twoBefore_ >= 0);
+      if (middleReversed) out.push_back({edgeUnits(middle_), told ? level < 0 : before_ >= 0});
+    }
+    out.push_back({edgeUnits(place), telling ? level >= 0 : before_ < 0});
+    opened_ = telling ? level : 0;
+    middle_ = -1;
+  }
+  twoBefore_ = before_;
 }
 
 template <typename T>

@@ -69,6 +69,7 @@ class EdgeRebuilder {
   double output(double at) const;
   double outputAt(uint64_t n) const;
   void instant(std::vector<Edge>& out);
+  void decide(double y, double place, std::vector<Edge>& out);
 
   std::vector<double> taps_;
   std::vector<double> recent_;  // the normalised input, sample n at n % size
@@ -81,6 +82,17 @@ class EdgeRebuilder {
   double at_ = 0;               // the next instant
   double before_ = 0;           // the output at the instant before
   bool primed_ = false;
+  // The cells: which instants' boundaries open cells (every cell opens
+  // with a reversal, so that the boundaries of one parity reverse always,
+  // the others only in ones), how often each parity's reversed of late,
+  // and, between cells, the middle boundary's place and the level the
+  // cell opened with (the mean of the instants either side of its
+  // opening boundary, signs set).
+  uint64_t instants_ = 0;
+  std::array<double, 2> reversing_{};
+  double middle_ = -1;  // none: the last boundary opened a cell
+  double opened_ = 0;   // 0: no level told since the cells were told
+  double twoBefore_ = 0;  // the output two instants before
 };
 
 }  // namespace stampline

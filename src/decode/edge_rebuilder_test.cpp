@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <vector>
 
+#include "decode/ltc_decoder.h"
 #include "ltc_signal.h"
 
 namespace stampline {
@@ -66,6 +68,37 @@ TEST(EdgeRebuilderTest, RebuiltReversalsFallOnTheHalfCells) {
   }
   EXPECT_GT(checked, 1000U);
   EXPECT_NEAR(rebuilder.halfCellLength(), 12, 0.05);
+}
+
+TEST(EdgeRebuilderTest, BothFramesBesideATurnOfTheTapeAreRead) {
+  // Twenty frames at 25 fps, and the tape turned back at the last one's
+  // end: the signal runs back the way it came, with no reversal where it
+  // turns, through a low-pass that leaves the instants short of full
+  // level. The frame before the turn and the first one after it (bit 79
+  // first) are read, with the frames on either side, as they are
+  // rebuilt from the cells, whose openings all reverse but there.
+  const std::vector<int16_t> ltc = testing::renderLtc({kRate25, 48000, false, 0x00000001, 20, true, 0.5, {}});
+  std::vector<float> there(ltc.begin(), ltc.end());
+  there.insert(there.end(), ltc.rbegin(), ltc.rend());
+  std::vector<float> played(there.size());
+  float low = 0;
+  for (size_t i = 0; i < there.size(); ++i) played[i] = low += 0.35F * (there[i] - low);
+  EdgeRebuilder rebuilder(12.0, 0, 48000);
+  std::vector<Edge> edges;
+  rebuilder.scan(played.data(), 1, played.size(), edges);
+  LtcDecoder decoder;
+  std::vector<ReadFrame> frames;
+  decoder.add(edges, frames);
+  const auto readNear = [&](double at, bool forward) {
+    return std::any_of(frames.begin(), frames.end(), [&](const ReadFrame& f) {
+      return !f.cellsOnly && f.forward == forward && std::abs((forward ? f.end : f.start) - at) < 24;
+    });
+  };
+  const auto turn = static_cast<double>(ltc.size());
+  for (const double frame : {0.0, 1920.0}) {
+    EXPECT_TRUE(readNear(turn - frame, true)) << frame;
+    EXPECT_TRUE(readNear(turn + frame, false)) << frame;
+  }
 }
 
 }  // namespace
