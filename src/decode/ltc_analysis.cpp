@@ -178,7 +178,7 @@ void ChannelAnalysis::take(const ReadFrame& read) {
     if (!haveConfirmed_) signalFrameLength_ = std::max(signalFrameLength_, read.end - read.start);
     return;
   }
-  const Candidate c = candidate(read);
+  Candidate c = candidate(read);
   if (!hasEvenParity(read.frame)) {
     reject(c, "the parity is odd");
     return;
@@ -199,24 +199,47 @@ void ChannelAnalysis::take(const ReadFrame& read) {
       return;
     }
   }
-  // A new count: the frame read last that predicts this one starts it.
-  for (size_t i = pending_.size(); i-- > 0;) {
-    const Prediction p = predicts(pending_[i], c, kAnyNominal, true);
-    if (!p.holds) continue;
-    for (size_t j = 0; j < pending_.size(); ++j) {
-      if (j != i) reject(pending_[j], "unconfirmed");
-    }
-    const Candidate first = pending_[i];
-    pending_.clear();
-    confirm(first, last_.has_value(), kAnyNominal);
-    confirm(c, false, p.nominals);
-    return;
-  }
+  if (startsCount(c)) return;
   pending_.push_back(c);
   if (pending_.size() > kMostPending) {
     reject(pending_.front(), "unconfirmed");
     pending_.pop_front();
   }
+}
+
+// A new count: frames in a row that predict each other start it, two at
+// the start, three after a confirmed frame (where two can carry one error
+// alike: a channel distorts two frames alike where their bits are alike,
+// and frames in a row differ in few). Confirms the count's frames, or
+// notes in `c` the frame still unconfirmed that predicts it.
+bool ChannelAnalysis::startsCount(Candidate& c) {
+  for (size_t i = pending_.size(); i-- > 0;) {
+    const Prediction p = predicts(pending_[i], c, kAnyNominal, true);
+    if (!p.holds) continue;
+    const Candidate before = pending_[i];
+    const auto first = std::find_if(pending_.begin(), pending_.end(), [&](const Candidate& f) {
+      return before.follows && f.record.position == before.after;
+    });
+    if (last_ && first == pending_.end()) {
+      c.follows = true;
+      c.after = before.record.position;
+      c.nominals = p.nominals;
+      return false;
+    }
+    std::vector<Candidate> count;
+    if (first != pending_.end()) count.push_back(*first);
+    count.push_back(before);
+    for (const Candidate& other : pending_) {
+      const double at = other.record.position;
+      if (at != before.record.position && at != count.front().record.position) reject(other, "unconfirmed");
+    }
+    pending_.clear();
+    confirm(count.front(), last_.has_value(), kAnyNominal);
+    if (count.size() > 1) confirm(count.back(), false, count.back().nominals);
+    confirm(c, false, p.nominals);
+    return true;
+  }
+  return false;
 }
 
 // Frames that waited too long for a frame to confirm them are refused.
@@ -401,44 +424,6 @@ void ChannelAnalysis::release(std::vector<FrameRecord>& rows, bool all) {
                    [](const Event& x, const Event& y) { return x.sample < y.sample; });
   fresh_.insert(fresh_.end(), std::make_move_iterator(heldEvents_.begin()), std::make_move_iterator(heldEvents_.end()));
   heldEvents_.clear();
-}
-
-// The user bits, flags and date the report names: the first row's.
-void ChannelAnalysis::describeFirst(const FrameRecord& record) {
-  described_ = true;
-  report_.userBits = record.userBits;
-  report_.groupFlags = record.groupFlags;
-  report_.holdsDate = (record.groupFlags & kDateGroupFlags) != 0;
-  const UserBitsDate date = readDateUserBits(record.userBits);
-  report_.day = date.day;
-  report_.month = date.month;
-  report_.year = date.year;
-  report_.timeZone = date.timeZone;
-}
-
-// Where the time stamp puts the frame's label against where the frame is.
-void ChannelAnalysis::checkTimeStamp(const FrameRecord& record) {
-  if (!settings_.timeReference || report_.timeReferencePastDay) return;
-  const FrameRate rate = parts_.rate();
-  const FrameSchedule day(rate, settings_.sampleRate, 0, record.dropFrame);
-  const uint64_t number = labelNumber(record.label, rate.nominal, record.dropFrame);
-  const double difference = static_cast<double>(*settings_.timeReference + record.sample) -
-                            static_cast<double>(day.frameStart(number));
-  const bool first = !timeStampSeen_;
-  timeStampSeen_ = true;
-  if (first) {
-    report_.firstDifference = difference;
-    report_.impliedLabel = day.label(day.frameAt(*settings_.timeReference).frame);
-  }
-  if (first || std::abs(difference) > std::abs(report_.worstDifference)) report_.worstDifference = difference;
-  const double frameLength = static_cast<double>(settings_.sampleRate) * rate.denominator / rate.numerator;
-  const bool off = std::abs(difference) >= frameLength / 2;
-  if (off && !timeStampOff_) {
-    char detail[64];
-    std::snprintf(detail, sizeof detail, "%+.0f samples", difference);
-    note(EventType::kTimeStamp, record.sample, &record, detail);
-  }
-  timeStampOff_ = off;
 }
 
 void ChannelAnalysis::note(EventType type, uint64_t sample, const FrameRecord* after, const std::string& detail,

@@ -86,6 +86,11 @@ class ChannelAnalysis {
     uint8_t flagBits = 0;  // frame bits 27, 43, 58, 59 as bits 0 to 3
     uint32_t frameNumber = 0;
     bool rising = false;
+    // Whether a frame read before it, still unconfirmed, predicts it: that
+    // frame's place, and the counts in which it does.
+    bool follows = false;
+    double after = 0;
+    uint8_t nominals = 0;
   };
   // A prediction that came true: in which nominal counts.
   struct Prediction {
@@ -106,6 +111,7 @@ class ChannelAnalysis {
   uint8_t phaseBit(size_t count) const;
   void confirm(const Candidate& c, bool newCount, uint8_t nominals);
   void reject(const Candidate& c, const char* why);
+  bool startsCount(Candidate& c);
   void expirePending(double now);
   void noteSignal(double from, double to);
   void noteStretch(double until, bool atEnd);

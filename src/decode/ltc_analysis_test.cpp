@@ -145,7 +145,12 @@ TEST(LtcAnalysisTest, OnlyConfirmedFramesCountAndChangesShowWhereConfirmed) {
          f.add("10:00:40:10");
          f.run("10:00:00:11", 10);
        }, 20, {{EventType::kInvalid, 1}}},
-      {"a true jump, counted once the next frame agrees", [](Frames& f) {
+      {"the same error in two frames in a row, the count going on after them", [](Frames& f) {
+         f.run("10:00:00:00", 10, 0x10203040);
+         f.run("10:00:02:10", 2, 0x102030C1);
+         f.run("10:00:00:12", 10, 0x10203040);
+       }, 20, {{EventType::kInvalid, 2}, {EventType::kUnreadable, 1}}},
+      {"a true jump, counted once the next two frames agree", [](Frames& f) {
          f.run("10:00:00:00", 10);
          f.run("11:00:00:00", 10);
        }, 20, {{EventType::kJump, 1}}},
