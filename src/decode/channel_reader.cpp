@@ -172,8 +172,9 @@ void ChannelReader::Scan::tryOthers(const T* samples, size_t stride, size_t fram
   const bool rebuilding = before.finder.way() == Way::kRebuilt;
   if (!line && rebuilding) {
     // (A rebuilt way that reads short still knows the half cell: through
-    // the band-pass or without it may read more.)
-    line = EdgeRebuilder::CellLine{{before.finder.rebuiltHalfCell(), 0}, true};
+    // the band-pass or without it may read more. The piece showed no line:
+    // where nothing reads, it is not marked as a signal like LTC.)
+    line = EdgeRebuilder::CellLine{{before.finder.rebuiltHalfCell(), 0}, false};
   }
   if (!line) return;
   for (const bool bandLimited : {false, true}) {
