@@ -129,9 +129,11 @@ void ChannelReader::Scan::addPiece(const T* samples, size_t stride, size_t frame
 }
 
 // The piece read the ways other than the one `before` reads, one by one
-// while it still reads short; the rebuilt way only where the piece, or the
-// piece with the samples before it, shows the half cell's line (with each
-// half cell it suggests, and then through a band-pass as well). A piece that
+// while it still reads short; the rebuilt way only where the piece, the
+// piece with the samples before it, or (where too few came before) with
+// those after it shows the half cell's line (with each half cell it
+// suggests, and then through a band-pass as well), or where `before`
+// rebuilds (with the half cell it follows, the other band). A piece that
 // shows a line of LTC's family and still gives no frame, nor cells, is
 // marked as a signal like LTC, frame by frame.
 template <typename T>

@@ -96,7 +96,8 @@ class ChannelReader {
   // (on a copy of the finder and the decoder as they were before it), which
   // is kept where it reads more frames; where neither reads a frame, the
   // next try waits twice as long (five seconds at most), so that a channel
-  // without LTC is seldom read twice.
+  // without LTC is seldom read twice, once the history below is full (until
+  // then every piece is tried, its line looked for over more samples).
   struct Scan {
     Scan(double fullScale, int32_t rate)
         : finder(fullScale), sampleRate(rate), probeAfter(probeSamples(rate)), probeWait(probeAfter) {}
