@@ -11,30 +11,39 @@ namespace {
 // is read the other way too.
 constexpr double kShortfall = 1;
 
+// How well a way reads is told by the frames it read with their sync word
+// whole: one read where the cells place it may have gone on past a turn
+// of the tape or a change of speed that the way did not follow.
+bool readWhole(const ReadFrame& f) { return !f.cellsOnly && !f.syncDamaged; }
+
 size_t framesIn(const std::vector<ReadFrame>& read, size_t from) {
-  return static_cast<size_t>(std::count_if(read.begin() + static_cast<std::ptrdiff_t>(from), read.end(),
-                                           [](const ReadFrame& f) { return !f.cellsOnly; }));
+  return static_cast<size_t>(std::count_if(read.begin() + static_cast<std::ptrdiff_t>(from), read.end(), readWhole));
 }
 
-// Where the last frame read from `from` on starts (very early: none).
+// Where the last frame read whole from `from` on starts (very early: none).
 double lastStart(const std::vector<ReadFrame>& read, size_t from) {
   for (size_t i = read.size(); i > from; --i) {
-    if (!read[i - 1].cellsOnly) return read[i - 1].start;
+    if (readWhole(read[i - 1])) return read[i - 1].start;
   }
   return -1e300;
 }
 
 // Adds to the frames in `out` from `from` on those of `other` whose start
-// lies half a frame or more from each of theirs, in order.
+// lies half a frame or more from each of theirs, in order; one read whole
+// takes the place of one whose sync word was not.
 void merge(std::vector<ReadFrame>& out, size_t from, const std::vector<ReadFrame>& other, double halfFrame) {
   const size_t before = out.size();
   for (const ReadFrame& f : other) {
     if (f.cellsOnly) continue;
-    const bool known = std::any_of(out.begin() + static_cast<std::ptrdiff_t>(from),
-                                   out.begin() + static_cast<std::ptrdiff_t>(before), [&](const ReadFrame& g) {
-                                     return !g.cellsOnly && std::abs(g.start - f.start) < halfFrame;
-                                   });
-    if (!known) out.push_back(f);
+    const auto known = std::find_if(out.begin() + static_cast<std::ptrdiff_t>(from),
+                                    out.begin() + static_cast<std::ptrdiff_t>(before), [&](const ReadFrame& g) {
+                                      return !g.cellsOnly && std::abs(g.start - f.start) < halfFrame;
+                                    });
+    if (known == out.begin() + static_cast<std::ptrdiff_t>(before)) {
+      out.push_back(f);
+    } else if (known->syncDamaged && !f.syncDamaged) {
+      *known = f;
+    }
   }
   std::inplace_merge(out.begin() + static_cast<std::ptrdiff_t>(from), out.begin() + static_cast<std::ptrdiff_t>(before),
                      out.end(), [](const ReadFrame& a, const ReadFrame& b) { return a.start < b.start; });

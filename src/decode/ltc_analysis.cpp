@@ -179,6 +179,13 @@ void ChannelAnalysis::take(const ReadFrame& read) {
     return;
   }
   Candidate c = candidate(read);
+  if (read.syncDamaged) {
+    // Only the frame confirmed last vouches for it, in the count it is in;
+    // where it does not, nothing was read there.
+    const bool predicted = last_ && hasEvenParity(read.frame) && refusal(c) == nullptr &&
+                           predicts(*last_, c, parts_.nominals(), false).holds;
+    if (!predicted) return;
+  }
   if (!hasEvenParity(read.frame)) {
     reject(c, "the parity is odd");
     return;

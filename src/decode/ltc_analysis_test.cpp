@@ -179,6 +179,16 @@ TEST(LtcAnalysisTest, OnlyConfirmedFramesCountAndChangesShowWhereConfirmed) {
          f.skip(16000);
          f.run("10:00:01:01", 10);
        }, 21, {{EventType::kGap, 2}}},
+      {"a sync word that came wrong, the frame as its predecessor predicts", [](Frames& f) {
+         f.run("10:00:00:00", 10);
+         f.add("10:00:00:10").syncDamaged = true;
+         f.run("10:00:00:11", 10);
+       }, 21, {}},
+      {"a sync word that came wrong, the frame as nothing predicts: no frame there", [](Frames& f) {
+         f.run("10:00:00:00", 10);
+         f.add("11:00:00:10").syncDamaged = true;
+         f.run("10:00:00:11", 10);
+       }, 20, {{EventType::kGap, 1}}},
       {"one frame missing: a gap from the frame before", [](Frames& f) {
          f.run("10:00:00:00", 10);
          f.skip(1600);

@@ -96,7 +96,7 @@ void LtcDecoder::add(std::span<const Edge> edges, std::vector<ReadFrame>& frames
     if (synced != 0) {
       hot_ = h;
       frames.push_back(frameRead(forward, edges[i]));
-      frameFound();
+      frameFound(forward);
     }
   }
   hot_ = h;
@@ -205,7 +205,8 @@ void LtcDecoder::relearn(int64_t from) {
   lose();
   setCell(0);
   failures_ = 0;
-  frameFound();
+  frameFound(true);
+  framedAt_ = -1;
   learnFrom_ = from;
 }
 
@@ -222,9 +223,31 @@ void LtcDecoder::bit(bool one, const Edge& edge, std::vector<ReadFrame>& frames)
   hot_.low = hot_.low << 1 | (one ? 1U : 0U);
   if (hot_.cells < marks_.whole) return;
   const bool forward = (hot_.low & 0xFFFF) == kSyncForward;
-  if (!forward && hot_.high != kSyncBackward) return;
+  if (!forward && hot_.high != kSyncBackward) {
+    syncFollows(edge, frames);
+    return;
+  }
   frames.push_back(frameRead(forward, edge));
-  frameFound();
+  frameFound(forward);
+}
+
+// A frame whose sync word is off by a bit or two, where the frame before
+// and the cells since place one. (Reached the long way: a frame's worth of
+// cells after a frame is a mark the loop watches.)
+void LtcDecoder::syncFollows(const Edge& end, std::vector<ReadFrame>& frames) {
+  if (framedAt_ < 0 || hot_.cells != framedAt_ + kFrameCells) return;
+  const uint64_t off = framedForward_ ? (hot_.low & 0xFFFF) ^ kSyncForward : uint64_t{hot_.high} ^ kSyncBackward;
+  if (std::popcount(off) > kSyncSlips) return;
+  ReadFrame read = frameRead(framedForward_, end);
+  read.syncDamaged = true;
+  read.frame.bytes[8] = 0xFC;  // the sync word as it belongs
+  read.frame.bytes[9] = 0xBF;
+  frames.push_back(read);
+  // The next frame is looked for from here; the counts that tell a cell
+  // lost (the speed changed) go on as if no frame came.
+  framedAt_ = hot_.cells;
+  marks_.cellsOnly = hot_.cells + kFrameCells;
+  marks_.due = std::min(marks_.overdue, marks_.cellsOnly);
 }
 
 // The frame the window holds: frame bit i came in 79 - i bits ago played

@@ -28,6 +28,10 @@ struct ReadFrame {
   // sync word where one belongs, the mark of a signal like LTC that cannot
   // be read.
   bool cellsOnly = false;
+  // A frame whose sync word came with a bit or two wrong, read where the
+  // cells place it: a frame's length after the frame before, with no cell
+  // lost between (see LtcDecoder).
+  bool syncDamaged = false;
 };
 
 // Reads LTC frames from a channel's polarity reversals.
@@ -43,8 +47,12 @@ struct ReadFrame {
 // Bits go into an 80-bit window; a frame is read where the window holds 80
 // bits read without a loss and its newest 16 are the sync word (played
 // forwards) or its oldest 16 the sync word reversed (played backwards).
-// Nothing about a frame's contents is checked here. Every 80 cells read
-// close together without a frame give a mark of that (ReadFrame::cellsOnly).
+// Nothing about a frame's contents is checked here. Where the window holds
+// 80 bits exactly 80 cells after a frame, every cell between read, and its
+// sync word is off by at most kSyncSlips bits (a channel that garbles a
+// bit or two there), the frame is read all the same, marked as such, in the
+// direction of the frame before. Every 80 cells read close together without
+// a frame give a mark of that (ReadFrame::cellsOnly).
 class LtcDecoder {
  public:
   // Takes the reversals in order; appends every frame completed to `frames`.
@@ -85,6 +93,7 @@ class LtcDecoder {
   static constexpr int64_t kFrameCells = 80;
   static constexpr int64_t kFollowCells = 8;
   static constexpr int64_t kOverdue = 480;
+  static constexpr int kSyncSlips = 4;
   // The counts the loop compares with but seldom changes, as cell counts:
   // where the window will hold a frame's bits read since the last loss;
   // where the cell is next followed; where a frame is overdue; where the
@@ -104,10 +113,13 @@ class LtcDecoder {
   void learn(std::vector<ReadFrame>& frames);
   void bit(bool one, const Edge& edge, std::vector<ReadFrame>& frames);
   ReadFrame frameRead(bool forward, const Edge& end) const;
+  void syncFollows(const Edge& end, std::vector<ReadFrame>& frames);
   void lose();
   void relearn(int64_t from);
   void setCell(int64_t cell);
-  void frameFound() {
+  void frameFound(bool forward) {
+    framedAt_ = hot_.cells;
+    framedForward_ = forward;
     misfits_ = 0;
     marks_.overdue = hot_.cells + kOverdue;
     marks_.cellsOnly = hot_.cells + kFrameCells;
@@ -121,6 +133,9 @@ class LtcDecoder {
   int failures_ = 0;  // intervals in a row that fit no cell
   int64_t misfits_ = 0;  // intervals that fit no cell since the last frame or mark
   bool haveEdge_ = false;
+  // The cells read when the last frame ended (none: never), and its way.
+  int64_t framedAt_ = -1;
+  bool framedForward_ = true;
   // Intervals and their closing reversals, while the cell is learned, and
   // where the first of them opened.
   std::vector<std::pair<int64_t, Edge>> learning_;

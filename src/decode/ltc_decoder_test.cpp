@@ -10,6 +10,7 @@
 
 #include "ltc_signal.h"
 #include "timecode/label_text.h"
+#include "timecode/ltc_frame.h"
 
 namespace stampline {
 namespace {
@@ -85,6 +86,74 @@ TEST(LtcDecoderTest, MeasuresLevelRiseAndPolarity) {
   EXPECT_EQ(back.report.polarity, -1);  // frames start with a fall to the low level
   EXPECT_NEAR(back.report.speedPpm, 0, 1);
   EXPECT_LT(back.report.jitterSamples, 0.05);
+}
+
+// Frames 10:00:00:00 on, as reversals of 20-sample cells, played either
+// way; `flips` lists frame and bit pairs sent inverted, `extra` a frame
+// whose cell 30 gets a stray reversal too soon to fit (a cell lost).
+std::vector<Edge> cellsOf(int frames, bool forward, const std::vector<std::pair<int, int>>& flips, int extra) {
+  std::vector<bool> bits;
+  for (int k = 0; k < frames; ++k) {
+    LtcFrame frame;
+    loadFrame(frame, wordOfDigits({1, 0, 0, 0, 0, 0, static_cast<uint8_t>(k / 10), static_cast<uint8_t>(k % 10)}), false);
+    setPhaseBit(frame);
+    for (int n = 0; n < 80; ++n) {
+      const bool flipped = std::count(flips.begin(), flips.end(), std::pair{k, n}) != 0;
+      bits.push_back(frame.bit(n) != flipped);
+    }
+  }
+  if (!forward) std::reverse(bits.begin(), bits.end());
+  std::vector<Edge> edges;
+  int64_t at = 5120;
+  bool rising = true;
+  const auto reverse = [&](int64_t where) { edges.push_back({where, rising = !rising}); };
+  for (size_t i = 0; i < bits.size(); ++i) {
+    reverse(at);
+    if (bits[i]) reverse(at + 2560);
+    if (static_cast<int>(i) == extra * 80 + 30) reverse(at + 600);
+    at += 5120;
+  }
+  reverse(at);
+  return edges;
+}
+
+TEST(LtcDecoderTest, AFrameWhoseSyncWordCameWrongIsReadWhereTheCellsPlaceIt) {
+  const struct {
+    const char* name;
+    bool forward;
+    std::vector<std::pair<int, int>> flips;
+    int extra;
+    int read;      // frames read of 8
+    int damaged;   // the one marked, or -1
+  } cases[] = {
+      {"two bits of frame 3's sync word", true, {{3, 70}, {3, 71}}, -1, 8, 3},
+      {"one bit, played backwards", false, {{4, 64}}, -1, 8, 3},
+      {"four bits", true, {{3, 64}, {3, 70}, {3, 75}, {3, 79}}, -1, 8, 3},
+      {"five bits: no frame", true, {{3, 64}, {3, 65}, {3, 70}, {3, 75}, {3, 79}}, -1, 7, -1},
+      {"the first frame's: no frame before it", true, {{0, 66}}, -1, 7, -1},
+      {"a cell lost in the frame", true, {{3, 66}}, 3, 7, -1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::vector<Edge> edges = cellsOf(8, c.forward, c.flips, c.extra);
+    LtcDecoder decoder;
+    std::vector<ReadFrame> frames;
+    decoder.add(edges, frames);
+    std::erase_if(frames, [](const ReadFrame& f) { return f.cellsOnly; });
+    ASSERT_EQ(static_cast<int>(frames.size()), c.read);
+    for (size_t i = 0; i < frames.size(); ++i) {
+      const ReadFrame& f = frames[i];
+      EXPECT_EQ(f.forward, c.forward);
+      EXPECT_EQ(f.syncDamaged, static_cast<int>(i) == c.damaged) << i;
+      EXPECT_TRUE(hasEvenParity(f.frame) || !f.syncDamaged) << i;
+    }
+    if (c.damaged >= 0) {
+      const ReadFrame& f = frames[static_cast<size_t>(c.damaged)];
+      EXPECT_EQ(f.frame.bytes[8], 0xFC);
+      EXPECT_EQ(f.frame.bytes[9], 0xBF);
+      EXPECT_NEAR(f.end - f.start, 1600, 1);
+    }
+  }
 }
 
 }  // namespace
