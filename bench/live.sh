@@ -19,9 +19,11 @@
 #             whether it began within ten seconds after an xrun.
 #
 # usage: bench/live.sh [SECONDS] [MODE]   (60 s a case; MODE accuracy,
-#                                          restarts, both, or three: 25 fps
+#                                          restarts, both, three: 25 fps
 #                                          at 64, 29.97 DF at 256 and
-#                                          23.976 at 1024 alone)
+#                                          23.976 at 1024 alone, or
+#                                          together: the three rates at
+#                                          once on one server a period)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
@@ -90,6 +92,49 @@ accuracy() {
     "$cpu" "$rss_first" "$rss_last" "$callback" "$events"
   rm -f "$work/$name.f32"
 }
+
+# The three rates at once on one server of period $1, each player recorded
+# by a recorder of its own for $2 seconds, measured as above (CPU per
+# player, by the scheduler's count).
+together() {
+  local period=$1 length=$2 name=srv-together-$1-$$ players=() recorders=() fps drop
+  start_server "$name" "$period"
+  for rate in "25 0" "29.97 1" "23.976 0"; do
+    read -r fps drop <<<"$rate"
+    local flags=(--frame-rate="$fps" --name="p$fps")
+    [ "$drop" = 1 ] && flags+=(--drop-frame)
+    JACK_DEFAULT_SERVER=$name "$stampline" --play --json "${flags[@]}" >"$work/$name-$fps.json" 2>/dev/null &
+    players+=($!)
+  done
+  sleep 1
+  local first=()
+  for player in "${players[@]}"; do first+=("$(ran "$player")"); done
+  for fps in 25 29.97 23.976; do
+    JACK_DEFAULT_SERVER=$name "$recorder" "p$fps:ltc" "$length" "$work/$name-$fps.f32" "$work/$name-$fps.txt" &
+    recorders+=($!)
+  done
+  for r in "${recorders[@]}"; do wait "$r" || echo "period $period: a recorder could not record its port"; done
+  local i=0
+  for rate in "25 0" "29.97 1" "23.976 0"; do
+    read -r fps drop <<<"$rate"
+    local cpu
+    cpu=$(awk -v t=$(($(ran "${players[$i]}") - first[i])) -v s="$length" 'BEGIN { printf "%.2f", 100 * t / 1e9 / s }')
+    printf '%-7s %-3s %5s  %s  cpu %s %%  rss_anon %s KiB  callback %s us\n' "$fps" "$([ "$drop" = 1 ] && echo DF || echo '')" \
+      "$period" "$("$measure" "$work/$name-$fps.f32" "$work/$name-$fps.txt" "$fps" "$drop" 1 0)" "$cpu" \
+      "$(rss_anon "${players[$i]}")" \
+      "$(grep '"status"' "$work/$name-$fps.json" | tail -1 | sed 's/.*"callback_us":\([0-9.]*\).*/\1/')"
+    kill -TERM "${players[$i]}"
+    rm -f "$work/$name-$fps.f32"
+    i=$((i + 1))
+  done
+  wait "${players[@]}" || true
+}
+
+if [ "$mode" = together ]; then
+  echo "== accuracy: the three rates at once, $seconds s a period, offsets in samples at 48000 Hz"
+  for period in 64 256 1024; do together $period "$seconds"; done
+  exit 0
+fi
 
 if [ "$mode" = three ]; then
   echo "== accuracy: $seconds s a case, offsets in samples at 48000 Hz"
