@@ -26,7 +26,10 @@
 #                                          once on one server a period;
 #                                          the periods those that
 #                                          $periods lists, by default
-#                                          "64 256 1024")
+#                                          "64 256 1024"; the server's
+#                                          own options from $jackd_options,
+#                                          say "-P 80" for a higher
+#                                          real-time priority)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
@@ -47,7 +50,8 @@ periods=${periods:-64 256 1024}
 
 # Starts a server named $1 with period $2; its pid in servers.
 start_server() {
-  JACK_DEFAULT_SERVER=$1 jackd -d dummy -r 48000 -p "$2" >/dev/null 2>&1 &
+  # shellcheck disable=SC2086
+  JACK_DEFAULT_SERVER=$1 jackd ${jackd_options:-} -d dummy -r 48000 -p "$2" >/dev/null 2>&1 &
   servers+=($!)
   JACK_DEFAULT_SERVER=$1 jack_wait -w -t 5 >/dev/null
   sleep 5
