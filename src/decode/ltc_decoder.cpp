@@ -231,7 +231,7 @@ void LtcDecoder::bit(bool one, const Edge& edge, std::vector<ReadFrame>& frames)
   frameFound(forward);
 }
 
-// A frame whose sync word is off by a bit or two, where the frame before
+// A frame whose sync word is off by a few bits, where the frame before
 // and the cells since place one. (Reached the long way: a frame's worth of
 // cells after a frame is a mark the loop watches.)
 void LtcDecoder::syncFollows(const Edge& end, std::vector<ReadFrame>& frames) {
@@ -240,14 +240,10 @@ void LtcDecoder::syncFollows(const Edge& end, std::vector<ReadFrame>& frames) {
   if (std::popcount(off) > kSyncSlips) return;
   ReadFrame read = frameRead(framedForward_, end);
   read.syncDamaged = true;
-  read.frame.bytes[8] = 0xFC;  // the sync word as it belongs
-  read.frame.bytes[9] = 0xBF;
+  const LtcFrame fresh;  // holds only the sync word, as it belongs
+  std::copy(fresh.bytes.begin() + 8, fresh.bytes.end(), read.frame.bytes.begin() + 8);
   frames.push_back(read);
-  // The next frame is looked for from here; the counts that tell a cell
-  // lost (the speed changed) go on as if no frame came.
-  framedAt_ = hot_.cells;
-  marks_.cellsOnly = hot_.cells + kFrameCells;
-  marks_.due = std::min(marks_.overdue, marks_.cellsOnly);
+  framed(framedForward_);
 }
 
 // The frame the window holds: frame bit i came in 79 - i bits ago played

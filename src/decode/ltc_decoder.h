@@ -28,8 +28,8 @@ struct ReadFrame {
   // sync word where one belongs, the mark of a signal like LTC that cannot
   // be read.
   bool cellsOnly = false;
-  // A frame whose sync word came with a bit or two wrong, read where the
-  // cells place it: a frame's length after the frame before, with no cell
+  // A frame whose sync word came with a few bits wrong (kSyncSlips at
+  // most), read where the cells place it: a frame's length after the frame before, with no cell
   // lost between (see LtcDecoder).
   bool syncDamaged = false;
 };
@@ -50,7 +50,7 @@ struct ReadFrame {
 // Nothing about a frame's contents is checked here. Where the window holds
 // 80 bits exactly 80 cells after a frame, every cell between read, and its
 // sync word is off by at most kSyncSlips bits (a channel that garbles a
-// bit or two there), the frame is read all the same, marked as such, in the
+// few bits there), the frame is read all the same, marked as such, in the
 // direction of the frame before. Every 80 cells read close together without
 // a frame give a mark of that (ReadFrame::cellsOnly).
 class LtcDecoder {
@@ -117,11 +117,19 @@ class LtcDecoder {
   void lose();
   void relearn(int64_t from);
   void setCell(int64_t cell);
+  // A frame found with its sync word whole: the cell is held, and the next
+  // frame is looked for from here.
   void frameFound(bool forward) {
-    framedAt_ = hot_.cells;
-    framedForward_ = forward;
     misfits_ = 0;
     marks_.overdue = hot_.cells + kOverdue;
+    framed(forward);
+  }
+  // A frame read where the cells place it: the next is looked for from
+  // here, while the counts that tell a cell lost (the speed changed) go on
+  // as if no frame came.
+  void framed(bool forward) {
+    framedAt_ = hot_.cells;
+    framedForward_ = forward;
     marks_.cellsOnly = hot_.cells + kFrameCells;
     marks_.due = std::min(marks_.overdue, marks_.cellsOnly);
   }
